@@ -1,0 +1,43 @@
+// module-sim: answers the test tool's requests on loopback like the
+// controller's Ethernet module would, with switchable faults.
+#include "quit_on_signal.h"
+#include "sim_options.h"
+#include "tcp_server.h"
+#include "traffic_log.h"
+#include "udp_server.h"
+
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdio>
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("module-sim");
+
+    QString error;
+    const std::optional<SimOptions> options = parseSimOptions(QCoreApplication::arguments(), &error);
+    if (!options) {
+        std::fprintf(stderr, "module-sim: %s\n", qPrintable(error));
+        return 2;
+    }
+
+    // A peer that vanished mid-reply must not kill the simulator.
+    std::signal(SIGPIPE, SIG_IGN);
+    QuitOnSignal quitOnSignal;
+    if (!quitOnSignal.install())
+        std::fprintf(stderr, "module-sim: cannot catch SIGTERM/SIGINT; they will end it abruptly\n");
+
+    TcpServer tcp(*options);
+    UdpServer udp(*options);
+    if (!tcp.listen(&error) || !udp.listen(&error)) {
+        std::fprintf(stderr, "module-sim: %s\n", qPrintable(error));
+        return 1;
+    }
+
+    printLine(QString("module-sim: listening on %1 tcp %2 udp %3")
+                  .arg(options->host.toString())
+                  .arg(tcp.port())
+                  .arg(udp.port()));
+    return QCoreApplication::exec();
+}

@@ -1,0 +1,24 @@
+// The simulator's TCP listener: hands every accepted client to its own
+// TcpConnection, so any number of clients are served at once.
+#pragma once
+
+#include "sim_options.h"
+
+#include <QObject>
+#include <QTcpServer>
+
+class TcpServer : public QObject {
+    Q_OBJECT
+public:
+    explicit TcpServer(const SimOptions& options, QObject* parent = nullptr);
+
+    // False with *error set when the address or port cannot be bound.
+    bool listen(QString* error);
+    quint16 port() const { return m_server.serverPort(); }
+
+private:
+    void acceptPending();
+
+    SimOptions m_options;
+    QTcpServer m_server;
+};

@@ -1,0 +1,12 @@
+// Stdout lines of the simulator: the ready line and the -v traffic trace.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Writes one line to stdout and flushes, so a pipe reader sees it at once.
+void printLine(const QString& line);
+
+// One -v trace line: "<channel> <peer> <direction> <n> bytes: <hex>".
+void logTraffic(const QString& channel, const QString& peer, const QString& direction,
+                const QByteArray& bytes);

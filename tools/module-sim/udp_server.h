@@ -1,0 +1,29 @@
+// The simulator's UDP side: every datagram is one request, answered to its
+// sender with the same reply faults as TCP.
+#pragma once
+
+#include "paced_sender.h"
+#include "reply_shaper.h"
+#include "sim_options.h"
+
+#include <QObject>
+#include <QUdpSocket>
+
+class UdpServer : public QObject {
+    Q_OBJECT
+public:
+    explicit UdpServer(const SimOptions& options, QObject* parent = nullptr);
+
+    // False with *error set when the address or port cannot be bound.
+    bool listen(QString* error);
+    quint16 port() const { return m_socket.localPort(); }
+
+private:
+    void onReadyRead();
+    void answer(const QByteArray& request, const QHostAddress& sender, quint16 senderPort);
+
+    SimOptions m_options;
+    QUdpSocket m_socket;
+    ReplyShaper m_shaper;
+    PacedSender m_sender;
+};
