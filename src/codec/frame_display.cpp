@@ -1,0 +1,75 @@
+// Frame display: bytes to hexadecimal and company-ID texts.
+#include "codec/frame_display.h"
+
+#include "codec/frame_layout.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr char16_t kHexDigits[] = u"0123456789ABCDEF";
+
+void appendHex(QString& text, quint8 byte)
+{
+    text.append(QChar(kHexDigits[byte >> 4]));
+    text.append(QChar(kHexDigits[byte & 0x0F]));
+}
+
+// Hex of bytes [offset, offset + size), or the empty text when the field
+// did not arrive whole.
+QString hexField(const char* bytes, int count, int offset, int size)
+{
+    QString text;
+    if (offset + size > count)
+        return text;
+    text.reserve(2 * size);
+    for (int i = offset; i < offset + size; ++i)
+        appendHex(text, static_cast<quint8>(bytes[i]));
+    return text;
+}
+
+int cappedCount(const QByteArray& frame, qint32 count)
+{
+    return std::clamp<qint64>(count, 0, frame.size());
+}
+
+} // namespace
+
+QString HexByte(quint8 byte)
+{
+    QString text;
+    appendHex(text, byte);
+    return text;
+}
+
+HeaderTexts headerTexts(const QByteArray& frame, qint32 count)
+{
+    const int n = cappedCount(frame, count);
+    const char* bytes = frame.constData();
+    HeaderTexts texts;
+    if (frame::kCompanyIdOffset + frame::kCompanyIdSize <= n) {
+        // ISO-8859-1, the encoder's mapping reversed, so an echoed company ID
+        // sends the same bytes again; a zero byte stays a character.
+        texts.comId = QString::fromLatin1(bytes + frame::kCompanyIdOffset, frame::kCompanyIdSize);
+    }
+    texts.src = hexField(bytes, n, frame::kSourceOffset, 1);
+    texts.invokeId = hexField(bytes, n, frame::kInvokeIdOffset, frame::kInvokeIdSize);
+    texts.length = hexField(bytes, n, frame::kLengthOffset, frame::kLengthSize);
+    texts.checkSum = hexField(bytes, n, frame::kCheckSumOffset, 1);
+    return texts;
+}
+
+ResponseTexts responseTexts(const QByteArray& frame, qint32 count)
+{
+    const int n = cappedCount(frame, count);
+    const char* bytes = frame.constData();
+    ResponseTexts texts;
+    texts.header = headerTexts(frame, n);
+    texts.cmnd = hexField(bytes, n, frame::kCommandOffset, frame::kFieldPairSize);
+    texts.dataType = hexField(bytes, n, frame::kDataTypeOffset, frame::kFieldPairSize);
+    texts.state = hexField(bytes, n, frame::kStateOffset, frame::kFieldPairSize);
+    texts.code = hexField(bytes, n, frame::kCodeOffset, frame::kFieldPairSize);
+    if (n > frame::kResponseDataOffset)
+        texts.data = hexField(bytes, n, frame::kResponseDataOffset, n - frame::kResponseDataOffset);
+    return texts;
+}

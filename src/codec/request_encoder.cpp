@@ -1,0 +1,197 @@
+// Request frame encoding: hexadecimal pairs and company-ID characters to bytes.
+#include "codec/request_encoder.h"
+
+#include "codec/frame_layout.h"
+
+namespace {
+
+// Longest data text whose pairs still fit the length byte.
+constexpr int kMaxDataChars = 2 * frame::kMaxDataBytes; // 494
+// A text quoted in a message is cut here so the box stays readable.
+constexpr int kMaxQuotedChars = 40;
+
+int hexDigit(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    return -1;
+}
+
+// Characters s and s + 1 (counted from 0), or only s at the end, or nothing
+// past the end.
+QStringView slice2(QStringView text, int s)
+{
+    if (s >= text.size())
+        return {};
+    return text.mid(s, 2);
+}
+
+bool isHex(QStringView text)
+{
+    for (QChar c : text) {
+        if (hexDigit(c) < 0)
+            return false;
+    }
+    return true;
+}
+
+// Value of a text of one or two hexadecimal digits; checked beforehand.
+quint8 hexValue(QStringView text)
+{
+    int value = 0;
+    for (QChar c : text)
+        value = value * 16 + hexDigit(c);
+    return static_cast<quint8>(value);
+}
+
+QString quoted(const QString& text)
+{
+    if (text.size() <= kMaxQuotedChars)
+        return u'"' + text + u'"';
+    return u'"' + text.left(kMaxQuotedChars) + QStringLiteral("\u2026\"");
+}
+
+QString notHex(const char* label, const QString& text)
+{
+    return QStringLiteral("%1: %2 is not hexadecimal.").arg(QLatin1String(label), quoted(text));
+}
+
+// A command, data type or Var No text: two pairs from its first four
+// characters; three characters give the third one's value as second byte.
+std::optional<QString> checkPairField(const char* label, const QString& text)
+{
+    if (text.size() < 3) {
+        return QStringLiteral("%1: %2 is too short; type four hexadecimal digits.")
+            .arg(QLatin1String(label), quoted(text));
+    }
+    if (!isHex(QStringView(text).left(4)))
+        return notHex(label, text);
+    return std::nullopt;
+}
+
+void writePairField(QStringView text, char* at)
+{
+    at[0] = static_cast<char>(hexValue(slice2(text, 0)));
+    at[1] = static_cast<char>(hexValue(slice2(text, 2)));
+}
+
+} // namespace
+
+void InitHeader(QByteArray& sendBuffer)
+{
+    sendBuffer = QByteArray(frame::kHeaderSize, '\0');
+    sendBuffer.replace(frame::kCompanyIdOffset, frame::kCompanyIdSize, frame::kDefaultCompanyId,
+                       frame::kCompanyIdSize);
+    sendBuffer[frame::kSourceOffset] = static_cast<char>(frame::kDefaultSource);
+}
+
+int HalfLength(QStringView text)
+{
+    const qsizetype length = text.size();
+    const qsizetype half = length / 2;
+    if (length % 2 == 0)
+        return static_cast<int>(half);
+    // Exactly half-way between half and half + 1: round to the even one.
+    return static_cast<int>(half % 2 == 0 ? half : half + 1);
+}
+
+quint8 ByteSum(const QByteArray& bytes, int first, int last)
+{
+    unsigned sum = 0;
+    for (int i = first; i <= last; ++i)
+        sum += static_cast<quint8>(bytes[i]);
+    return static_cast<quint8>(sum);
+}
+
+std::optional<QString> checkRequestTexts(const RequestTexts& texts)
+{
+    if (texts.comId.size() > frame::kCompanyIdSize) {
+        return QStringLiteral("Com ID: %1 has more than %2 characters.")
+            .arg(quoted(texts.comId))
+            .arg(frame::kCompanyIdSize);
+    }
+    for (QChar c : texts.comId) {
+        if (c.unicode() > 0xFF) {
+            return QStringLiteral("Com ID: %1 holds the character %2, which has no one-byte code.")
+                .arg(quoted(texts.comId), QString(c));
+        }
+    }
+    if (texts.src.isEmpty())
+        return QStringLiteral("Source: the text is empty; type one or two hexadecimal digits.");
+    if (texts.src.size() > 2) {
+        return QStringLiteral("Source: %1 is longer than one byte; type one or two hexadecimal digits.")
+            .arg(quoted(texts.src));
+    }
+    if (!isHex(texts.src))
+        return notHex("Source", texts.src);
+    if (texts.invokeId.size() == 4 && !isHex(texts.invokeId))
+        return notHex("Invoke ID", texts.invokeId);
+    if (auto e = checkPairField("Command", texts.cmnd))
+        return e;
+    if (auto e = checkPairField("Data Type", texts.dataType))
+        return e;
+    if (auto e = checkPairField("Var No", texts.varNo))
+        return e;
+    if (texts.data.size() > kMaxDataChars) {
+        return QStringLiteral("Data: %1 has %2 characters; at most %3 (%4 bytes) fit in one frame.")
+            .arg(quoted(texts.data))
+            .arg(texts.data.size())
+            .arg(kMaxDataChars)
+            .arg(frame::kMaxDataBytes);
+    }
+    // Only the characters that become bytes must be digits: an odd text whose
+    // pair count was rounded down drops its last character unsent.
+    if (!isHex(QStringView(texts.data).left(2 * HalfLength(texts.data))))
+        return notHex("Data", texts.data);
+    return std::nullopt;
+}
+
+void LoadHeaderFields(const RequestTexts& texts, QByteArray& sendBuffer)
+{
+    char* bytes = sendBuffer.data();
+    const int used = static_cast<int>(texts.comId.size());
+    for (int i = 0; i < frame::kCompanyIdSize; ++i) {
+        bytes[frame::kCompanyIdOffset + i] =
+            i < used ? static_cast<char>(texts.comId[i].unicode()) : '\0';
+    }
+    bytes[frame::kSourceOffset] = static_cast<char>(hexValue(texts.src));
+    // Any other length keeps the invoke ID of the last four-character text.
+    if (texts.invokeId.size() == 4)
+        writePairField(texts.invokeId, bytes + frame::kInvokeIdOffset);
+}
+
+std::optional<QString> encodeRequest(const RequestTexts& texts, QByteArray& sendBuffer)
+{
+    if (auto error = checkRequestTexts(texts))
+        return error;
+
+    const int n = HalfLength(texts.data);
+    // A buffer of fewer than 20 bytes was never laid by InitHeader; give it
+    // a zero header so that no write lands outside it.
+    if (sendBuffer.size() < frame::kHeaderSize)
+        sendBuffer.resize(frame::kHeaderSize, '\0');
+    LoadHeaderFields(texts, sendBuffer);
+    sendBuffer.resize(frame::kRequestFixedSize + n, '\0');
+
+    char* bytes = sendBuffer.data();
+    bytes[frame::kLengthOffset] = static_cast<char>(frame::bodyLength(n));
+    // The checksum covers the header only, so it is taken before the body.
+    bytes[frame::kCheckSumOffset] =
+        static_cast<char>(ByteSum(sendBuffer, frame::kCheckSumFirst, frame::kCheckSumLast));
+
+    writePairField(texts.cmnd, bytes + frame::kCommandOffset);
+    writePairField(texts.dataType, bytes + frame::kDataTypeOffset);
+    bytes[frame::kBodyPadOffset] = '\0';
+    bytes[frame::kBodyPadOffset + 1] = '\0';
+    writePairField(texts.varNo, bytes + frame::kVarNoOffset);
+
+    const QStringView data(texts.data);
+    for (int i = 0; i < n; ++i)
+        bytes[frame::kRequestDataOffset + i] = static_cast<char>(hexValue(slice2(data, 2 * i)));
+    return std::nullopt;
+}

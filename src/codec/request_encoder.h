@@ -1,0 +1,43 @@
+// Turns the texts of the request boxes into the bytes of one request frame.
+// Pure: texts in, bytes out; the window reads the boxes and sends the frame.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringView>
+#include <optional>
+
+// The seven texts a request is built from, as typed.
+struct RequestTexts {
+    QString comId;    // one byte per character, ISO-8859-1
+    QString src;      // one hexadecimal byte
+    QString invokeId; // two hexadecimal pairs, taken only at four characters
+    QString cmnd;     // two pairs each
+    QString dataType;
+    QString varNo;
+    QString data; // pairs, in frame order
+};
+
+// Creates the buffer anew with a zeroed header carrying the default company
+// ID and source.
+void InitHeader(QByteArray& sendBuffer);
+
+// The number of data bytes a text of hexadecimal pairs gives: half its
+// length, a tie rounded to the even neighbour (1, 3, 5, 7 give 0, 2, 2, 4).
+int HalfLength(QStringView text);
+
+// Sum of bytes[first..last] modulo 256; 0 when first > last.
+quint8 ByteSum(const QByteArray& bytes, int first, int last);
+
+// Why the texts cannot be sent, naming the field by its label and quoting
+// the text; nothing when every text converts.
+std::optional<QString> checkRequestTexts(const RequestTexts& texts);
+
+// Writes company ID, source and (at exactly four characters) invoke ID into
+// the header. The texts must have passed checkRequestTexts.
+void LoadHeaderFields(const RequestTexts& texts, QByteArray& sendBuffer);
+
+// Rebuilds the whole request in `sendBuffer` (28 + n bytes, header bytes the
+// texts do not cover kept). Every text is checked before any byte is written,
+// so on failure the buffer is exactly as it was and the message is returned.
+std::optional<QString> encodeRequest(const RequestTexts& texts, QByteArray& sendBuffer);

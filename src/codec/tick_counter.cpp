@@ -1,0 +1,11 @@
+// Monotonic millisecond counter.
+#include "codec/tick_counter.h"
+
+#include <chrono>
+
+qint32 GetTickCount()
+{
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return static_cast<qint32>(static_cast<quint32>(static_cast<quint64>(ms)));
+}

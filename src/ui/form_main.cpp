@@ -1,0 +1,214 @@
+// The main window: its controls from the layout table, and the window
+// operations through which the session code reads and writes them.
+#include "ui/form_main.h"
+
+#include "ui/form_layout.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QHash>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+QRect twipsRect(const form::ControlSpec& spec)
+{
+    return QRect(form::pixels(spec.left), form::pixels(spec.top), form::pixels(spec.width),
+                 form::pixels(spec.height));
+}
+
+QWidget* makeControl(const form::ControlSpec& spec, QWidget* container)
+{
+    const QString text = QString::fromUtf8(spec.text);
+    switch (spec.kind) {
+    case form::Kind::Frame:
+        return new QGroupBox(text, container);
+    case form::Kind::Label:
+        return new QLabel(text, container);
+    case form::Kind::TextBox: {
+        auto* box = new QLineEdit(container);
+        if (spec.limit > 0)
+            box->setMaxLength(spec.limit);
+        box->setText(text);
+        box->setCursorPosition(0);
+        return box;
+    }
+    case form::Kind::Option: {
+        auto* option = new QRadioButton(text, container);
+        option->setChecked(spec.selected);
+        return option;
+    }
+    case form::Kind::Button:
+        return new QPushButton(text, container);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+FormMain::FormMain(QWidget* parent)
+    : QWidget(parent)
+    , tcpClient(new ClientSocket(this))
+    , m_endProgramAction([] { QCoreApplication::exit(0); })
+{
+    setObjectName(QStringLiteral("formMain"));
+    setWindowTitle(QString::fromUtf8(form::kTitle));
+    setFixedSize(form::pixels(form::kClientWidth), form::pixels(form::kClientHeight));
+    buildControls();
+    applyTabOrder();
+    connectEvents();
+    Form_Load();
+    txtIpAdd->setFocus(Qt::OtherFocusReason);
+}
+
+FormMain::~FormMain() = default;
+
+void FormMain::buildControls()
+{
+    QHash<QString, QWidget*> byName;
+    for (const form::ControlSpec& spec : form::kControls) {
+        QWidget* container = spec.container ? byName.value(QString::fromLatin1(spec.container)) : this;
+        QWidget* control = makeControl(spec, container);
+        const QString name = QString::fromLatin1(spec.name);
+        control->setObjectName(name);
+        control->setGeometry(twipsRect(spec));
+        control->setEnabled(spec.enabled);
+        byName.insert(name, control);
+    }
+    auto get = [&byName](auto*& member, const char* name) {
+        member = qobject_cast<std::remove_reference_t<decltype(member)>>(
+            byName.value(QString::fromLatin1(name)));
+        Q_ASSERT(member);
+    };
+    get(frmTCP, "frmTCP");
+    get(frmReqHeader, "frmReqHeader");
+    get(Frame2, "Frame2");
+    get(Frame3, "Frame3");
+    get(Frame1, "Frame1");
+    get(txtIpAdd, "txtIpAdd");
+    get(optTCP, "optTCP");
+    get(optUDP, "optUDP");
+    get(txtReqComId, "txtReqComId");
+    get(txtReqSrc, "txtReqSrc");
+    get(txtReqInvokeId, "txtReqInvokeId");
+    get(txtReqLength, "txtReqLength");
+    get(txtReqCheckSum, "txtReqCheckSum");
+    get(txtResComId, "txtResComId");
+    get(txtResSrc, "txtResSrc");
+    get(txtResInvokeId, "txtResInvokeId");
+    get(txtResLength, "txtResLength");
+    get(txtResCheckSum, "txtResCheckSum");
+    get(txtReqCmnd, "txtReqCmnd");
+    get(txtReqDataType, "txtReqDataType");
+    get(txtReqVarNo, "txtReqVarNo");
+    get(txtReqData, "txtReqData");
+    get(txtResCmnd, "txtResCmnd");
+    get(txtResDataType, "txtResDataType");
+    get(txtResState, "txtResState");
+    get(txtResCode, "txtResCode");
+    get(txtResData, "txtResData");
+    get(txtResTime, "txtResTime");
+    get(txtMinTime, "txtMinTime");
+    get(txtMaxTime, "txtMaxTime");
+    get(cmdConnect, "cmdConnect");
+    get(cmdSend, "cmdSend");
+    get(cmdCont, "cmdCont");
+    get(cmdClose, "cmdClose");
+
+    // Tab reaches the option group through its selected option only.
+    optUDP->setFocusPolicy(Qt::ClickFocus);
+}
+
+void FormMain::applyTabOrder()
+{
+    std::vector<const form::ControlSpec*> specs;
+    for (const form::ControlSpec& spec : form::kControls) {
+        if (spec.kind != form::Kind::Frame && spec.kind != form::Kind::Label)
+            specs.push_back(&spec);
+    }
+    std::sort(specs.begin(), specs.end(),
+              [](const auto* a, const auto* b) { return a->tabIndex < b->tabIndex; });
+    QWidget* previous = nullptr;
+    for (const form::ControlSpec* spec : specs) {
+        auto* control = findChild<QWidget*>(QString::fromLatin1(spec->name));
+        if (previous)
+            setTabOrder(previous, control);
+        previous = control;
+    }
+}
+
+QString FormMain::GetText(const QLineEdit* box) const
+{
+    return box->text();
+}
+
+void FormMain::SetText(QLineEdit* box, const QString& text)
+{
+    // An unchanged text needs no repaint; replies often repeat fields.
+    if (box->text() == text)
+        return;
+    box->setText(text);
+    // Show the start of a long text (the data), as a fresh box would.
+    box->setCursorPosition(0);
+}
+
+bool FormMain::IsSelected(const QRadioButton* option) const
+{
+    return option->isChecked();
+}
+
+void FormMain::SetSelected(QRadioButton* option)
+{
+    option->setChecked(true);
+}
+
+void FormMain::SetEnabled(QWidget* control, bool enabled)
+{
+    control->setEnabled(enabled);
+}
+
+void FormMain::SetCaption(QAbstractButton* button, const QString& caption)
+{
+    button->setText(caption);
+}
+
+void FormMain::SetMousePointer(MousePointer pointer)
+{
+    if (pointer == m_pointer)
+        return;
+    // An override cursor covers the window and every control in it, text
+    // boxes with their own I-beam included.
+    if (pointer == MousePointer::Hourglass)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+    m_pointer = pointer;
+}
+
+void FormMain::ShowMessage(const QString& prompt, const QString& title)
+{
+    QMessageBox box(QMessageBox::Critical, title, prompt, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void FormMain::EndProgram()
+{
+    m_ended = true;
+    SetMousePointer(MousePointer::Default);
+    if (m_endProgramAction)
+        m_endProgramAction();
+}
+
+void FormMain::closeEvent(QCloseEvent* event)
+{
+    Form_Unload();
+    event->accept();
+}

@@ -1,0 +1,69 @@
+// Response timing: the wrap-safe elapsed time and the running extremes.
+#include "codec/response_stats.h"
+#include "codec/tick_counter.h"
+
+#include <QtTest>
+
+#include <limits>
+
+class TestResponseTiming : public QObject {
+    Q_OBJECT
+private slots:
+    void elapsed_data();
+    void elapsed();
+    void extremes_data();
+    void extremes();
+    void counterRunsForward();
+};
+
+void TestResponseTiming::elapsed_data()
+{
+    constexpr qint32 kMax = std::numeric_limits<qint32>::max();
+    constexpr qint32 kMin = std::numeric_limits<qint32>::min();
+    QTest::addColumn<qint32>("since");
+    QTest::addColumn<qint32>("now");
+    QTest::addColumn<qint32>("elapsed");
+    QTest::newRow("ordinary") << 1000 << 1012 << 12;
+    QTest::newRow("same tick") << 5 << 5 << 0;
+    QTest::newRow("across the signed boundary") << kMax - 2 << kMin + 3 << 6;
+    QTest::newRow("across the unsigned wrap") << -4 << 3 << 7;
+    QTest::newRow("nothing sent yet: the counter itself") << 0 << 123456 << 123456;
+}
+
+void TestResponseTiming::elapsed()
+{
+    QFETCH(qint32, since);
+    QFETCH(qint32, now);
+    QTEST(elapsedMs(now, since), "elapsed");
+}
+
+void TestResponseTiming::extremes_data()
+{
+    QTest::addColumn<QList<qint32>>("times");
+    QTest::addColumn<qint32>("min");
+    QTest::addColumn<qint32>("max");
+    QTest::newRow("first reply sets both") << QList<qint32>{7} << 7 << 7;
+    QTest::newRow("first reply of 0 ms") << QList<qint32>{0} << 0 << 0;
+    QTest::newRow("later replies widen the range") << QList<qint32>{7, 3, 9, 5} << 3 << 9;
+    QTest::newRow("a negative time lowers the minimum") << QList<qint32>{4, -2} << -2 << 4;
+}
+
+void TestResponseTiming::extremes()
+{
+    QFETCH(QList<qint32>, times);
+    ResponseStats stats;
+    for (qint32 t : times)
+        stats.record(t);
+    QTEST(stats.MinTime, "min");
+    QTEST(stats.MaxTime, "max");
+}
+
+void TestResponseTiming::counterRunsForward()
+{
+    const qint32 first = GetTickCount();
+    QTRY_VERIFY_WITH_TIMEOUT(elapsedMs(GetTickCount(), first) >= 2, 1000);
+    QVERIFY(elapsedMs(GetTickCount(), first) < 1000);
+}
+
+QTEST_APPLESS_MAIN(TestResponseTiming)
+#include "tst_response_timing.moc"
