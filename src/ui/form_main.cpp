@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFont>
 #include <QGroupBox>
 #include <QHash>
 #include <QLabel>
@@ -60,6 +61,13 @@ FormMain::FormMain(QWidget* parent)
     , m_endProgramAction([] { QCoreApplication::exit(0); })
 {
     setObjectName(QStringLiteral("formMain"));
+    // The layout was drawn for a compact 8-point sans-serif face; these have
+    // its metrics, so every caption fits beside its box.
+    QFont face;
+    face.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                      QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
+    face.setPointSize(8);
+    setFont(face);
     setWindowTitle(QString::fromUtf8(form::kTitle));
     setFixedSize(form::pixels(form::kClientWidth), form::pixels(form::kClientHeight));
     buildControls();
@@ -80,6 +88,9 @@ void FormMain::buildControls()
         const QString name = QString::fromLatin1(spec.name);
         control->setObjectName(name);
         control->setGeometry(twipsRect(spec));
+        // Labels fit their caption in the face at hand; Protocol keeps its box.
+        if (spec.kind == form::Kind::Label && name != QLatin1String("Label1"))
+            control->resize(control->sizeHint());
         control->setEnabled(spec.enabled);
         byName.insert(name, control);
     }

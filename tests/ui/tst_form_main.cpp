@@ -1,0 +1,220 @@
+// The main window at start: texts, limits, enabled states, options, tab order.
+#include "ui/form_main.h"
+
+#include <QtTest>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+class TestFormMain : public QObject {
+    Q_OBJECT
+private slots:
+    void window();
+    void startTexts_data();
+    void startTexts();
+    void inputLimits_data();
+    void inputLimits();
+    void startEnabled_data();
+    void startEnabled();
+    void optionsAreExclusive();
+    void tabOrder();
+    void disabledBoxesShowWrittenText();
+    void labelsDoNotOverlapTheirBoxes();
+};
+
+void TestFormMain::window()
+{
+    FormMain form;
+    QCOMPARE(form.windowTitle(), QStringLiteral("Vexa Test"));
+    QCOMPARE(form.objectName(), QStringLiteral("formMain"));
+    QCOMPARE(form.size(), QSize(450, 486)); // 6750 x 7290 twips
+    QCOMPARE(form.findChildren<QWidget*>().size(), 59);
+    QCOMPARE(form.findChild<QLineEdit*>("txtReqData")->geometry(), QRect(16, 72, 393, 20));
+    QCOMPARE(form.findChild<QPushButton*>("cmdClose")->geometry(), QRect(280, 456, 73, 25));
+    QCOMPARE(form.findChild<QGroupBox*>("Frame2")->geometry(), QRect(232, 72, 201, 137));
+}
+
+void TestFormMain::startTexts_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    const char* rows[][2] = {
+        {"frmTCP", "TCP/IP"}, {"frmReqHeader", "Request Header"}, {"Frame2", "Response Header"},
+        {"Frame3", "Request"}, {"Frame1", "Response"}, {"lblIP", "Remote IP Address"},
+        {"txtIpAdd", "127.0.0.1"}, {"Label1", "Protocol"}, {"optTCP", "TCP"}, {"optUDP", "UDP"},
+        {"lblt1", "Com ID"}, {"txtReqComId", "KORV-TAMBE"}, {"lblt2", "Source"}, {"txtReqSrc", "33"},
+        {"lblt3", "Invoke ID"}, {"txtReqInvokeId", "0000"}, {"lblt4", "Length"}, {"txtReqLength", ""},
+        {"lblt5", "CheckSum"}, {"txtReqCheckSum", ""}, {"Label13", "Com ID"}, {"Label12", "Source"},
+        {"Label14", "Invoke ID"}, {"Label11", "Length"}, {"Label15", "Check Sum"},
+        {"Label2", "Command"}, {"txtReqCmnd", "5400"}, {"Label3", "Data Type"},
+        {"txtReqDataType", "0100"}, {"Label4", "Var No"}, {"txtReqVarNo", "1000"},
+        {"Label5", "Data (from \"Variable Length\")"}, {"txtReqData", "0800255157302E302E30"},
+        {"Label6", "Command"}, {"Label7", "Data Type"}, {"Label8", "State"}, {"Label9", "Code/No"},
+        {"Label10", "Data"}, {"Label19", "Response Time"}, {"Label18", "(msec)"}, {"Label17", "Min"},
+        {"Label16", "Max"}, {"cmdConnect", "Connect"}, {"cmdSend", "Send"}, {"cmdCont", "Cont"},
+        {"cmdClose", "Close"},
+    };
+    for (const auto& row : rows)
+        QTest::newRow(row[0]) << row[0] << row[1];
+    for (const char* empty : {"txtResComId", "txtResSrc", "txtResInvokeId", "txtResLength", "txtResCheckSum",
+                              "txtResCmnd", "txtResDataType", "txtResState", "txtResCode", "txtResData",
+                              "txtResTime", "txtMinTime", "txtMaxTime"})
+        QTest::newRow(empty) << empty << "";
+}
+
+void TestFormMain::startTexts()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    FormMain form;
+    QWidget* control = form.findChild<QWidget*>(name);
+    QVERIFY(control);
+    if (auto* box = qobject_cast<QLineEdit*>(control))
+        QCOMPARE(box->text(), text);
+    else if (auto* label = qobject_cast<QLabel*>(control))
+        QCOMPARE(label->text(), text);
+    else if (auto* button = qobject_cast<QAbstractButton*>(control))
+        QCOMPARE(button->text(), text);
+    else if (auto* frame = qobject_cast<QGroupBox*>(control))
+        QCOMPARE(frame->title(), text);
+    else
+        QFAIL("unexpected kind of control");
+}
+
+void TestFormMain::inputLimits_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("limit"); // 0: none
+    QTest::newRow("txtReqComId") << "txtReqComId" << 10;
+    QTest::newRow("txtReqSrc") << "txtReqSrc" << 2;
+    QTest::newRow("txtReqCheckSum") << "txtReqCheckSum" << 2;
+    QTest::newRow("txtReqInvokeId") << "txtReqInvokeId" << 4;
+    QTest::newRow("txtReqLength") << "txtReqLength" << 4;
+    QTest::newRow("txtReqCmnd") << "txtReqCmnd" << 4;
+    QTest::newRow("txtReqDataType") << "txtReqDataType" << 4;
+    QTest::newRow("txtReqVarNo") << "txtReqVarNo" << 4;
+    for (const char* open : {"txtIpAdd", "txtReqData", "txtResCmnd", "txtResDataType", "txtResState",
+                             "txtResCode", "txtResData", "txtResTime", "txtMinTime", "txtMaxTime"})
+        QTest::newRow(open) << open << 0;
+}
+
+void TestFormMain::inputLimits()
+{
+    QFETCH(QString, name);
+    QFETCH(int, limit);
+    FormMain form;
+    form.show();
+    auto* box = form.findChild<QLineEdit*>(name);
+    box->setFocus();
+    box->clear();
+    const int typed = limit ? limit + 1 : 600;
+    QTest::keyClicks(box, QString(typed, u'7'));
+    QCOMPARE(box->text().size(), limit ? limit : typed);
+    // The box accepts anything, hexadecimal or not.
+    box->clear();
+    QTest::keyClicks(box, QStringLiteral("zZ"));
+    QCOMPARE(box->text(), limit == 1 ? QStringLiteral("z") : QStringLiteral("zZ"));
+}
+
+void TestFormMain::startEnabled_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("enabled");
+    for (const char* off : {"cmdSend", "cmdCont", "txtResComId", "txtResSrc", "txtResInvokeId",
+                            "txtResLength", "txtResCheckSum"})
+        QTest::newRow(off) << off << false;
+    for (const char* on : {"cmdConnect", "cmdClose", "txtIpAdd", "optTCP", "optUDP", "txtReqComId",
+                           "txtReqLength", "txtReqCheckSum", "txtReqData", "txtResCmnd", "txtResData",
+                           "txtResTime", "txtMinTime", "txtMaxTime"})
+        QTest::newRow(on) << on << true;
+}
+
+void TestFormMain::startEnabled()
+{
+    QFETCH(QString, name);
+    FormMain form;
+    QTEST(form.findChild<QWidget*>(name)->isEnabled(), "enabled");
+}
+
+void TestFormMain::optionsAreExclusive()
+{
+    FormMain form;
+    form.show();
+    QVERIFY(form.optTCP->isChecked());
+    QVERIFY(!form.optUDP->isChecked());
+    QTest::mouseClick(form.optUDP, Qt::LeftButton);
+    QVERIFY(form.optUDP->isChecked());
+    QVERIFY(!form.optTCP->isChecked());
+    QCOMPARE(form.cmdConnect->text(), QStringLiteral("Start"));
+    QTest::mouseClick(form.optTCP, Qt::LeftButton);
+    QVERIFY(form.optTCP->isChecked());
+    QVERIFY(!form.optUDP->isChecked());
+    QCOMPARE(form.cmdConnect->text(), QStringLiteral("Connect"));
+}
+
+void TestFormMain::tabOrder()
+{
+    FormMain form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QCOMPARE(QApplication::focusWidget(), form.txtIpAdd);
+
+    // Send and Cont start disabled and are skipped; the option group is
+    // reached through its selected option.
+    const QStringList expected{"optTCP",         "txtReqInvokeId", "txtReqCmnd",   "txtReqDataType",
+                               "txtReqVarNo",    "txtReqData",     "txtResCmnd",   "txtResDataType",
+                               "txtResState",    "txtResCode",     "txtResData",   "cmdConnect",
+                               "txtReqComId",    "txtReqSrc",      "txtReqLength", "txtReqCheckSum",
+                               "cmdClose",       "txtMaxTime",     "txtMinTime",   "txtResTime",
+                               "txtIpAdd"};
+    QStringList walked;
+    for (int i = 0; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        walked << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(walked, expected);
+
+    // With UDP chosen, Tab lands on UDP instead.
+    form.optUDP->setChecked(true);
+    form.txtIpAdd->setFocus();
+    QTest::keyClick(form.txtIpAdd, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), form.optUDP);
+    QTest::keyClick(form.optUDP, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), form.txtReqInvokeId);
+}
+
+void TestFormMain::disabledBoxesShowWrittenText()
+{
+    FormMain form;
+    for (QLineEdit* box : {form.txtResComId, form.txtResSrc, form.txtResInvokeId, form.txtResLength,
+                           form.txtResCheckSum}) {
+        QVERIFY(!box->isEnabled());
+        QCOMPARE(box->focusPolicy() != Qt::NoFocus && box->isEnabled(), false);
+        form.SetText(box, QStringLiteral("5A"));
+        QCOMPARE(box->text(), QStringLiteral("5A"));
+    }
+}
+
+void TestFormMain::labelsDoNotOverlapTheirBoxes()
+{
+    // Each label against the box that follows it on the same row.
+    const char* pairs[][2] = {
+        {"lblt1", "txtReqComId"}, {"lblt3", "txtReqInvokeId"}, {"lblt5", "txtReqCheckSum"},
+        {"Label15", "txtResCheckSum"}, {"Label2", "txtReqCmnd"}, {"Label3", "txtReqDataType"},
+        {"Label4", "txtReqVarNo"}, {"Label6", "txtResCmnd"}, {"Label7", "txtResDataType"},
+        {"Label8", "txtResState"}, {"Label9", "txtResCode"}, {"Label19", "txtResTime"},
+        {"Label18", "Label17"}, {"Label17", "txtMinTime"}, {"Label16", "txtMaxTime"},
+    };
+    FormMain form;
+    for (const auto& pair : pairs) {
+        auto* label = form.findChild<QLabel*>(pair[0]);
+        auto* next = form.findChild<QWidget*>(pair[1]);
+        QVERIFY2(label->geometry().right() < next->geometry().left(), pair[0]);
+        QVERIFY2(label->width() >= label->sizeHint().width(), pair[0]);
+    }
+}
+
+QTEST_MAIN(TestFormMain)
+#include "tst_form_main.moc"
