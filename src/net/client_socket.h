@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <cstdint>
@@ -53,18 +54,42 @@ signals:
     void sendComplete();
 
 private:
-    // Private slots and helpers are declared in client_socket.cpp's needs.
+    enum class UdpLookup { Pending, Resolved, Failed };
+
+    void onTcpConnected();
     void onTcpReadyRead();
     void onUdpReadyRead();
     void onTcpDisconnected();
     void onTcpError();
+    void onUdpError();
     void resetTcp();
     void resetUdp();
+    bool resolveUdpTarget();
+    void scheduleSendComplete();
+    void queueError(int number, const QString& description);
+    bool peerResetConnection() const;
+    void closeShadowDescriptor();
 
     Protocol m_protocol = Protocol::Tcp;
     QString m_remoteHost;
     std::uint16_t m_remotePort = 0;
     QTcpSocket* m_tcp = nullptr;
     QUdpSocket* m_udp = nullptr;
+    // Set while this object aborts its own sockets, whose signals then
+    // describe our Close rather than anything the caller must hear about.
     bool m_closing = false;
+    // The end of the current TCP connection has been reported (or was ours).
+    bool m_tcpEndReported = false;
+    // A second descriptor for the open TCP connection, used only to tell a
+    // reset from an orderly close; -1 when there is none.
+    int m_tcpShadowFd = -1;
+    // Bumped by Close so queued events of the closed socket are dropped.
+    quint64 m_generation = 0;
+    int m_pendingSendCompletes = 0;
+    bool m_inUdpWrite = false;
+    bool m_udpDatagramTaken = false;
+    // The UDP destination, looked up once per remote host text.
+    UdpLookup m_udpLookup = UdpLookup::Pending;
+    QHostAddress m_udpAddress;
+    QString m_udpLookupError;
 };

@@ -1,0 +1,349 @@
+// The window's one client socket: TCP connections and UDP datagrams to the module.
+#include "net/client_socket.h"
+
+#include <QAbstractSocket>
+#include <QHostInfo>
+#include <QMetaObject>
+#include <QTcpSocket>
+#include <QUdpSocket>
+
+#include <cerrno>
+
+#if defined(Q_OS_LINUX)
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+const QString kNotConnected = QStringLiteral("The socket is not connected.");
+const QString kAlreadyConnected = QStringLiteral("The socket is already connected.");
+const QString kConnecting = QStringLiteral("A connection is already being opened.");
+const QString kCloseFirst = QStringLiteral("Close the socket before changing the protocol.");
+const QString kNoHost = QStringLiteral("No remote host is set.");
+const QString kUdpNoConnect =
+    QStringLiteral("UDP sends without a connection; Connect is only used with TCP.");
+
+} // namespace
+
+ClientSocket::ClientSocket(QObject* parent)
+    : QObject(parent), m_tcp(new QTcpSocket(this)), m_udp(new QUdpSocket(this))
+{
+    connect(m_tcp, &QTcpSocket::connected, this, &ClientSocket::onTcpConnected);
+    connect(m_tcp, &QTcpSocket::readyRead, this, &ClientSocket::onTcpReadyRead);
+    connect(m_tcp, &QTcpSocket::disconnected, this, &ClientSocket::onTcpDisconnected);
+    connect(m_tcp, &QTcpSocket::errorOccurred, this, &ClientSocket::onTcpError);
+    connect(m_udp, &QUdpSocket::readyRead, this, &ClientSocket::onUdpReadyRead);
+    connect(m_udp, &QUdpSocket::errorOccurred, this, &ClientSocket::onUdpError);
+}
+
+ClientSocket::~ClientSocket()
+{
+    // The sockets are destroyed after this body; they must not call back
+    // into a half-destroyed object while they abort.
+    disconnect(m_tcp, nullptr, this, nullptr);
+    disconnect(m_udp, nullptr, this, nullptr);
+    resetTcp();
+    resetUdp();
+}
+
+SocketRefusal ClientSocket::SetProtocol(Protocol protocol)
+{
+    if (protocol == m_protocol)
+        return std::nullopt;
+    if (m_tcp->state() != QAbstractSocket::UnconnectedState
+        || m_udp->state() != QAbstractSocket::UnconnectedState)
+        return kCloseFirst;
+    m_protocol = protocol;
+    return std::nullopt;
+}
+
+void ClientSocket::SetRemoteHost(const QString& host)
+{
+    m_remoteHost = host;
+    m_udpLookup = UdpLookup::Pending;
+    m_udpAddress.clear();
+    m_udpLookupError.clear();
+}
+
+void ClientSocket::SetRemotePort(std::uint16_t port)
+{
+    m_remotePort = port;
+}
+
+SocketRefusal ClientSocket::Connect()
+{
+    if (m_protocol != Protocol::Tcp)
+        return kUdpNoConnect;
+    switch (m_tcp->state()) {
+    case QAbstractSocket::UnconnectedState:
+        break;
+    case QAbstractSocket::HostLookupState:
+    case QAbstractSocket::ConnectingState:
+        return kConnecting;
+    default:
+        return kAlreadyConnected;
+    }
+    if (m_remoteHost.isEmpty())
+        return kNoHost;
+    m_tcpEndReported = false;
+    m_tcp->connectToHost(m_remoteHost, m_remotePort);
+    return std::nullopt;
+}
+
+SocketRefusal ClientSocket::SendBytes(const QByteArray& bytes)
+{
+    if (m_remoteHost.isEmpty())
+        return kNoHost;
+    if (m_protocol == Protocol::Tcp) {
+        if (m_tcp->state() != QAbstractSocket::ConnectedState)
+            return kNotConnected;
+        // A short write can only come from a socket that has just failed;
+        // that failure reaches the caller through onTcpError.
+        m_tcp->write(bytes);
+        scheduleSendComplete();
+        return std::nullopt;
+    }
+
+    if (!resolveUdpTarget()) {
+        queueError(QAbstractSocket::HostNotFoundError, m_udpLookupError);
+        return std::nullopt;
+    }
+    // writeDatagram reports its own failure synchronously; the caller is
+    // promised failures only after it has regained control.
+    m_inUdpWrite = true;
+    const qint64 sent = m_udp->writeDatagram(bytes, m_udpAddress, m_remotePort);
+    m_inUdpWrite = false;
+    if (sent < 0) {
+        queueError(m_udp->error(), m_udp->errorString());
+        return std::nullopt;
+    }
+    scheduleSendComplete();
+    return std::nullopt;
+}
+
+void ClientSocket::ReceiveAll(QByteArray& into)
+{
+    if (m_protocol == Protocol::Tcp) {
+        const qint64 waiting = m_tcp->bytesAvailable();
+        into.resize(waiting);
+        if (waiting > 0) {
+            const qint64 got = m_tcp->read(into.data(), waiting);
+            into.resize(got > 0 ? got : 0);
+        }
+        return;
+    }
+
+    if (!m_udp->hasPendingDatagrams()) {
+        into.resize(0);
+        return;
+    }
+    const qint64 size = m_udp->pendingDatagramSize();
+    into.resize(size > 0 ? size : 0);
+    const qint64 got = m_udp->readDatagram(into.data(), into.size());
+    into.resize(got > 0 ? got : 0);
+    m_udpDatagramTaken = true;
+}
+
+void ClientSocket::Close()
+{
+    // Anything queued for the connection being closed is dropped with it.
+    ++m_generation;
+    m_pendingSendCompletes = 0;
+    resetTcp();
+    resetUdp();
+}
+
+void ClientSocket::onTcpConnected()
+{
+    if (m_closing)
+        return;
+    // Frames are small and a reply is awaited after each; Nagle would hold
+    // them back.
+    m_tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+#if defined(Q_OS_LINUX)
+    closeShadowDescriptor();
+    // Close-on-exec, so a started process cannot keep the connection alive.
+    m_tcpShadowFd = ::fcntl(static_cast<int>(m_tcp->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+#endif
+    emit connected();
+}
+
+void ClientSocket::onTcpReadyRead()
+{
+    if (m_closing)
+        return;
+    const qint64 waiting = m_tcp->bytesAvailable();
+    if (waiting > 0)
+        emit dataArrival(static_cast<qint32>(qMin<qint64>(waiting, INT32_MAX)));
+}
+
+void ClientSocket::onUdpReadyRead()
+{
+    if (m_closing)
+        return;
+    const quint64 generation = m_generation;
+    while (m_udp->hasPendingDatagrams()) {
+        const qint64 size = m_udp->pendingDatagramSize();
+        m_udpDatagramTaken = false;
+        emit dataArrival(static_cast<qint32>(size > 0 ? size : 0));
+        if (generation != m_generation || m_udp->state() != QAbstractSocket::BoundState)
+            return;
+        // A datagram the handler left behind would be announced again on
+        // every pass of this loop.
+        if (!m_udpDatagramTaken && m_udp->hasPendingDatagrams())
+            m_udp->readDatagram(nullptr, 0);
+    }
+}
+
+void ClientSocket::onTcpDisconnected()
+{
+    if (m_closing)
+        return;
+    closeShadowDescriptor();
+    if (m_tcpEndReported)
+        return;
+    m_tcpEndReported = true;
+    emit peerClosed();
+}
+
+void ClientSocket::onTcpError()
+{
+    if (m_closing)
+        return;
+    const QAbstractSocket::SocketError code = m_tcp->error();
+    if (code == QAbstractSocket::RemoteHostClosedError) {
+        if (m_tcpEndReported)
+            return;
+        m_tcpEndReported = true;
+        const bool reset = peerResetConnection();
+        closeShadowDescriptor();
+        if (reset)
+            emit error(QAbstractSocket::NetworkError, qt_error_string(ECONNRESET));
+        else
+            emit peerClosed();
+        return;
+    }
+    // Errors on a TCP socket end the connection; the disconnected() that
+    // may follow is part of the same failure, not a peer close.
+    m_tcpEndReported = true;
+    if (m_tcp->state() == QAbstractSocket::UnconnectedState)
+        closeShadowDescriptor();
+    emit error(code, m_tcp->errorString());
+}
+
+void ClientSocket::onUdpError()
+{
+    if (m_closing || m_inUdpWrite)
+        return;
+    emit error(m_udp->error(), m_udp->errorString());
+}
+
+void ClientSocket::resetTcp()
+{
+    m_closing = true;
+    closeShadowDescriptor();
+    m_tcp->abort();
+    m_closing = false;
+    m_tcpEndReported = false;
+}
+
+void ClientSocket::resetUdp()
+{
+    m_closing = true;
+    m_udp->abort();
+    m_closing = false;
+    m_udpDatagramTaken = false;
+}
+
+bool ClientSocket::resolveUdpTarget()
+{
+    if (m_udpLookup == UdpLookup::Pending) {
+        if (m_udpAddress.setAddress(m_remoteHost)) {
+            m_udpLookup = UdpLookup::Resolved;
+        } else {
+            const QHostInfo info = QHostInfo::fromName(m_remoteHost);
+            const QList<QHostAddress> addresses = info.addresses();
+            if (info.error() != QHostInfo::NoError || addresses.isEmpty()) {
+                m_udpLookup = UdpLookup::Failed;
+                m_udpLookupError = info.error() != QHostInfo::NoError
+                    ? info.errorString()
+                    : QStringLiteral("Host %1 has no address.").arg(m_remoteHost);
+            } else {
+                // The module speaks IPv4; "localhost" lists ::1 first on many
+                // systems, where nothing of the module's would be listening.
+                m_udpAddress = addresses.first();
+                for (const QHostAddress& address : addresses) {
+                    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+                        m_udpAddress = address;
+                        break;
+                    }
+                }
+                m_udpLookup = UdpLookup::Resolved;
+            }
+        }
+    }
+    return m_udpLookup == UdpLookup::Resolved;
+}
+
+void ClientSocket::scheduleSendComplete()
+{
+    // One queued call carries every completion since the last delivery, so
+    // a burst of sends costs one event rather than one each.
+    if (m_pendingSendCompletes++ > 0)
+        return;
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            while (generation == m_generation && m_pendingSendCompletes > 0) {
+                --m_pendingSendCompletes;
+                emit sendComplete();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void ClientSocket::queueError(int number, const QString& description)
+{
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, number, description] {
+            if (generation == m_generation)
+                emit error(number, description);
+        },
+        Qt::QueuedConnection);
+}
+
+bool ClientSocket::peerResetConnection() const
+{
+#if defined(Q_OS_LINUX)
+    // Qt reports a reset exactly like an orderly close. The duplicate
+    // descriptor keeps the kernel socket alive after Qt closes its own, and
+    // its TCP state tells the two apart: an orderly close leaves it waiting
+    // for our side to close, a reset has already torn it down.
+    if (m_tcpShadowFd < 0)
+        return false;
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (::getsockopt(m_tcpShadowFd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
+        return false;
+    return info.tcpi_state == TCP_CLOSE;
+#else
+    return false;
+#endif
+}
+
+void ClientSocket::closeShadowDescriptor()
+{
+#if defined(Q_OS_LINUX)
+    if (m_tcpShadowFd >= 0) {
+        ::close(m_tcpShadowFd);
+        m_tcpShadowFd = -1;
+    }
+#endif
+}
