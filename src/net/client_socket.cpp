@@ -228,7 +228,7 @@ void ClientSocket::onTcpError()
         return;
     }
     // Errors on a TCP socket end the connection; the disconnected() that
-    // may follow is part of the same failure, not a peer close.
+    // may follow belongs to the same failure, not to a peer close.
     m_tcpEndReported = true;
     if (m_tcp->state() == QAbstractSocket::UnconnectedState)
         closeShadowDescriptor();
