@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs the whole test suite.
+# Usage: scripts/test.sh [build-dir] [extra cmake options...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+scripts/install-deps.sh
+scripts/build.sh "$@"
+echo "test: running ctest in $build"
+ctest --test-dir "$build" --output-on-failure -j1
