@@ -1,0 +1,64 @@
+// Starts the bundled module simulator on a given loopback address for one test.
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+class ModuleSimProcess {
+public:
+    explicit ModuleSimProcess(const QString& host, const QStringList& extraArgs = {})
+        : m_arguments(QStringList{"--host", host} + extraArgs)
+    {
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+    }
+
+    // Terminates the process and waits, so the next test can bind the same
+    // address and ports.
+    ~ModuleSimProcess()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    ModuleSimProcess(const ModuleSimProcess&) = delete;
+    ModuleSimProcess& operator=(const ModuleSimProcess&) = delete;
+
+    // Starts it and waits for the "listening" line; false on failure.
+    bool start(int timeoutMs = 10000)
+    {
+        m_process.start(QStringLiteral(MODULE_SIM_PATH), m_arguments);
+        if (!m_process.waitForStarted(timeoutMs))
+            return false;
+        const QDeadlineTimer deadline(timeoutMs);
+        while (!output().contains(QLatin1String("module-sim: listening on"))) {
+            if (m_process.state() == QProcess::NotRunning || deadline.hasExpired())
+                return false;
+            if (!m_process.waitForReadyRead(static_cast<int>(deadline.remainingTime()))
+                && m_process.state() == QProcess::NotRunning) {
+                output();
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Everything it printed so far (stdout+stderr).
+    QString output() const
+    {
+        m_output += QString::fromLocal8Bit(m_process.readAll());
+        return m_output;
+    }
+
+private:
+    QStringList m_arguments;
+    // Reading drains the pipe, so reads from a const accessor must be kept.
+    mutable QProcess m_process;
+    mutable QString m_output;
+};
