@@ -1,0 +1,507 @@
+// A test session driven by clicks: the real window against peers on loopback.
+#include "ui/form_main.h"
+
+#include "common/message_box_catcher.h"
+#include "common/module_sim_process.h"
+
+#include <QtTest>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUdpSocket>
+
+namespace {
+
+QByteArray hex(const char* text)
+{
+    return QByteArray::fromHex(text);
+}
+
+// The request the default texts give.
+const QByteArray kDefaultRequest = hex("4B4F52562D54414D4245" "000000" "33" "0000" "1200" "00" "1D"
+                                       "5400" "0100" "0000" "1000" "0800255157302E302E30");
+// A 30-byte reply: command 5401, data type 0100, state 0000, Code/No 0102.
+const QByteArray kReply30 = hex("4B4F52562D54414D4245" "000000" "B0" "0102" "0A00" "00" "5A"
+                                "5401" "0100" "0000" "0000" "0102");
+
+// A TCP peer at <address>:2004 that records what arrives and answers when told.
+class TcpPeer {
+public:
+    explicit TcpPeer(const QString& address)
+    {
+        QVERIFY(m_server.listen(QHostAddress(address), 2004));
+        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
+            m_socket = m_server.nextPendingConnection();
+            QObject::connect(m_socket, &QTcpSocket::readyRead, [this] { m_received += m_socket->readAll(); });
+        });
+    }
+    QTcpSocket* socket() const { return m_socket; }
+    QByteArray received() const { return m_received; }
+
+private:
+    QTcpServer m_server;
+    QTcpSocket* m_socket = nullptr;
+    QByteArray m_received;
+};
+
+// A UDP peer at <address>:2005 that records datagrams and their senders.
+class UdpPeer {
+public:
+    explicit UdpPeer(const QString& address)
+    {
+        QVERIFY(m_socket.bind(QHostAddress(address), 2005));
+        QObject::connect(&m_socket, &QUdpSocket::readyRead, [this] {
+            while (m_socket.hasPendingDatagrams()) {
+                QByteArray datagram(m_socket.pendingDatagramSize(), '\0');
+                m_socket.readDatagram(datagram.data(), datagram.size(), &m_sender, &m_senderPort);
+                m_datagrams.append(datagram);
+            }
+        });
+    }
+    const QList<QByteArray>& datagrams() const { return m_datagrams; }
+    void reply(const QByteArray& bytes) { m_socket.writeDatagram(bytes, m_sender, m_senderPort); }
+
+private:
+    QUdpSocket m_socket;
+    QList<QByteArray> m_datagrams;
+    QHostAddress m_sender;
+    quint16 m_senderPort = 0;
+};
+
+// The window with EndProgram recorded instead of quitting.
+struct Window {
+    explicit Window(const QString& address)
+    {
+        form.setEndProgramAction([this] { ++ended; });
+        form.txtIpAdd->setText(address);
+        form.show();
+    }
+    void click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+    QStringList responseBoxes() const
+    {
+        QStringList texts;
+        for (const QLineEdit* box : {form.txtResComId, form.txtResSrc, form.txtResInvokeId, form.txtResLength,
+                                     form.txtResCheckSum, form.txtResCmnd, form.txtResDataType, form.txtResState,
+                                     form.txtResCode, form.txtResData})
+            texts << box->text();
+        return texts;
+    }
+    QStringList requestHeaderBoxes() const
+    {
+        return {form.txtReqComId->text(), form.txtReqSrc->text(), form.txtReqInvokeId->text(),
+                form.txtReqLength->text(), form.txtReqCheckSum->text()};
+    }
+    // Enabled state of txtIpAdd, optTCP, optUDP, cmdConnect, cmdSend, cmdCont, cmdClose.
+    QList<bool> sessionControls() const
+    {
+        QList<bool> states;
+        for (const QWidget* w : std::initializer_list<const QWidget*>{form.txtIpAdd, form.optTCP, form.optUDP,
+                                                                      form.cmdConnect, form.cmdSend,
+                                                                      form.cmdCont, form.cmdClose})
+            states << w->isEnabled();
+        return states;
+    }
+
+    FormMain form;
+    int ended = 0;
+};
+
+using Pointer = FormMain::MousePointer;
+
+} // namespace
+
+class TestSession : public QObject {
+    Q_OBJECT
+private slots:
+    void tcpSessionAgainstSimulator();
+    void udpSessionAgainstSimulator();
+    void replyLengths_data();
+    void replyLengths();
+    void statisticsSurviveCloseAndCont();
+    void continuousModeChainsAndStops();
+    void replyInTwoPiecesIsTwoFrames();
+    void peerCloseEndsProgram();
+    void refusedConnectEndsProgram();
+    void socketEventsIgnoredWhileEndingMessageIsUp();
+    void refusedOperationsKeepTheWindow();
+    void connectPressedTwice();
+    void protocolChangeAfterStart();
+    void badTextStopsContinuousMode();
+    void closingTheWindowClosesTheSocket();
+};
+
+void TestSession::tcpSessionAgainstSimulator()
+{
+    const QString address = QStringLiteral("127.0.0.41");
+    ModuleSimProcess sim(address);
+    QVERIFY(sim.start());
+    Window w(address);
+    MessageBoxCatcher boxes;
+
+    // Ready, TCP chosen.
+    QCOMPARE(w.sessionControls(), (QList<bool>{true, true, true, true, false, false, true}));
+    w.click(w.form.cmdConnect);
+    // Connecting until the event loop delivers the connection.
+    QCOMPARE(w.form.mousePointer(), Pointer::Hourglass);
+    QCOMPARE(w.sessionControls(), (QList<bool>{true, true, true, true, false, false, true}));
+    QTRY_COMPARE(w.sessionControls(), (QList<bool>{false, false, false, false, true, true, true}));
+    QCOMPARE(w.form.mousePointer(), Pointer::Default);
+
+    w.click(w.form.cmdSend);
+    QCOMPARE(w.requestHeaderBoxes(), (QStringList{"KORV-TAMBE", "33", "0000", "1200", "1D"}));
+    QTRY_VERIFY(!w.form.txtResTime->text().isEmpty());
+    // The simulator echoes the identifying fields and the data.
+    QCOMPARE(w.form.txtResComId->text(), QStringLiteral("KORV-TAMBE"));
+    QCOMPARE(w.form.txtResInvokeId->text(), QStringLiteral("0000"));
+    QCOMPARE(w.form.txtResLength->text(), QStringLiteral("1400"));
+    QCOMPARE(w.form.txtResCmnd->text(), QStringLiteral("5400"));
+    QCOMPARE(w.form.txtResDataType->text(), QStringLiteral("0100"));
+    QCOMPARE(w.form.txtResState->text(), QStringLiteral("0000"));
+    QCOMPARE(w.form.txtResCode->text(), QStringLiteral("0000"));
+    QCOMPARE(w.form.txtResData->text(), QStringLiteral("0800255157302E302E30"));
+    // The first reply sets all three times.
+    QCOMPARE(w.form.txtMinTime->text(), w.form.txtResTime->text());
+    QCOMPARE(w.form.txtMaxTime->text(), w.form.txtResTime->text());
+    QCOMPARE(boxes.count(), 0);
+    QCOMPARE(w.ended, 0);
+}
+
+void TestSession::udpSessionAgainstSimulator()
+{
+    const QString address = QStringLiteral("127.0.0.42");
+    ModuleSimProcess sim(address);
+    QVERIFY(sim.start());
+    Window w(address);
+    MessageBoxCatcher boxes;
+
+    w.click(w.form.optUDP);
+    QCOMPARE(w.form.cmdConnect->text(), QStringLiteral("Start"));
+    w.click(w.form.cmdConnect);
+    // Started: address and options stay open, Start is spent.
+    QCOMPARE(w.sessionControls(), (QList<bool>{true, true, true, false, true, true, true}));
+    QCOMPARE(w.form.mousePointer(), Pointer::Default);
+
+    w.form.txtReqInvokeId->setText(QStringLiteral("1a2b"));
+    w.click(w.form.cmdSend);
+    QCOMPARE(w.requestHeaderBoxes(), (QStringList{"KORV-TAMBE", "33", "1A2B", "1200", "62"}));
+    QTRY_COMPARE(w.form.txtResInvokeId->text(), QStringLiteral("1A2B"));
+    QCOMPARE(w.form.txtResData->text(), QStringLiteral("0800255157302E302E30"));
+    QCOMPARE(boxes.count(), 0);
+}
+
+void TestSession::replyLengths_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QStringList>("boxes");
+    const QStringList fixed{"KORV-TAMBE", "B0", "0102", "0A00", "5A", "5401", "0100", "0000", "0102"};
+    QTest::newRow("30 bytes: every fixed field, no data") << kReply30 << (fixed + QStringList{""});
+    QTest::newRow("31 bytes: one data byte") << kReply30 + hex("7F") << (fixed + QStringList{"7F"});
+    QTest::newRow("34 bytes: data in order") << kReply30 + hex("000AFF10") << (fixed + QStringList{"000AFF10"});
+    QTest::newRow("20 bytes: header only")
+        << kReply30.left(20) << (fixed.mid(0, 5) + QStringList{"", "", "", "", ""});
+    QTest::newRow("4 bytes: nothing whole") << kReply30.left(4) << QStringList(10);
+}
+
+void TestSession::replyLengths()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QStringList, boxes);
+    const QString address = QStringLiteral("127.0.0.43");
+    UdpPeer peer(address);
+    Window w(address);
+    w.click(w.form.optUDP);
+    w.click(w.form.cmdConnect);
+    // A longer reply first, so that every box has a text to lose.
+    w.click(w.form.cmdSend);
+    QTRY_COMPARE(peer.datagrams().size(), 1);
+    QCOMPARE(peer.datagrams().first(), kDefaultRequest);
+    peer.reply(kReply30 + hex("EEEEEE"));
+    QTRY_COMPARE(w.form.txtResData->text(), QStringLiteral("EEEEEE"));
+
+    peer.reply(reply);
+    QTRY_COMPARE(w.responseBoxes(), boxes);
+}
+
+void TestSession::statisticsSurviveCloseAndCont()
+{
+    const QString address = QStringLiteral("127.0.0.44");
+    UdpPeer peer(address);
+    Window w(address);
+    MessageBoxCatcher boxes;
+    w.click(w.form.optUDP);
+    w.click(w.form.cmdConnect);
+
+    // A slow first reply sets all three boxes.
+    w.click(w.form.cmdSend);
+    QTRY_COMPARE(peer.datagrams().size(), 1);
+    QTest::qWait(40);
+    peer.reply(kReply30);
+    QTRY_VERIFY(!w.form.txtResTime->text().isEmpty());
+    const QString slow = w.form.txtResTime->text();
+    QVERIFY2(slow.toInt() >= 40, qPrintable(slow));
+    QCOMPARE(w.form.txtMinTime->text(), slow);
+    QCOMPARE(w.form.txtMaxTime->text(), slow);
+
+    // A quick one lowers the minimum and leaves the maximum.
+    w.click(w.form.cmdSend);
+    QTRY_COMPARE(peer.datagrams().size(), 2);
+    peer.reply(kReply30);
+    QTRY_VERIFY(w.form.txtResTime->text().toInt() < slow.toInt());
+    QCOMPARE(w.form.txtMinTime->text(), w.form.txtResTime->text());
+    QCOMPARE(w.form.txtMaxTime->text(), slow);
+
+    // Cont, Stop and Close reset nothing.
+    const ResponseStats before = w.form.stats;
+    w.click(w.form.cmdCont);
+    w.click(w.form.cmdCont);
+    w.click(w.form.cmdClose);
+    QCOMPARE(w.form.stats.MinTime, before.MinTime);
+    QCOMPARE(w.form.stats.MaxTime, before.MaxTime);
+    QCOMPARE(w.form.txtMaxTime->text(), slow);
+    QCOMPARE(boxes.count(), 0);
+}
+
+void TestSession::continuousModeChainsAndStops()
+{
+    const QString address = QStringLiteral("127.0.0.45");
+    TcpPeer peer(address);
+    Window w(address);
+    w.click(w.form.cmdConnect);
+    QTRY_VERIFY(w.form.cmdSend->isEnabled());
+    QTRY_VERIFY(peer.socket());
+
+    // On: caption Stop and a request at once.
+    w.click(w.form.cmdCont);
+    QCOMPARE(w.form.cmdCont->text(), QStringLiteral("Stop"));
+    QCOMPARE(w.form.ContinuousMode, FormMain::True);
+    QTRY_COMPARE(peer.received().size(), 38);
+
+    // Each reply brings the next request.
+    for (int i = 1; i <= 3; ++i) {
+        peer.socket()->write(kReply30);
+        QTRY_COMPARE(peer.received().size(), 38 * (i + 1));
+    }
+
+    // Off with a reply in flight: the reply is shown, nothing more is sent.
+    w.click(w.form.cmdCont);
+    QCOMPARE(w.form.cmdCont->text(), QStringLiteral("Cont"));
+    QCOMPARE(w.form.ContinuousMode, FormMain::False);
+    w.form.txtResData->clear();
+    peer.socket()->write(kReply30 + hex("AB"));
+    QTRY_COMPARE(w.form.txtResData->text(), QStringLiteral("AB"));
+    QTest::qWait(100);
+    QCOMPARE(peer.received().size(), 38 * 4);
+}
+
+void TestSession::replyInTwoPiecesIsTwoFrames()
+{
+    const QString address = QStringLiteral("127.0.0.46");
+    TcpPeer peer(address);
+    Window w(address);
+    QSignalSpy arrivals(w.form.tcpClient, &ClientSocket::dataArrival);
+    w.click(w.form.cmdConnect);
+    QTRY_VERIFY(w.form.cmdSend->isEnabled());
+    QTRY_VERIFY(peer.socket());
+    w.click(w.form.cmdSend);
+    QTRY_COMPARE(peer.received().size(), 38);
+
+    peer.socket()->write(kReply30.left(20));
+    QTRY_COMPARE(arrivals.size(), 1);
+    QCOMPARE(w.form.txtResCheckSum->text(), QStringLiteral("5A"));
+    QCOMPARE(w.form.txtResCmnd->text(), QString());
+    // The second piece is a frame of its own, starting at offset 0.
+    peer.socket()->write(kReply30.mid(20));
+    QTRY_COMPARE(arrivals.size(), 2);
+    QCOMPARE(arrivals.at(1).at(0).toInt(), 10);
+    QCOMPARE(w.form.txtResComId->text(), QString::fromLatin1(kReply30.mid(20)));
+    QCOMPARE(w.form.txtResSrc->text(), QString());
+}
+
+void TestSession::peerCloseEndsProgram()
+{
+    const QString address = QStringLiteral("127.0.0.47");
+    ModuleSimProcess sim(address, {QStringLiteral("--close-after"), QStringLiteral("1")});
+    QVERIFY(sim.start());
+    Window w(address);
+    MessageBoxCatcher boxes;
+    w.click(w.form.cmdConnect);
+    QTRY_VERIFY(w.form.cmdSend->isEnabled());
+    w.click(w.form.cmdSend);
+    QTRY_COMPARE(w.ended, 1);
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.messages().first().title, QStringLiteral("WinSock Message"));
+    QCOMPARE(boxes.messages().first().text, QStringLiteral("Close!"));
+    QCOMPARE(boxes.messages().first().icon, QMessageBox::Critical);
+    QCOMPARE(boxes.messages().first().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+}
+
+void TestSession::refusedConnectEndsProgram()
+{
+    // Nothing listens on this address.
+    Window w(QStringLiteral("127.0.0.48"));
+    MessageBoxCatcher boxes;
+    w.click(w.form.cmdConnect);
+    QTRY_COMPARE(w.ended, 1);
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.messages().first().title, QStringLiteral("Winsock Error"));
+    QVERIFY2(boxes.messages().first().text.contains(QLatin1String("refused"), Qt::CaseInsensitive),
+             qPrintable(boxes.messages().first().text));
+    QCOMPARE(boxes.messages().first().icon, QMessageBox::Critical);
+}
+
+void TestSession::socketEventsIgnoredWhileEndingMessageIsUp()
+{
+    const QString address = QStringLiteral("127.0.0.49");
+    TcpPeer peer(address);
+    Window w(address);
+    MessageBoxCatcher boxes;
+    w.click(w.form.cmdConnect);
+    QTRY_VERIFY(w.form.cmdSend->isEnabled());
+    QTRY_VERIFY(peer.socket());
+
+    peer.socket()->write(kReply30);
+    QTRY_VERIFY(!w.form.txtResTime->text().isEmpty());
+    w.form.txtResTime->clear();
+
+    // Data that comes while the close's message is up is not handled.
+    boxes.holdFor(200);
+    QTimer::singleShot(50, w.form.tcpClient, [&w] { emit w.form.tcpClient->dataArrival(30); });
+    peer.socket()->disconnectFromHost();
+    QTRY_COMPARE(w.ended, 1);
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(w.form.txtResTime->text(), QString());
+}
+
+void TestSession::refusedOperationsKeepTheWindow()
+{
+    const QString address = QStringLiteral("127.0.0.50");
+    TcpPeer peer(address);
+    Window w(address);
+    MessageBoxCatcher boxes;
+    w.click(w.form.cmdConnect);
+    QTRY_VERIFY(w.form.cmdSend->isEnabled());
+    QTRY_VERIFY(peer.socket());
+    const QList<bool> connected = w.sessionControls();
+
+    // Close closes the socket only.
+    w.click(w.form.cmdClose);
+    QCOMPARE(w.sessionControls(), connected);
+    QVERIFY(w.form.isVisible());
+
+    w.click(w.form.cmdSend);
+    QTRY_COMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.messages().at(0).icon, QMessageBox::Critical);
+    QVERIFY(!boxes.messages().at(0).text.isEmpty());
+
+    // Cont after Close: the failed send switches continuous mode back off.
+    w.click(w.form.cmdCont);
+    QTRY_COMPARE(boxes.count(), 2);
+    QCOMPARE(w.form.cmdCont->text(), QStringLiteral("Cont"));
+    QCOMPARE(w.form.ContinuousMode, FormMain::False);
+    QCOMPARE(w.sessionControls(), connected);
+    QCOMPARE(w.ended, 0);
+    QCOMPARE(peer.received().size(), 0);
+}
+
+void TestSession::connectPressedTwice()
+{
+    const QString address = QStringLiteral("127.0.0.51");
+    TcpPeer peer(address);
+    Window w(address);
+    MessageBoxCatcher boxes;
+    // Two clicks before the event loop runs: the second finds the first
+    // connection still being opened.
+    w.click(w.form.cmdConnect);
+    w.click(w.form.cmdConnect);
+    QCOMPARE(boxes.count(), 1);
+    QVERIFY(!boxes.messages().first().text.isEmpty());
+    // The first attempt goes on and connects (possibly while the box was up).
+    QTRY_VERIFY(w.form.cmdSend->isEnabled());
+    QTRY_VERIFY(peer.socket());
+    QCOMPARE(w.form.mousePointer(), Pointer::Default);
+    QCOMPARE(w.ended, 0);
+}
+
+void TestSession::protocolChangeAfterStart()
+{
+    const QString address = QStringLiteral("127.0.0.52");
+    UdpPeer peer(address);
+    Window w(address);
+    MessageBoxCatcher boxes;
+    w.click(w.form.optUDP);
+    w.click(w.form.cmdConnect);
+
+    // Nothing is sent by Start; a protocol change before the first datagram
+    // is taken, and Connect stays spent.
+    QTest::qWait(50);
+    QCOMPARE(peer.datagrams().size(), 0);
+    w.click(w.form.optTCP);
+    QCOMPARE(w.form.cmdConnect->text(), QStringLiteral("Connect"));
+    QVERIFY(!w.form.cmdConnect->isEnabled());
+    QCOMPARE(boxes.count(), 0);
+
+    // Back to UDP, send, then try TCP on the open socket: refused, and the
+    // options go on showing UDP.
+    w.click(w.form.optUDP);
+    w.click(w.form.cmdSend);
+    QTRY_COMPARE(peer.datagrams().size(), 1);
+    w.click(w.form.optTCP);
+    QCOMPARE(boxes.count(), 1);
+    QVERIFY(w.form.optUDP->isChecked());
+    QCOMPARE(w.form.cmdConnect->text(), QStringLiteral("Start"));
+    w.click(w.form.cmdSend);
+    QTRY_COMPARE(peer.datagrams().size(), 2);
+    QCOMPARE(w.ended, 0);
+}
+
+void TestSession::badTextStopsContinuousMode()
+{
+    const QString address = QStringLiteral("127.0.0.53");
+    TcpPeer peer(address);
+    Window w(address);
+    MessageBoxCatcher boxes;
+    w.click(w.form.cmdConnect);
+    QTRY_VERIFY(w.form.cmdSend->isEnabled());
+    QTRY_VERIFY(peer.socket());
+    w.click(w.form.cmdCont);
+    QTRY_COMPARE(peer.received().size(), 38);
+    const QByteArray sentBuffer = w.form.SendBuffer;
+    const qint32 sentTick = w.form.SendTick;
+
+    // An edit while the chain runs: the next send fails, the chain stops.
+    w.form.txtReqCmnd->setText(QStringLiteral("5X00"));
+    peer.socket()->write(kReply30);
+    QTRY_COMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.messages().first().text, QStringLiteral("Command: \"5X00\" is not hexadecimal."));
+    QCOMPARE(w.form.cmdCont->text(), QStringLiteral("Cont"));
+    QCOMPARE(w.form.ContinuousMode, FormMain::False);
+    QCOMPARE(w.form.SendBuffer, sentBuffer);
+    QCOMPARE(w.form.SendTick, sentTick);
+    QTest::qWait(50);
+    QCOMPARE(peer.received().size(), 38);
+
+    // Mended, Send works again.
+    w.form.txtReqCmnd->setText(QStringLiteral("5400"));
+    w.click(w.form.cmdSend);
+    QTRY_COMPARE(peer.received().size(), 76);
+    QCOMPARE(w.ended, 0);
+}
+
+void TestSession::closingTheWindowClosesTheSocket()
+{
+    const QString address = QStringLiteral("127.0.0.54");
+    TcpPeer peer(address);
+    Window w(address);
+    w.click(w.form.cmdConnect);
+    QTRY_VERIFY(w.form.cmdSend->isEnabled());
+    QTRY_VERIFY(peer.socket());
+    QSignalSpy gone(peer.socket(), &QTcpSocket::disconnected);
+    w.form.close();
+    QTRY_COMPARE(gone.size(), 1);
+    QCOMPARE(w.ended, 0);
+}
+
+QTEST_MAIN(TestSession)
+#include "tst_session.moc"
