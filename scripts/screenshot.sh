@@ -1,20 +1,46 @@
 #!/usr/bin/env bash
 # Opens the tool under a virtual X server and writes a PNG of the screen.
-# Usage: scripts/screenshot.sh [output.png] [build-dir]   (extra env, e.g. QT_SCALE_FACTOR=2, passes through)
+# With --session it first starts the bundled simulator on 127.0.0.1 and
+# clicks Connect and Send, so the picture shows a request and its reply.
+# Usage: scripts/screenshot.sh [--session] [output.png] [build-dir]
+# (QT_SCALE_FACTOR and other Qt variables pass through to the tool.)
 set -euo pipefail
+cd "$(dirname "$0")/.."
+session=0
+if [ "${1:-}" = "--session" ]; then session=1; shift; fi
 out=${1:-docs/screenshot.png}
 build=${2:-build}
+scale=${QT_SCALE_FACTOR:-1}
 display=:${SCREENSHOT_DISPLAY:-97}
-echo "screenshot: starting Xvfb on $display"
-Xvfb "$display" -screen 0 ${SCREENSHOT_SCREEN:-520x560x24} -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill $app $xvfb 2>/dev/null || true' EXIT
+width=$(( 470 * scale )); height=$(( 500 * scale ))
+pids=()
+trap 'kill "${pids[@]}" 2>/dev/null || true' EXIT
+
+echo "screenshot: starting Xvfb on $display (${width}x${height})"
+Xvfb "$display" -screen 0 "${width}x${height}x24" -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
 for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
+export DISPLAY=$display
+
+if [ $session -eq 1 ]; then
+    echo "screenshot: starting the simulator on 127.0.0.1"
+    "$build/tools/module-sim/module-sim" >/dev/null &
+    pids+=($!)
+fi
 echo "screenshot: opening $build/src/vexa-test"
-DISPLAY=$display QT_QPA_PLATFORM=xcb "$build/src/vexa-test" &
-app=$!
+QT_QPA_PLATFORM=xcb "$build/src/vexa-test" &
+pids+=($!)
 for _ in $(seq 100); do xdotool search --name "Vexa Test" >/dev/null 2>&1 && break; sleep 0.1; done
 sleep 1
+if [ $session -eq 1 ]; then
+    # Button centres in logical pixels: Connect (52, 468), Send (140, 468).
+    xdotool mousemove $(( 52 * scale )) $(( 468 * scale )) click 1
+    sleep 0.5
+    xdotool mousemove $(( 140 * scale )) $(( 468 * scale )) click 1
+    sleep 0.5
+    xdotool mousemove $(( 460 * scale )) $(( 495 * scale ))
+    sleep 0.3
+fi
 mkdir -p "$(dirname "$out")"
-DISPLAY=$display import -window root "$out"
+import -window root -crop "$(( 450 * scale ))x$(( 486 * scale ))+0+0" "$out"
 echo "screenshot: wrote $out"
