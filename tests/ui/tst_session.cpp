@@ -108,6 +108,13 @@ struct Window {
     int ended = 0;
 };
 
+// Presses Connect and waits until both ends hold the connection.
+bool connectTo(Window& w, const TcpPeer& peer)
+{
+    w.click(w.form.cmdConnect);
+    return QTest::qWaitFor([&] { return w.form.cmdSend->isEnabled() && peer.socket(); });
+}
+
 using Pointer = FormMain::MousePointer;
 
 } // namespace
@@ -268,9 +275,7 @@ void TestSession::continuousModeChainsAndStops()
     const QString address = QStringLiteral("127.0.0.45");
     TcpPeer peer(address);
     Window w(address);
-    w.click(w.form.cmdConnect);
-    QTRY_VERIFY(w.form.cmdSend->isEnabled());
-    QTRY_VERIFY(peer.socket());
+    QVERIFY(connectTo(w, peer));
 
     // On: caption Stop and a request at once.
     w.click(w.form.cmdCont);
@@ -301,9 +306,7 @@ void TestSession::replyInTwoPiecesIsTwoFrames()
     TcpPeer peer(address);
     Window w(address);
     QSignalSpy arrivals(w.form.tcpClient, &ClientSocket::dataArrival);
-    w.click(w.form.cmdConnect);
-    QTRY_VERIFY(w.form.cmdSend->isEnabled());
-    QTRY_VERIFY(peer.socket());
+    QVERIFY(connectTo(w, peer));
     w.click(w.form.cmdSend);
     QTRY_COMPARE(peer.received().size(), 38);
 
@@ -357,9 +360,7 @@ void TestSession::socketEventsIgnoredWhileEndingMessageIsUp()
     TcpPeer peer(address);
     Window w(address);
     MessageBoxCatcher boxes;
-    w.click(w.form.cmdConnect);
-    QTRY_VERIFY(w.form.cmdSend->isEnabled());
-    QTRY_VERIFY(peer.socket());
+    QVERIFY(connectTo(w, peer));
 
     peer.socket()->write(kReply30);
     QTRY_VERIFY(!w.form.txtResTime->text().isEmpty());
@@ -380,9 +381,7 @@ void TestSession::refusedOperationsKeepTheWindow()
     TcpPeer peer(address);
     Window w(address);
     MessageBoxCatcher boxes;
-    w.click(w.form.cmdConnect);
-    QTRY_VERIFY(w.form.cmdSend->isEnabled());
-    QTRY_VERIFY(peer.socket());
+    QVERIFY(connectTo(w, peer));
     const QList<bool> connected = w.sessionControls();
 
     // Close closes the socket only.
@@ -462,9 +461,7 @@ void TestSession::badTextStopsContinuousMode()
     TcpPeer peer(address);
     Window w(address);
     MessageBoxCatcher boxes;
-    w.click(w.form.cmdConnect);
-    QTRY_VERIFY(w.form.cmdSend->isEnabled());
-    QTRY_VERIFY(peer.socket());
+    QVERIFY(connectTo(w, peer));
     w.click(w.form.cmdCont);
     QTRY_COMPARE(peer.received().size(), 38);
     const QByteArray sentBuffer = w.form.SendBuffer;
@@ -494,9 +491,7 @@ void TestSession::closingTheWindowClosesTheSocket()
     const QString address = QStringLiteral("127.0.0.54");
     TcpPeer peer(address);
     Window w(address);
-    w.click(w.form.cmdConnect);
-    QTRY_VERIFY(w.form.cmdSend->isEnabled());
-    QTRY_VERIFY(peer.socket());
+    QVERIFY(connectTo(w, peer));
     QSignalSpy gone(peer.socket(), &QTcpSocket::disconnected);
     w.form.close();
     QTRY_COMPARE(gone.size(), 1);
