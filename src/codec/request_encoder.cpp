@@ -3,6 +3,8 @@
 
 #include "codec/frame_layout.h"
 
+#include <algorithm>
+
 namespace {
 
 // Longest data text whose pairs still fit the length byte.
@@ -179,6 +181,12 @@ std::optional<QString> encodeRequest(const RequestTexts& texts, QByteArray& send
     sendBuffer.resize(frame::kRequestFixedSize + n, '\0');
 
     char* bytes = sendBuffer.data();
+    // The always-zero header bytes are written rather than kept: a buffer
+    // holding anything else there would otherwise send a wrong length high
+    // byte or reserved bytes, under a checksum that covers them.
+    std::fill_n(bytes + frame::kReservedOffset, frame::kReservedSize, '\0');
+    bytes[frame::kLengthHighOffset] = '\0';
+    bytes[frame::kHeaderPadOffset] = '\0';
     bytes[frame::kLengthOffset] = static_cast<char>(frame::bodyLength(n));
     // The checksum covers the header only, so it is taken before the body.
     bytes[frame::kCheckSumOffset] =

@@ -37,7 +37,8 @@ std::optional<QString> checkRequestTexts(const RequestTexts& texts);
 // the header. The texts must have passed checkRequestTexts.
 void LoadHeaderFields(const RequestTexts& texts, QByteArray& sendBuffer);
 
-// Rebuilds the whole request in `sendBuffer` (28 + n bytes, header bytes the
-// texts do not cover kept). Every text is checked before any byte is written,
+// Rebuilds the whole request in `sendBuffer` (28 + n bytes; the invoke ID
+// is kept when its text is not four characters, the always-zero header bytes
+// are zeroed). Every text is checked before any byte is written,
 // so on failure the buffer is exactly as it was and the message is returned.
 std::optional<QString> encodeRequest(const RequestTexts& texts, QByteArray& sendBuffer);

@@ -46,6 +46,8 @@ private slots:
     void encode();
     void headerPersistsBetweenSends();
     void bufferShrinksToFrame();
+    void leftoverBufferGivesCleanHeader_data();
+    void leftoverBufferGivesCleanHeader();
     void checksumIgnoresBody();
     void rejectsUnconvertibleText_data();
     void rejectsUnconvertibleText();
@@ -220,6 +222,33 @@ void TestRequestEncoder::bufferShrinksToFrame()
     QVERIFY(!encodeRequest(t, buffer));
     QCOMPARE(buffer.size(), 30);
     QCOMPARE(buffer.mid(frame::kRequestDataOffset), hex("ABCD"));
+}
+
+void TestRequestEncoder::leftoverBufferGivesCleanHeader_data()
+{
+    QTest::addColumn<QByteArray>("buffer");
+    auto withByte = [](int offset) {
+        QByteArray buffer = freshBuffer();
+        buffer[offset] = '\x5A';
+        return buffer;
+    };
+    QTest::newRow("reserved byte 10 set") << withByte(frame::kReservedOffset);
+    QTest::newRow("reserved byte 12 set") << withByte(frame::kReservedOffset + 2);
+    QTest::newRow("length high byte set") << withByte(frame::kLengthHighOffset);
+    QTest::newRow("pad byte 18 set") << withByte(frame::kHeaderPadOffset);
+    QTest::newRow("300 bytes of FF") << QByteArray(300, '\xFF');
+    // Found by fuzz_request_encoder: a buffer holding earlier text bytes.
+    QTest::newRow("fuzz: text bytes as buffer")
+        << QByteArray("KORV-TAMBE\xFF" "33\xFF" "0000\xFF" "5400\xFF" "0100\xFF" "0000\xFF" "0800255157");
+}
+
+void TestRequestEncoder::leftoverBufferGivesCleanHeader()
+{
+    QFETCH(QByteArray, buffer);
+    // A four-character invoke ID, so that no header byte is left to the buffer.
+    const RequestTexts t = defaults();
+    QVERIFY(!encodeRequest(t, buffer));
+    QCOMPARE(buffer.toHex().toUpper(), QByteArray(kDefaultFrame));
 }
 
 void TestRequestEncoder::checksumIgnoresBody()
