@@ -20,31 +20,31 @@
 
 namespace {
 
-QRect twipsRect(const form::ControlSpec& spec)
+QRect twipsRect(const form::ControlSpec& row)
 {
-    return QRect(form::pixels(spec.left), form::pixels(spec.top), form::pixels(spec.width),
-                 form::pixels(spec.height));
+    return QRect(form::pixels(row.left), form::pixels(row.top), form::pixels(row.width),
+                 form::pixels(row.height));
 }
 
-QWidget* makeControl(const form::ControlSpec& spec, QWidget* container)
+QWidget* makeControl(const form::ControlSpec& row, QWidget* container)
 {
-    const QString text = QString::fromUtf8(spec.text);
-    switch (spec.kind) {
+    const QString text = QString::fromUtf8(row.text);
+    switch (row.kind) {
     case form::Kind::Frame:
         return new QGroupBox(text, container);
     case form::Kind::Label:
         return new QLabel(text, container);
     case form::Kind::TextBox: {
         auto* box = new QLineEdit(container);
-        if (spec.limit > 0)
-            box->setMaxLength(spec.limit);
+        if (row.limit > 0)
+            box->setMaxLength(row.limit);
         box->setText(text);
         box->setCursorPosition(0);
         return box;
     }
     case form::Kind::Option: {
         auto* option = new QRadioButton(text, container);
-        option->setChecked(spec.selected);
+        option->setChecked(row.selected);
         return option;
     }
     case form::Kind::Button:
@@ -82,16 +82,16 @@ FormMain::~FormMain() = default;
 void FormMain::buildControls()
 {
     QHash<QString, QWidget*> byName;
-    for (const form::ControlSpec& spec : form::kControls) {
-        QWidget* container = spec.container ? byName.value(QString::fromLatin1(spec.container)) : this;
-        QWidget* control = makeControl(spec, container);
-        const QString name = QString::fromLatin1(spec.name);
+    for (const form::ControlSpec& row : form::kControls) {
+        QWidget* container = row.container ? byName.value(QString::fromLatin1(row.container)) : this;
+        QWidget* control = makeControl(row, container);
+        const QString name = QString::fromLatin1(row.name);
         control->setObjectName(name);
-        control->setGeometry(twipsRect(spec));
+        control->setGeometry(twipsRect(row));
         // Labels fit their caption in the face at hand; Protocol keeps its box.
-        if (spec.kind == form::Kind::Label && name != QLatin1String("Label1"))
+        if (row.kind == form::Kind::Label && name != QLatin1String("Label1"))
             control->resize(control->sizeHint());
-        control->setEnabled(spec.enabled);
+        control->setEnabled(row.enabled);
         byName.insert(name, control);
     }
     auto get = [&byName](auto*& member, const char* name) {
@@ -140,16 +140,16 @@ void FormMain::buildControls()
 
 void FormMain::applyTabOrder()
 {
-    std::vector<const form::ControlSpec*> specs;
-    for (const form::ControlSpec& spec : form::kControls) {
-        if (spec.kind != form::Kind::Frame && spec.kind != form::Kind::Label)
-            specs.push_back(&spec);
+    std::vector<const form::ControlSpec*> rows;
+    for (const form::ControlSpec& row : form::kControls) {
+        if (row.kind != form::Kind::Frame && row.kind != form::Kind::Label)
+            rows.push_back(&row);
     }
-    std::sort(specs.begin(), specs.end(),
+    std::sort(rows.begin(), rows.end(),
               [](const auto* a, const auto* b) { return a->tabIndex < b->tabIndex; });
     QWidget* previous = nullptr;
-    for (const form::ControlSpec* spec : specs) {
-        auto* control = findChild<QWidget*>(QString::fromLatin1(spec->name));
+    for (const form::ControlSpec* row : rows) {
+        auto* control = findChild<QWidget*>(QString::fromLatin1(row->name));
         if (previous)
             setTabOrder(previous, control);
         previous = control;
