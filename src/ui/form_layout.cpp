@@ -83,6 +83,21 @@ const std::array<ControlSpec, 59> kControls = {{
     {"cmdCont",         B, W,               "Cont",                            0, false, false, 2880, kButtonTop, kButtonWidth, kButtonHeight, 35},
     {"cmdClose",        B, W,               "Close",                           0, true,  false, 4200, kButtonTop, kButtonWidth, kButtonHeight, 40},
 }};
+
+const std::array<AccessibleName, 23> kAccessibleNames = {{
+    {"txtIpAdd",       "Remote IP Address"},
+    {"txtReqComId",    "Request Com ID"},      {"txtReqSrc",      "Request Source"},
+    {"txtReqInvokeId", "Request Invoke ID"},   {"txtReqLength",   "Request Length"},
+    {"txtReqCheckSum", "Request Check Sum"},   {"txtResComId",    "Response Com ID"},
+    {"txtResSrc",      "Response Source"},     {"txtResInvokeId", "Response Invoke ID"},
+    {"txtResLength",   "Response Length"},     {"txtResCheckSum", "Response Check Sum"},
+    {"txtReqCmnd",     "Request Command"},     {"txtReqDataType", "Request Data Type"},
+    {"txtReqVarNo",    "Request Var No"},      {"txtReqData",     "Request Data"},
+    {"txtResCmnd",     "Response Command"},    {"txtResDataType", "Response Data Type"},
+    {"txtResState",    "Response State"},      {"txtResCode",     "Response Code/No"},
+    {"txtResData",     "Response Data"},       {"txtResTime",     "Response Time"},
+    {"txtMinTime",     "Min Response Time"},   {"txtMaxTime",     "Max Response Time"},
+}};
 // clang-format on
 
 } // namespace form

@@ -32,4 +32,13 @@ constexpr int pixels(int twips) { return (twips + kTwipsPerPixel / 2) / kTwipsPe
 // Frames come first, so every control's container exists when it is made.
 extern const std::array<ControlSpec, 59> kControls;
 
+// Names by which screen readers and UI automation find the text boxes: the
+// label's words, with the group they belong to where labels repeat. Buttons,
+// options and frames are found by their captions.
+struct AccessibleName {
+    const char* control;
+    const char* name;
+};
+extern const std::array<AccessibleName, 23> kAccessibleNames;
+
 } // namespace form

@@ -134,6 +134,9 @@ void FormMain::buildControls()
     get(cmdCont, "cmdCont");
     get(cmdClose, "cmdClose");
 
+    for (const form::AccessibleName& entry : form::kAccessibleNames)
+        byName.value(QString::fromLatin1(entry.control))->setAccessibleName(QString::fromUtf8(entry.name));
+
     // Tab reaches the option group through its selected option only.
     optUDP->setFocusPolicy(Qt::ClickFocus);
 }

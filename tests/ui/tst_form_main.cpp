@@ -22,6 +22,7 @@ private slots:
     void tabOrder();
     void disabledBoxesShowWrittenText();
     void labelsDoNotOverlapTheirBoxes();
+    void accessibleNames();
 };
 
 void TestFormMain::window()
@@ -214,6 +215,22 @@ void TestFormMain::labelsDoNotOverlapTheirBoxes()
         QVERIFY2(label->geometry().right() < next->geometry().left(), pair[0]);
         QVERIFY2(label->width() >= label->sizeHint().width(), pair[0]);
     }
+}
+
+void TestFormMain::accessibleNames()
+{
+    FormMain form;
+    // Every text box has a name of its own; buttons and options are found by caption.
+    QSet<QString> names;
+    for (const QLineEdit* box : form.findChildren<QLineEdit*>()) {
+        QVERIFY2(!box->accessibleName().isEmpty(), qPrintable(box->objectName()));
+        names.insert(box->accessibleName());
+    }
+    QCOMPARE(names.size(), 23);
+    QCOMPARE(form.txtReqCmnd->accessibleName(), QStringLiteral("Request Command"));
+    QCOMPARE(form.txtResState->accessibleName(), QStringLiteral("Response State"));
+    QCOMPARE(form.txtResCheckSum->accessibleName(), QStringLiteral("Response Check Sum"));
+    QCOMPARE(form.txtMinTime->accessibleName(), QStringLiteral("Min Response Time"));
 }
 
 QTEST_MAIN(TestFormMain)
