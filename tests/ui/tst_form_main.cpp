@@ -153,6 +153,13 @@ void TestFormMain::optionsAreExclusive()
     QVERIFY(form.optTCP->isChecked());
     QVERIFY(!form.optUDP->isChecked());
     QCOMPARE(form.cmdConnect->text(), QStringLiteral("Connect"));
+
+    // The arrow keys move the choice within the group, as in any option group.
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.optTCP->setFocus();
+    QTest::keyClick(form.optTCP, Qt::Key_Right);
+    QVERIFY(form.optUDP->isChecked());
+    QCOMPARE(form.cmdConnect->text(), QStringLiteral("Start"));
 }
 
 void TestFormMain::tabOrder()
