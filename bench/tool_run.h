@@ -1,0 +1,31 @@
+// The tool under load: the real window in continuous mode against the module
+// simulator, counted reply by reply, and the response times it reports.
+#pragma once
+
+#include <QString>
+#include <QVector>
+
+struct ToolRun {
+    bool ok = false;
+    QString error;
+    long cycles = 0;
+    double seconds = 0;
+    long rssAt10kKiB = 0;  // VmRSS when cycle 10,000 was handled
+    long rssAtEndKiB = 0;  // VmRSS when the last cycle was handled
+    long paints = 0;       // paint events the window received while running
+    double perSecond() const { return seconds > 0 ? cycles / seconds : 0; }
+};
+
+struct FidelityRun {
+    bool ok = false;
+    QString error;
+    QVector<int> shown; // txtResTime after each reply, in order
+    int median() const;
+};
+
+// `protocol` is "tcp" or "udp"; `address` a loopback address for the simulator.
+ToolRun runContinuous(const QString& address, const QString& protocol, long cycles);
+FidelityRun runFidelity(const QString& address, const QString& protocol, int delayMs, int replies);
+
+// Values from /proc/self/status in KiB (0 where unavailable).
+long statusKiB(const char* field);
