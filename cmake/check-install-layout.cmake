@@ -1,0 +1,64 @@
+# Test script: installs the build into a scratch prefix and checks the result a desktop relies on.
+# Inputs: BUILD_DIR, PREFIX, BINDIR, DATADIR, ICON_SIZES.
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE rc OUTPUT_QUIET)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed: ${rc}")
+endif()
+
+set(failures "")
+macro(fail text)
+    string(APPEND failures "\n  ${text}")
+endmacro()
+
+foreach(program vexa-test module-sim)
+    if(NOT EXISTS "${PREFIX}/${BINDIR}/${program}")
+        fail("${BINDIR}/${program} is not installed")
+    endif()
+endforeach()
+
+set(entry "${PREFIX}/${DATADIR}/applications/vexa-test.desktop")
+if(NOT EXISTS "${entry}")
+    fail("${DATADIR}/applications/vexa-test.desktop is not installed")
+else()
+    # Menus look the program up on PATH and the icon up by name in the theme,
+    # so both names must match what was installed.
+    file(STRINGS "${entry}" exec_line REGEX "^Exec=")
+    string(REGEX REPLACE "^Exec=([^ ]+).*" "\\1" exec_name "${exec_line}")
+    if(NOT EXISTS "${PREFIX}/${BINDIR}/${exec_name}")
+        fail("Exec=${exec_name} names no installed program")
+    endif()
+    file(STRINGS "${entry}" icon_line REGEX "^Icon=")
+    string(REGEX REPLACE "^Icon=" "" icon_name "${icon_line}")
+    set(icon_dir "${PREFIX}/${DATADIR}/icons/hicolor")
+    if(NOT EXISTS "${icon_dir}/scalable/apps/${icon_name}.svg")
+        fail("Icon=${icon_name} has no scalable/apps/${icon_name}.svg")
+    endif()
+    foreach(size IN LISTS ICON_SIZES)
+        set(png "${icon_dir}/${size}x${size}/apps/${icon_name}.png")
+        if(NOT EXISTS "${png}")
+            fail("Icon=${icon_name} has no ${size}x${size}/apps/${icon_name}.png")
+            continue()
+        endif()
+        # The theme trusts the directory name; a PNG of another size there is
+        # scaled blurry or drawn at the wrong size. Width and height are the
+        # big-endian words at bytes 16 and 20 of the PNG's IHDR.
+        file(READ "${png}" header LIMIT 24 HEX)
+        string(SUBSTRING "${header}" 0 16 signature)
+        string(SUBSTRING "${header}" 32 8 width_hex)
+        string(SUBSTRING "${header}" 40 8 height_hex)
+        math(EXPR width "0x${width_hex}")
+        math(EXPR height "0x${height_hex}")
+        if(NOT signature STREQUAL "89504e470d0a1a0a")
+            fail("${size}x${size}/apps/${icon_name}.png is not a PNG")
+        elseif(NOT width EQUAL size OR NOT height EQUAL size)
+            fail("${size}x${size}/apps/${icon_name}.png is ${width}x${height}")
+        endif()
+    endforeach()
+endif()
+
+if(failures)
+    message(FATAL_ERROR "install layout:${failures}")
+endif()
+message(STATUS "install layout: programs, desktop entry and ${ICON_SIZES} px icons in place")
