@@ -1,0 +1,539 @@
+// The window against faulty peers and untypable texts: each fault must end in
+// a message or a shown frame, never a crash, a hang or an unintended frame.
+#include "ui/form_main.h"
+
+#include "common/message_box_catcher.h"
+#include "common/module_sim_process.h"
+#include "ui/form_layout.h"
+
+#include <QtTest>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+namespace {
+
+// The request the default texts give.
+const QByteArray kDefaultRequest = QByteArray::fromHex("4B4F52562D54414D4245" "000000" "33" "0000" "1200" "00" "1D"
+                                                       "5400" "0100" "0000" "1000" "0800255157302E302E30");
+
+// The simulator's reply to the default request, box by box (40 bytes).
+const QStringList kSimReplyBoxes{"KORV-TAMBE", "B0",   "0000", "1400", "9C",
+                                 "5400",       "0100", "0000", "0000", "0800255157302E302E30"};
+
+const QString kOwnTitle = QString::fromUtf8(form::kTitle);
+
+enum class Proto { Tcp, Udp };
+
+// A TCP peer at <address>:2004 that records every byte that arrives.
+class TcpPeer {
+public:
+    explicit TcpPeer(const QString& address)
+    {
+        QVERIFY(m_server.listen(QHostAddress(address), 2004));
+        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
+            m_socket = m_server.nextPendingConnection();
+            QObject::connect(m_socket, &QTcpSocket::readyRead, [this] { m_received += m_socket->readAll(); });
+        });
+    }
+    QTcpSocket* socket() const { return m_socket; }
+    QByteArray received() const { return m_received; }
+
+private:
+    QTcpServer m_server;
+    QTcpSocket* m_socket = nullptr;
+    QByteArray m_received;
+};
+
+// The window with EndProgram recorded instead of quitting, and counters of
+// what went through its socket.
+struct Window {
+    explicit Window(const QString& address)
+        : sends(form.tcpClient, &ClientSocket::sendComplete), arrivals(form.tcpClient, &ClientSocket::dataArrival)
+    {
+        form.setEndProgramAction([this] { ++ended; });
+        form.txtIpAdd->setText(address);
+        form.show();
+    }
+    void click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+    // Connect (TCP) or Start (UDP); false when a TCP connection did not open.
+    bool open(Proto proto)
+    {
+        if (proto == Proto::Udp) {
+            click(form.optUDP);
+            click(form.cmdConnect);
+            return form.cmdSend->isEnabled();
+        }
+        click(form.cmdConnect);
+        return QTest::qWaitFor([this] { return form.cmdSend->isEnabled(); }, 5000);
+    }
+    qint64 bytesArrived() const
+    {
+        qint64 total = 0;
+        for (const QList<QVariant>& arrival : arrivals)
+            total += arrival.at(0).toInt();
+        return total;
+    }
+    QStringList responseBoxes() const
+    {
+        QStringList texts;
+        for (const QLineEdit* box : {form.txtResComId, form.txtResSrc, form.txtResInvokeId, form.txtResLength,
+                                     form.txtResCheckSum, form.txtResCmnd, form.txtResDataType, form.txtResState,
+                                     form.txtResCode, form.txtResData})
+            texts << box->text();
+        return texts;
+    }
+    QList<QLineEdit*> requestBoxes() const
+    {
+        return {form.txtReqComId, form.txtReqSrc,     form.txtReqInvokeId, form.txtReqCmnd,
+                form.txtReqDataType, form.txtReqVarNo, form.txtReqData};
+    }
+    QStringList requestTexts() const
+    {
+        QStringList texts;
+        for (const QLineEdit* box : requestBoxes())
+            texts << box->text();
+        texts << form.txtReqLength->text() << form.txtReqCheckSum->text();
+        return texts;
+    }
+    // Enabled state of txtIpAdd, optTCP, optUDP, cmdConnect, cmdSend, cmdCont, cmdClose.
+    QList<bool> sessionControls() const
+    {
+        QList<bool> states;
+        for (const QWidget* w : std::initializer_list<const QWidget*>{form.txtIpAdd, form.optTCP, form.optUDP,
+                                                                      form.cmdConnect, form.cmdSend,
+                                                                      form.cmdCont, form.cmdClose})
+            states << w->isEnabled();
+        return states;
+    }
+
+    FormMain form;
+    QSignalSpy sends;
+    QSignalSpy arrivals;
+    int ended = 0;
+};
+
+const QList<bool> kTcpConnected{false, false, false, false, true, true, true};
+const QList<bool> kUdpStarted{true, true, true, false, true, true, true};
+
+QList<bool> openControls(Proto proto)
+{
+    return proto == Proto::Tcp ? kTcpConnected : kUdpStarted;
+}
+
+// Nothing more happens for a while: used only to show that something does
+// not come, never to wait for something that does.
+void settle()
+{
+    QTest::qWait(150);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Proto)
+
+class TestFaultMatrix : public QObject {
+    Q_OBJECT
+private slots:
+    void hostFaults_data();
+    void hostFaults();
+    void peerResetsDuringContinuousMode_data();
+    void peerResetsDuringContinuousMode();
+    void onePieceAtATime_data();
+    void onePieceAtATime();
+    void shortReplies_data();
+    void shortReplies();
+    void oversizedAndRandomReplies_data();
+    void oversizedAndRandomReplies();
+    void unsolicitedFrameBeforeAnySend();
+    void droppedUdpReplyStopsChainSendRestarts();
+    void udpSendAndContAfterClose();
+    void badTexts_data();
+    void badTexts();
+};
+
+void TestFaultMatrix::hostFaults_data()
+{
+    QTest::addColumn<Proto>("proto");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("title");   // empty: no message
+    QTest::addColumn<QString>("message"); // a part of its text
+    QTest::addColumn<bool>("ends");
+    const QString invalid = QStringLiteral("no-such-host.invalid");
+    QTest::newRow("TCP unresolvable host") << Proto::Tcp << invalid << "Winsock Error" << "" << true;
+    QTest::newRow("UDP unresolvable host") << Proto::Udp << invalid << "Winsock Error" << "" << true;
+    QTest::newRow("TCP empty host") << Proto::Tcp << "" << kOwnTitle << "No remote host" << false;
+    QTest::newRow("UDP empty host") << Proto::Udp << "" << kOwnTitle << "No remote host" << false;
+    // No ICMP error reaches an unconnected UDP socket: the window waits.
+    QTest::newRow("UDP nobody listening") << Proto::Udp << "127.0.0.60" << "" << "" << false;
+}
+
+void TestFaultMatrix::hostFaults()
+{
+    QFETCH(Proto, proto);
+    QFETCH(QString, host);
+    QFETCH(QString, title);
+    QFETCH(QString, message);
+    QFETCH(bool, ends);
+    Window w(host);
+    MessageBoxCatcher boxes;
+    w.open(proto);
+    if (proto == Proto::Udp)
+        w.click(w.form.cmdSend);
+
+    if (title.isEmpty()) {
+        settle();
+        QCOMPARE(boxes.count(), 0);
+        QCOMPARE(w.sessionControls(), kUdpStarted);
+    } else {
+        QTRY_COMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.messages().first().title, title);
+        QCOMPARE(boxes.messages().first().icon, QMessageBox::Critical);
+        QVERIFY(!boxes.messages().first().text.isEmpty());
+        QVERIFY2(boxes.messages().first().text.contains(message), qPrintable(boxes.messages().first().text));
+    }
+    QTRY_COMPARE(w.ended, ends ? 1 : 0);
+    QCOMPARE(w.arrivals.size(), 0);
+    if (!ends) {
+        // Refused before anything started: the window is as it was.
+        QCOMPARE(w.form.mousePointer(), FormMain::MousePointer::Default);
+        QCOMPARE(w.sessionControls(), proto == Proto::Tcp ? (QList<bool>{true, true, true, true, false, false, true})
+                                                          : kUdpStarted);
+    }
+    settle();
+    QCOMPARE(boxes.count(), title.isEmpty() ? 0 : 1);
+}
+
+void TestFaultMatrix::peerResetsDuringContinuousMode_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("replies");
+    QTest::newRow("reset after the first reply") << "127.0.0.61" << 1;
+    QTest::newRow("reset after five replies") << "127.0.0.62" << 5;
+}
+
+void TestFaultMatrix::peerResetsDuringContinuousMode()
+{
+    QFETCH(QString, address);
+    QFETCH(int, replies);
+    ModuleSimProcess sim(address, {QStringLiteral("--reset-after"), QString::number(replies)});
+    QVERIFY(sim.start());
+    Window w(address);
+    MessageBoxCatcher boxes;
+    QVERIFY(w.open(Proto::Tcp));
+    w.click(w.form.cmdCont);
+
+    QTRY_COMPARE(w.ended, 1);
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.messages().first().title, QStringLiteral("Winsock Error"));
+    QVERIFY2(boxes.messages().first().text.contains(QLatin1String("reset"), Qt::CaseInsensitive),
+             qPrintable(boxes.messages().first().text));
+    // Every reply sent before the reset was shown, and each brought one
+    // request more; the last reply's boxes stay up.
+    QCOMPARE(w.bytesArrived(), 40 * replies);
+    QCOMPARE(w.responseBoxes(), kSimReplyBoxes);
+    const qsizetype sent = w.sends.size();
+    QVERIFY2(sent <= replies + 1, qPrintable(QString::number(sent)));
+    settle();
+    QCOMPARE(w.sends.size(), sent);
+    QCOMPARE(boxes.count(), 1);
+}
+
+void TestFaultMatrix::onePieceAtATime_data()
+{
+    QTest::addColumn<Proto>("proto");
+    QTest::addColumn<QString>("address");
+    QTest::newRow("TCP") << Proto::Tcp << "127.0.0.63";
+    QTest::newRow("UDP") << Proto::Udp << "127.0.0.64";
+}
+
+void TestFaultMatrix::onePieceAtATime()
+{
+    QFETCH(Proto, proto);
+    QFETCH(QString, address);
+    ModuleSimProcess sim(address, {"--pieces", "40", "--piece-gap", "10"});
+    QVERIFY(sim.start());
+    Window w(address);
+    MessageBoxCatcher boxes;
+    QVERIFY(w.open(proto));
+
+    for (int round = 1; round <= 2; ++round) {
+        w.click(w.form.cmdSend);
+        // Every byte of the 40-byte reply is shown as part of some frame, and
+        // the next Send is answered in full again.
+        QTRY_COMPARE(w.bytesArrived(), 40 * round);
+    }
+    if (proto == Proto::Udp) {
+        // One datagram is one frame: 80 one-byte frames, none whole.
+        QCOMPARE(w.arrivals.size(), 80);
+        QCOMPARE(w.responseBoxes(), QStringList(10));
+    } else {
+        QVERIFY(w.arrivals.size() > 2);
+    }
+    QCOMPARE(w.sends.size(), 2);
+    QCOMPARE(boxes.count(), 0);
+    QCOMPARE(w.ended, 0);
+    QCOMPARE(w.sessionControls(), openControls(proto));
+}
+
+void TestFaultMatrix::shortReplies_data()
+{
+    QTest::addColumn<Proto>("proto");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("cut");
+    const char* addresses[2][4] = {{"127.0.0.65", "127.0.0.66", "127.0.0.67", "127.0.0.68"},
+                                   {"127.0.0.69", "127.0.0.70", "127.0.0.71", "127.0.0.72"}};
+    const int cuts[] = {9, 19, 25, 29};
+    for (Proto proto : {Proto::Tcp, Proto::Udp}) {
+        for (int i = 0; i < 4; ++i) {
+            QTest::addRow("%s, %d bytes", proto == Proto::Tcp ? "TCP" : "UDP", cuts[i])
+                << proto << QString::fromLatin1(addresses[proto == Proto::Udp][i]) << cuts[i];
+        }
+    }
+}
+
+void TestFaultMatrix::shortReplies()
+{
+    QFETCH(Proto, proto);
+    QFETCH(QString, address);
+    QFETCH(int, cut);
+    ModuleSimProcess sim(address, {"--cut", QString::number(cut)});
+    QVERIFY(sim.start());
+    Window w(address);
+    MessageBoxCatcher boxes;
+    QVERIFY(w.open(proto));
+    // Boxes full from an earlier frame, so that a stale text would show.
+    w.form.txtResData->setText(QStringLiteral("STALE"));
+    w.click(w.form.cmdSend);
+    QTRY_COMPARE(w.bytesArrived(), cut);
+
+    // Only the fields that arrived whole are shown.
+    const int fieldEnd[10] = {10, 14, 16, 18, 20, 22, 24, 28, 30, 31};
+    QStringList expected;
+    for (int i = 0; i < 10; ++i)
+        expected << (fieldEnd[i] <= cut ? kSimReplyBoxes.at(i) : QString());
+    QCOMPARE(w.responseBoxes(), expected);
+    QCOMPARE(boxes.count(), 0);
+    QCOMPARE(w.ended, 0);
+    QCOMPARE(w.sessionControls(), openControls(proto));
+}
+
+void TestFaultMatrix::oversizedAndRandomReplies_data()
+{
+    QTest::addColumn<Proto>("proto");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<int>("replyBytes");
+    QTest::newRow("TCP 65535-byte reply") << Proto::Tcp << "127.0.0.73" << QStringList{"--reply-size", "65535"}
+                                         << 65535;
+    QTest::newRow("TCP 1 random byte") << Proto::Tcp << "127.0.0.74" << QStringList{"--random-bytes", "1"} << 1;
+    QTest::newRow("TCP 29 random bytes") << Proto::Tcp << "127.0.0.75" << QStringList{"--random-bytes", "29"}
+                                        << 29;
+    QTest::newRow("TCP 5000 random bytes") << Proto::Tcp << "127.0.0.76"
+                                          << QStringList{"--random-bytes", "5000"} << 5000;
+    QTest::newRow("UDP 31 random bytes") << Proto::Udp << "127.0.0.77" << QStringList{"--random-bytes", "31"}
+                                        << 31;
+    QTest::newRow("UDP 8000 random bytes") << Proto::Udp << "127.0.0.78"
+                                          << QStringList{"--random-bytes", "8000"} << 8000;
+}
+
+void TestFaultMatrix::oversizedAndRandomReplies()
+{
+    QFETCH(Proto, proto);
+    QFETCH(QString, address);
+    QFETCH(QStringList, simArgs);
+    QFETCH(int, replyBytes);
+    ModuleSimProcess sim(address, simArgs);
+    QVERIFY(sim.start());
+    Window w(address);
+    MessageBoxCatcher boxes;
+    QVERIFY(w.open(proto));
+
+    w.click(w.form.cmdSend);
+    QTRY_COMPARE(w.bytesArrived(), qint64(replyBytes));
+    if (proto == Proto::Udp) {
+        // One datagram, one frame: every byte past offset 30 is data.
+        QCOMPARE(w.arrivals.size(), 1);
+        QCOMPARE(w.form.txtResData->text().size(), 2 * qMax(0, replyBytes - 30));
+    }
+    // Still in session: the next request goes out and is answered in full.
+    w.click(w.form.cmdSend);
+    QTRY_COMPARE(w.bytesArrived(), 2 * qint64(replyBytes));
+    QCOMPARE(w.sends.size(), 2);
+    QCOMPARE(boxes.count(), 0);
+    QCOMPARE(w.ended, 0);
+    QCOMPARE(w.sessionControls(), openControls(proto));
+}
+
+void TestFaultMatrix::unsolicitedFrameBeforeAnySend()
+{
+    const QString address = QStringLiteral("127.0.0.79");
+    ModuleSimProcess sim(address, {"--unsolicited"});
+    QVERIFY(sim.start());
+    Window w(address);
+    MessageBoxCatcher boxes;
+    QVERIFY(w.open(Proto::Tcp));
+
+    // Shown like any reply, with nothing sent in answer.
+    QTRY_COMPARE(w.arrivals.size(), 1);
+    QCOMPARE(w.form.txtResSrc->text(), QStringLiteral("B0"));
+    QCOMPARE(w.form.txtResState->text(), QStringLiteral("0000"));
+    QVERIFY(!w.form.txtResTime->text().isEmpty());
+    settle();
+    QCOMPARE(w.sends.size(), 0);
+
+    // The session goes on: a request gets its own reply.
+    const qint64 before = w.bytesArrived();
+    w.click(w.form.cmdSend);
+    QTRY_COMPARE(w.bytesArrived(), before + 40);
+    QCOMPARE(w.responseBoxes(), kSimReplyBoxes);
+    QCOMPARE(boxes.count(), 0);
+    QCOMPARE(w.ended, 0);
+    QCOMPARE(w.sessionControls(), kTcpConnected);
+}
+
+void TestFaultMatrix::droppedUdpReplyStopsChainSendRestarts()
+{
+    const QString address = QStringLiteral("127.0.0.80");
+    ModuleSimProcess sim(address, {"--drop-every", "4"});
+    QVERIFY(sim.start());
+    Window w(address);
+    MessageBoxCatcher boxes;
+    QVERIFY(w.open(Proto::Udp));
+
+    // Replies 1-3 each bring the next request; the 4th request goes
+    // unanswered and the chain waits, still in continuous mode.
+    w.click(w.form.cmdCont);
+    QTRY_COMPARE(w.sends.size(), 4);
+    QTRY_COMPARE(w.arrivals.size(), 3);
+    settle();
+    QCOMPARE(w.sends.size(), 4);
+    QCOMPARE(w.form.cmdCont->text(), QStringLiteral("Stop"));
+    QCOMPARE(w.form.ContinuousMode, FormMain::True);
+
+    // Send restarts the chain until the next dropped reply.
+    w.click(w.form.cmdSend);
+    QTRY_COMPARE(w.sends.size(), 8);
+    QTRY_COMPARE(w.arrivals.size(), 6);
+    settle();
+    QCOMPARE(w.sends.size(), 8);
+    QCOMPARE(w.responseBoxes(), kSimReplyBoxes);
+
+    // Stop, then Send: one request, one reply, no chain.
+    w.click(w.form.cmdCont);
+    QCOMPARE(w.form.ContinuousMode, FormMain::False);
+    w.click(w.form.cmdSend);
+    QTRY_COMPARE(w.arrivals.size(), 7);
+    settle();
+    QCOMPARE(w.sends.size(), 9);
+    QCOMPARE(boxes.count(), 0);
+    QCOMPARE(w.ended, 0);
+}
+
+void TestFaultMatrix::udpSendAndContAfterClose()
+{
+    const QString address = QStringLiteral("127.0.0.81");
+    ModuleSimProcess sim(address);
+    QVERIFY(sim.start());
+    Window w(address);
+    MessageBoxCatcher boxes;
+    QVERIFY(w.open(Proto::Udp));
+    w.click(w.form.cmdSend);
+    QTRY_COMPARE(w.arrivals.size(), 1);
+
+    // Close releases the local port only; UDP needs no connection, so the
+    // next Send goes out from a new one and is answered.
+    w.click(w.form.cmdClose);
+    QCOMPARE(w.sessionControls(), kUdpStarted);
+    w.click(w.form.cmdSend);
+    QTRY_COMPARE(w.arrivals.size(), 2);
+
+    // Cont after another Close chains as usual, and Stop ends it.
+    w.click(w.form.cmdClose);
+    w.click(w.form.cmdCont);
+    QTRY_VERIFY(w.arrivals.size() >= 5);
+    w.click(w.form.cmdCont);
+    QCOMPARE(w.form.ContinuousMode, FormMain::False);
+    settle();
+    const qsizetype sent = w.sends.size();
+    settle();
+    QCOMPARE(w.sends.size(), sent);
+    QCOMPARE(boxes.count(), 0);
+    QCOMPARE(w.ended, 0);
+}
+
+void TestFaultMatrix::badTexts_data()
+{
+    QTest::addColumn<int>("box"); // index in Window::requestBoxes()
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+    const QString longData = QString(496, u'A');
+    QTest::newRow("Com ID character beyond one byte")
+        << 0 << QStringLiteral("KORV\u0100") << QStringLiteral("Com ID: \"KORV\u0100\" holds the character \u0100, which has no one-byte code.");
+    QTest::newRow("empty source") << 1 << ""
+                                  << "Source: the text is empty; type one or two hexadecimal digits.";
+    QTest::newRow("non-hex source") << 1 << "3G" << "Source: \"3G\" is not hexadecimal.";
+    QTest::newRow("non-hex invoke ID") << 2 << "12G4" << "Invoke ID: \"12G4\" is not hexadecimal.";
+    QTest::newRow("space in command") << 3 << "54 0" << "Command: \"54 0\" is not hexadecimal.";
+    QTest::newRow("short command") << 3 << "54" << "Command: \"54\" is too short; type four hexadecimal digits.";
+    QTest::newRow("non-hex data type") << 4 << "01Z0" << "Data Type: \"01Z0\" is not hexadecimal.";
+    QTest::newRow("short data type") << 4 << "0" << "Data Type: \"0\" is too short; type four hexadecimal digits.";
+    QTest::newRow("non-hex Var No") << 5 << "10g0" << "Var No: \"10g0\" is not hexadecimal.";
+    QTest::newRow("empty Var No") << 5 << "" << "Var No: \"\" is too short; type four hexadecimal digits.";
+    QTest::newRow("non-hex data") << 6 << "0800Q5" << "Data: \"0800Q5\" is not hexadecimal.";
+    QTest::newRow("full-width digits in data")
+        << 6 << QStringLiteral("\uFF10\uFF18") << QStringLiteral("Data: \"\uFF10\uFF18\" is not hexadecimal.");
+    QTest::newRow("496 data characters")
+        << 6 << longData
+        << QStringLiteral("Data: \"%1\u2026\" has 496 characters; at most 494 (247 bytes) fit in one frame.")
+               .arg(longData.left(40));
+}
+
+void TestFaultMatrix::badTexts()
+{
+    QFETCH(int, box);
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    const QString address = QStringLiteral("127.0.0.82");
+    TcpPeer peer(address);
+    Window w(address);
+    MessageBoxCatcher boxes;
+    QVERIFY(w.open(Proto::Tcp));
+    QTRY_VERIFY(peer.socket());
+
+    QLineEdit* edited = w.requestBoxes().at(box);
+    const QString good = edited->text();
+    edited->setText(text);
+    QCOMPARE(edited->text(), text);
+    const QStringList typed = w.requestTexts();
+    const QByteArray buffer = w.form.SendBuffer;
+
+    // Send and Cont each give the message and change nothing.
+    w.click(w.form.cmdSend);
+    QTRY_COMPARE(boxes.count(), 1);
+    w.click(w.form.cmdCont);
+    QTRY_COMPARE(boxes.count(), 2);
+    for (const MessageBoxCatcher::Message& shown : boxes.messages()) {
+        QCOMPARE(shown.title, kOwnTitle);
+        QCOMPARE(shown.icon, QMessageBox::Critical);
+        QCOMPARE(shown.text, message);
+    }
+    QCOMPARE(w.requestTexts(), typed);
+    QCOMPARE(w.form.SendBuffer, buffer);
+    QCOMPARE(w.form.ContinuousMode, FormMain::False);
+    QCOMPARE(w.form.cmdCont->text(), QStringLiteral("Cont"));
+    QCOMPARE(w.sessionControls(), kTcpConnected);
+    QCOMPARE(w.sends.size(), 0);
+
+    // Mended, exactly the intended frame is the first on the wire.
+    edited->setText(good);
+    w.click(w.form.cmdSend);
+    QTRY_COMPARE(peer.received().size(), kDefaultRequest.size());
+    QCOMPARE(peer.received(), kDefaultRequest);
+    QCOMPARE(w.ended, 0);
+}
+
+QTEST_MAIN(TestFaultMatrix)
+#include "tst_fault_matrix.moc"
