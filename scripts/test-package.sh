@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 keep=0
 [ "${1:-}" = "--keep" ] && keep=1
-build=build-pkg
+build="build-pkg"
 shot=/tmp/vexa-test-package.png
 
 sudo=""
@@ -61,8 +61,7 @@ for path in /usr/bin/vexa-test /usr/bin/module-sim /usr/share/applications/vexa-
     dpkg -L vexa-test | grep -qx "$path" || fail "$path is not in the package"
     [ -e "$path" ] || fail "$path is not on disk"
 done
-file -L /usr/bin/vexa-test | grep -q "stripped" && ! file -L /usr/bin/vexa-test | grep -q "not stripped" \
-    || fail "/usr/bin/vexa-test is not stripped"
+if file -L /usr/bin/vexa-test | grep -q "not stripped"; then fail "/usr/bin/vexa-test is not stripped"; fi
 
 echo "test-package: /usr/bin/module-sim --help"
 help=$(/usr/bin/module-sim --help) || fail "module-sim --help exited with $?"
@@ -74,7 +73,8 @@ Xvfb -displayfd 3 -screen 0 640x560x24 -nolisten tcp 3>"$displayfile" >/dev/null
 pids+=($!)
 for _ in $(seq 50); do [ -s "$displayfile" ] && break; sleep 0.1; done
 [ -s "$displayfile" ] || fail "Xvfb did not start"
-export DISPLAY=:$(tr -d '\n' <"$displayfile")
+DISPLAY=:$(tr -d '\n' <"$displayfile")
+export DISPLAY
 rm -f "$displayfile"
 echo "test-package: Xvfb on $DISPLAY, starting /usr/bin/vexa-test"
 
@@ -84,7 +84,7 @@ runtime=$(mktemp -d)
 (cd /tmp && exec env -u QT_QPA_PLATFORM -u QT_SCALE_FACTOR -u LD_LIBRARY_PATH \
     XDG_RUNTIME_DIR="$runtime" /usr/bin/vexa-test) &
 app=$!
-pids+=($app)
+pids+=("$app")
 window=""
 for _ in $(seq 100); do
     window=$(xdotool search --name '^Vexa Test$' 2>/dev/null | head -n1) && [ -n "$window" ] && break
