@@ -3,6 +3,7 @@
 #include "ui/form_main.h"
 
 #include "ui/form_layout.h"
+#include "ui/frame_paced_repaint.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -73,6 +74,10 @@ FormMain::FormMain(QWidget* parent)
     buildControls();
     applyTabOrder();
     connectEvents();
+    // In continuous mode the boxes change with every reply, thousands of
+    // times a second; painting each change would cost more than the whole
+    // request/reply cycle, and no eye sees more than one frame of them.
+    new FramePacedRepaint(this);
     Form_Load();
     txtIpAdd->setFocus(Qt::OtherFocusReason);
 }

@@ -1,0 +1,165 @@
+// The window under a stream of replies: repaints held to one per frame yet
+// showing the latest texts, and Stop taking effect with the next reply.
+#include "ui/form_main.h"
+#include "ui/frame_paced_repaint.h"
+
+#include "common/message_box_catcher.h"
+#include "common/module_sim_process.h"
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QVBoxLayout>
+#include <QtTest>
+
+namespace {
+
+// Records how often a widget was painted and, for a line edit, the text it
+// had when it was last painted: what the screen shows.
+class PaintRecorder : public QObject {
+public:
+    explicit PaintRecorder(QWidget* widget) : m_widget(widget) { widget->installEventFilter(this); }
+    int paints = 0;
+    QString paintedText;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == m_widget && event->type() == QEvent::Paint) {
+            ++paints;
+            if (auto* box = qobject_cast<QLineEdit*>(m_widget))
+                paintedText = box->text();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QWidget* m_widget;
+};
+
+// A top-level window with one box, paced like the main window.
+struct PacedWindow {
+    PacedWindow()
+    {
+        auto* layout = new QVBoxLayout(&window);
+        box = new QLineEdit(&window);
+        layout->addWidget(box);
+        pacing = new FramePacedRepaint(&window);
+        window.show();
+    }
+    QWidget window;
+    QLineEdit* box;
+    FramePacedRepaint* pacing;
+};
+
+} // namespace
+
+class TestResponsiveness : public QObject {
+    Q_OBJECT
+private slots:
+    void burstIsPaintedOncePerFrame();
+    void changeAfterQuietSpellIsPaintedAtOnce();
+    void stopTakesEffectWithTheNextReply_data();
+    void stopTakesEffectWithTheNextReply();
+};
+
+void TestResponsiveness::burstIsPaintedOncePerFrame()
+{
+    PacedWindow w;
+    QTRY_VERIFY(w.pacing->repaints() > 0);
+    PaintRecorder window(&w.window);
+    PaintRecorder box(w.box);
+
+    // A new text on every pass of the event loop, as in continuous mode.
+    QElapsedTimer clock;
+    clock.start();
+    constexpr int kChanges = 3000;
+    for (int i = 0; i < kChanges; ++i) {
+        w.box->setText(QString::number(i));
+        QCoreApplication::processEvents();
+    }
+    const qint64 elapsed = clock.elapsed();
+    // However fast or slow the passes were, paints are a frame apart.
+    const int bound = static_cast<int>(elapsed / FramePacedRepaint::kFrameMs) + 2;
+    QVERIFY2(window.paints <= bound, qPrintable(QStringLiteral("%1 paints in %2 ms").arg(window.paints).arg(elapsed)));
+    QVERIFY(box.paints <= bound);
+
+    // The held-back repaint still comes and shows the last text.
+    const QString last = QString::number(kChanges - 1);
+    QTRY_COMPARE(box.paintedText, last);
+    // And a later change is painted too: the repaint machinery is not stuck.
+    w.box->setText(QStringLiteral("after"));
+    QTRY_COMPARE(box.paintedText, QStringLiteral("after"));
+}
+
+void TestResponsiveness::changeAfterQuietSpellIsPaintedAtOnce()
+{
+    PacedWindow w;
+    QTRY_VERIFY(w.pacing->repaints() > 0);
+    PaintRecorder box(w.box);
+    QTest::qWait(2 * FramePacedRepaint::kFrameMs);
+    w.box->setText(QStringLiteral("now"));
+    // One pass of the event loop, no timer: nothing was painted for a frame.
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(box.paintedText, QStringLiteral("now"));
+}
+
+void TestResponsiveness::stopTakesEffectWithTheNextReply_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("udp");
+    QTest::newRow("tcp") << QStringLiteral("127.0.0.55") << false;
+    QTest::newRow("udp") << QStringLiteral("127.0.0.56") << true;
+}
+
+void TestResponsiveness::stopTakesEffectWithTheNextReply()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, udp);
+    ModuleSimProcess sim(address);
+    QVERIFY(sim.start());
+    FormMain form;
+    int ended = 0;
+    form.setEndProgramAction([&ended] { ++ended; });
+    form.txtIpAdd->setText(address);
+    form.show();
+    MessageBoxCatcher boxes;
+    PaintRecorder resTime(form.txtResTime);
+    PaintRecorder resData(form.txtResData);
+    if (udp)
+        QTest::mouseClick(form.optUDP, Qt::LeftButton);
+    QTest::mouseClick(form.cmdConnect, Qt::LeftButton);
+    QTRY_VERIFY(form.cmdCont->isEnabled());
+
+    QSignalSpy replies(form.tcpClient, &ClientSocket::dataArrival);
+    QTest::mouseClick(form.cmdCont, Qt::LeftButton);
+    // Let the chain run at full rate, then click Stop from the event loop
+    // like a user would, between two replies.
+    QTRY_VERIFY(replies.size() >= 200);
+    qsizetype atClick = -1;
+    QTimer::singleShot(0, &form, [&] {
+        atClick = replies.size();
+        QTest::mouseClick(form.cmdCont, Qt::LeftButton);
+    });
+    QTRY_VERIFY(atClick >= 0);
+    QCOMPARE(form.cmdCont->text(), QStringLiteral("Cont"));
+    QCOMPARE(form.ContinuousMode, FormMain::False);
+
+    // The request in flight is answered and shown; nothing more is sent, so
+    // nothing more arrives.
+    QTest::qWait(300);
+    QVERIFY2(replies.size() - atClick <= 1,
+             qPrintable(QStringLiteral("%1 replies after Stop").arg(replies.size() - atClick)));
+
+    // The screen shows what the boxes hold.
+    QCOMPARE(form.txtResData->text(), QStringLiteral("0800255157302E302E30"));
+    QTRY_COMPARE(resData.paintedText, form.txtResData->text());
+    QTRY_COMPARE(resTime.paintedText, form.txtResTime->text());
+    QCOMPARE(boxes.count(), 0);
+    QCOMPARE(ended, 0);
+}
+
+QTEST_MAIN(TestResponsiveness)
+#include "tst_responsiveness.moc"
