@@ -1,0 +1,195 @@
+// Soak driver: runs the real window in continuous mode against a module
+// simulator until a cycle count or a time limit, and fails on any message,
+// lost or malformed reply, or memory growth.
+#include "ui/form_main.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+// Resident set size in KiB, from /proc/self/statm.
+qint64 residentKb()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    if (fields.size() < 2)
+        return -1;
+    return fields.at(1).toLongLong() * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// The simulator's reply to the default request is 40 bytes and echoes its data.
+constexpr qint32 kReplyBytes = 40;
+const QString kEchoedData = QStringLiteral("0800255157302E302E30");
+
+class Soak : public QObject {
+public:
+    Soak(qint64 cycles, qint64 seconds, qint64 warmup, qint64 maxGrowthKb)
+        : m_cycleLimit(cycles), m_secondLimit(seconds), m_warmup(warmup), m_maxGrowthKb(maxGrowthKb)
+    {
+        m_form.setEndProgramAction([this] { fail(QStringLiteral("the window ended the program")); });
+        connect(m_form.tcpClient, &ClientSocket::dataArrival, this, &Soak::onArrival);
+        connect(m_form.tcpClient, &ClientSocket::sendComplete, this, [this] { ++m_sends; });
+        connect(m_form.tcpClient, &ClientSocket::connected, this, [this] { m_form.cmdCont->click(); });
+
+        // A reply that never comes stalls the chain for good.
+        m_stall.setSingleShot(true);
+        m_stall.setInterval(5000);
+        connect(&m_stall, &QTimer::timeout, this, [this] { fail(QStringLiteral("no reply for 5 s: a reply was lost")); });
+
+        // A message box would block the chain; report and dismiss it.
+        m_watch.setInterval(100);
+        connect(&m_watch, &QTimer::timeout, this, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                const QString text = box->windowTitle() + QStringLiteral(": ") + box->text();
+                box->done(0);
+                fail(QStringLiteral("message shown: ") + text);
+            }
+        });
+    }
+
+    void start(const QString& host, bool udp)
+    {
+        m_form.txtIpAdd->setText(host);
+        m_form.show();
+        m_clock.start();
+        m_watch.start();
+        m_stall.start();
+        if (udp) {
+            m_form.optUDP->click();
+            m_form.cmdConnect->click();
+            m_form.cmdCont->click();
+        } else {
+            m_form.cmdConnect->click();
+        }
+    }
+
+    int exitCode() const { return m_failed ? 1 : 0; }
+
+private:
+    void onArrival(qint32 bytesTotal)
+    {
+        if (m_done)
+            return;
+        m_stall.start();
+        ++m_cycles;
+        if (bytesTotal != kReplyBytes || m_form.txtResData->text() != kEchoedData) {
+            fail(QStringLiteral("cycle %1: reply of %2 bytes, data \"%3\"")
+                     .arg(m_cycles)
+                     .arg(bytesTotal)
+                     .arg(m_form.txtResData->text().left(60)));
+            return;
+        }
+        if (m_cycles == 1)
+            report("first");
+        if (m_cycles == m_warmup) {
+            m_startRss = residentKb();
+            report("start");
+        } else if (m_cycles % 100000 == 0) {
+            report("progress");
+        }
+        if (m_stopping) {
+            finish();
+            return;
+        }
+        if (m_cycles >= m_cycleLimit || m_clock.elapsed() >= 1000 * m_secondLimit) {
+            // The request this reply brought is in flight; its reply ends the run.
+            m_stopping = true;
+            m_form.cmdCont->click();
+        }
+    }
+
+    void report(const char* what)
+    {
+        std::printf("soak: %s cycles=%lld rss_kb=%lld elapsed_s=%.1f\n", what, static_cast<long long>(m_cycles),
+                    static_cast<long long>(residentKb()), m_clock.elapsed() / 1000.0);
+        std::fflush(stdout);
+    }
+
+    void finish()
+    {
+        m_done = true;
+        m_stall.stop();
+        // Send completions arrive queued; let the last one in before counting.
+        QTimer::singleShot(200, this, [this] {
+            const qint64 endRss = residentKb();
+            report("end");
+            if (m_sends != m_cycles)
+                fail(QStringLiteral("%1 requests sent, %2 replies shown").arg(m_sends).arg(m_cycles));
+            if (m_startRss < 0)
+                fail(QStringLiteral("the run ended before the warm-up of %1 cycles").arg(m_warmup));
+            else if (endRss - m_startRss > m_maxGrowthKb)
+                fail(QStringLiteral("memory grew by %1 KiB").arg(endRss - m_startRss));
+            std::printf("soak: %s\n", m_failed ? "FAILED" : "passed");
+            m_form.tcpClient->Close();
+            QCoreApplication::exit(exitCode());
+        });
+    }
+
+    void fail(const QString& reason)
+    {
+        std::fprintf(stderr, "soak: %s\n", qPrintable(reason));
+        m_failed = true;
+        if (!m_done) {
+            m_done = true;
+            report("end");
+            m_form.tcpClient->Close();
+            QTimer::singleShot(0, [] { QCoreApplication::exit(1); });
+        }
+    }
+
+    FormMain m_form;
+    QTimer m_stall;
+    QTimer m_watch;
+    QElapsedTimer m_clock;
+    const qint64 m_cycleLimit;
+    const qint64 m_secondLimit;
+    const qint64 m_warmup;
+    const qint64 m_maxGrowthKb;
+    qint64 m_cycles = 0;
+    qint64 m_sends = 0;
+    qint64 m_startRss = -1;
+    bool m_stopping = false;
+    bool m_done = false;
+    bool m_failed = false;
+};
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Runs the window in continuous mode against a module simulator."));
+    parser.addHelpOption();
+    const QCommandLineOption host(QStringLiteral("host"), QStringLiteral("Simulator address."), QStringLiteral("address"),
+                                  QStringLiteral("127.0.0.90"));
+    const QCommandLineOption cycles(QStringLiteral("cycles"), QStringLiteral("Stop after N replies."), QStringLiteral("n"),
+                                    QStringLiteral("1000000"));
+    const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("Stop after S seconds."),
+                                     QStringLiteral("s"), QStringLiteral("600"));
+    const QCommandLineOption warmup(QStringLiteral("warmup"), QStringLiteral("Take the starting RSS after N replies, once ASan's quarantine has filled."),
+                                    QStringLiteral("n"), QStringLiteral("100000"));
+    const QCommandLineOption growth(QStringLiteral("max-growth-kb"), QStringLiteral("Most RSS growth allowed."),
+                                    QStringLiteral("kib"), QStringLiteral("16384"));
+    const QCommandLineOption udp(QStringLiteral("udp"), QStringLiteral("Use UDP instead of TCP."));
+    parser.addOptions({host, cycles, seconds, warmup, growth, udp});
+    parser.process(app);
+
+    Soak soak(parser.value(cycles).toLongLong(), parser.value(seconds).toLongLong(), parser.value(warmup).toLongLong(),
+              parser.value(growth).toLongLong());
+    soak.start(parser.value(host), parser.isSet(udp));
+    return app.exec();
+}
