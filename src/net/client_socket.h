@@ -51,6 +51,7 @@ signals:
     void dataArrival(qint32 bytesTotal);
     void peerClosed();
     void error(int number, const QString& description);
+    // Queued after each send, and only while something is connected to it.
     void sendComplete();
 
 private:
@@ -65,6 +66,7 @@ private:
     void resetTcp();
     void resetUdp();
     bool resolveUdpTarget();
+    void writeTcp(const QByteArray& bytes);
     void scheduleSendComplete();
     void queueError(int number, const QString& description);
     bool peerResetConnection() const;

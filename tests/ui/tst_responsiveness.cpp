@@ -11,6 +11,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUdpSocket>
 #include <QVBoxLayout>
 #include <QtTest>
 
@@ -61,6 +64,8 @@ class TestResponsiveness : public QObject {
 private slots:
     void burstIsPaintedOncePerFrame();
     void changeAfterQuietSpellIsPaintedAtOnce();
+    void requestLeavesBeforeTheEventLoopRuns_data();
+    void requestLeavesBeforeTheEventLoopRuns();
     void stopTakesEffectWithTheNextReply_data();
     void stopTakesEffectWithTheNextReply();
 };
@@ -104,6 +109,46 @@ void TestResponsiveness::changeAfterQuietSpellIsPaintedAtOnce()
     // One pass of the event loop, no timer: nothing was painted for a frame.
     QCoreApplication::sendPostedEvents();
     QCOMPARE(box.paintedText, QStringLiteral("now"));
+}
+
+void TestResponsiveness::requestLeavesBeforeTheEventLoopRuns_data()
+{
+    QTest::addColumn<bool>("udp");
+    QTest::newRow("tcp") << false;
+    QTest::newRow("udp") << true;
+}
+
+// The response time is counted from the moment Send returns; a request
+// still waiting in a socket buffer for the next pass of the event loop
+// would add that wait to every reported time.
+void TestResponsiveness::requestLeavesBeforeTheEventLoopRuns()
+{
+    QFETCH(bool, udp);
+    const QString address = QStringLiteral("127.0.0.57");
+    QTcpServer tcpPeer;
+    QUdpSocket udpPeer;
+    QVERIFY(tcpPeer.listen(QHostAddress(address), 2004));
+    QVERIFY(udpPeer.bind(QHostAddress(address), 2005));
+    FormMain form;
+    form.setEndProgramAction([] {});
+    form.txtIpAdd->setText(address);
+    if (udp)
+        QTest::mouseClick(form.optUDP, Qt::LeftButton);
+    QTest::mouseClick(form.cmdConnect, Qt::LeftButton);
+    QTRY_VERIFY(form.cmdSend->isEnabled());
+    QTcpSocket* accepted = udp ? nullptr : tcpPeer.nextPendingConnection();
+    QVERIFY(udp || accepted);
+
+    QTest::mouseClick(form.cmdSend, Qt::LeftButton);
+    // Only the peer's descriptor is waited on: the window's event loop does
+    // not run until the request has been seen.
+    if (udp) {
+        QVERIFY(udpPeer.waitForReadyRead(2000));
+        QCOMPARE(udpPeer.pendingDatagramSize(), 38);
+    } else {
+        QVERIFY(accepted->waitForReadyRead(2000));
+        QCOMPARE(accepted->readAll().size(), 38);
+    }
 }
 
 void TestResponsiveness::stopTakesEffectWithTheNextReply_data()
