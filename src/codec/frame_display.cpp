@@ -9,22 +9,22 @@ namespace {
 
 constexpr char16_t kHexDigits[] = u"0123456789ABCDEF";
 
-void appendHex(QString& text, quint8 byte)
+void writeHex(QChar* at, quint8 byte)
 {
-    text.append(QChar(kHexDigits[byte >> 4]));
-    text.append(QChar(kHexDigits[byte & 0x0F]));
+    at[0] = QChar(kHexDigits[byte >> 4]);
+    at[1] = QChar(kHexDigits[byte & 0x0F]);
 }
 
 // Hex of bytes [offset, offset + size), or the empty text when the field
-// did not arrive whole.
+// did not arrive whole. Written in place: one allocation per field.
 QString hexField(const char* bytes, int count, int offset, int size)
 {
-    QString text;
     if (offset + size > count)
-        return text;
-    text.reserve(2 * size);
-    for (int i = offset; i < offset + size; ++i)
-        appendHex(text, static_cast<quint8>(bytes[i]));
+        return QString();
+    QString text(2 * size, Qt::Uninitialized);
+    QChar* at = text.data();
+    for (int i = offset; i < offset + size; ++i, at += 2)
+        writeHex(at, static_cast<quint8>(bytes[i]));
     return text;
 }
 
@@ -37,8 +37,8 @@ int cappedCount(const QByteArray& frame, qint32 count)
 
 QString HexByte(quint8 byte)
 {
-    QString text;
-    appendHex(text, byte);
+    QString text(2, Qt::Uninitialized);
+    writeHex(text.data(), byte);
     return text;
 }
 

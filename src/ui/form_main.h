@@ -2,6 +2,7 @@
 // the socket, and the handlers that drive a test session with the module.
 #pragma once
 
+#include "codec/frame_display.h"
 #include "codec/response_stats.h"
 #include "net/client_socket.h"
 
@@ -104,7 +105,23 @@ private:
     // program is up.
     bool acceptsSocketEvents() const { return !m_ending && !m_ended; }
 
+    // A number shown in a box, with its text: the three times rarely change
+    // from one reply to the next.
+    struct ShownNumber {
+        qint32 value = 0;
+        QString text;
+    };
+    const QString& numberText(ShownNumber& shown, qint32 value);
+
     QByteArray m_received; // reused between arrivals to spare an allocation
+    // Replies and requests in continuous mode repeat byte for byte; their
+    // texts are built again only when the bytes they come from change. The
+    // boxes are still written (and compared) on every reply.
+    QByteArray m_responseBytes;
+    ResponseTexts m_responseTexts;
+    QByteArray m_headerBytes;
+    HeaderTexts m_headerTexts;
+    ShownNumber m_resTime, m_minTime, m_maxTime;
     MousePointer m_pointer = MousePointer::Default;
     bool m_ending = false;
     bool m_revertingOption = false;

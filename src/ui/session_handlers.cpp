@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -67,7 +68,13 @@ bool FormMain::BuildAndSend()
 
 void FormMain::ShowRequestHeader(const QByteArray& frame)
 {
-    const HeaderTexts texts = headerTexts(frame, static_cast<qint32>(frame.size()));
+    // The texts depend on the header bytes only.
+    const QByteArrayView header(frame.constData(), std::min<qsizetype>(frame.size(), frame::kHeaderSize));
+    if (m_headerBytes.isNull() || header != m_headerBytes) {
+        m_headerTexts = headerTexts(frame, static_cast<qint32>(frame.size()));
+        m_headerBytes = header.toByteArray();
+    }
+    const HeaderTexts& texts = m_headerTexts;
     SetText(txtReqComId, texts.comId);
     SetText(txtReqSrc, texts.src);
     SetText(txtReqInvokeId, texts.invokeId);
@@ -77,7 +84,15 @@ void FormMain::ShowRequestHeader(const QByteArray& frame)
 
 void FormMain::ShowResponse(const QByteArray& frame, qint32 bytesTotal)
 {
-    const ResponseTexts texts = responseTexts(frame, bytesTotal);
+    // Exactly the bytes the texts are made of: a count beyond the frame is
+    // capped to it, as responseTexts does.
+    const QByteArrayView shown(frame.constData(), std::clamp<qsizetype>(bytesTotal, 0, frame.size()));
+    if (m_responseBytes.isNull() || shown != m_responseBytes) {
+        m_responseTexts = responseTexts(frame, bytesTotal);
+        // Never null, even for an empty reply, so that it counts as seen.
+        m_responseBytes = shown.isEmpty() ? QByteArray("", 0) : shown.toByteArray();
+    }
+    const ResponseTexts& texts = m_responseTexts;
     SetText(txtResComId, texts.header.comId);
     SetText(txtResSrc, texts.header.src);
     SetText(txtResInvokeId, texts.header.invokeId);
@@ -88,6 +103,15 @@ void FormMain::ShowResponse(const QByteArray& frame, qint32 bytesTotal)
     SetText(txtResState, texts.state);
     SetText(txtResCode, texts.code);
     SetText(txtResData, texts.data);
+}
+
+const QString& FormMain::numberText(ShownNumber& shown, qint32 value)
+{
+    if (shown.text.isNull() || shown.value != value) {
+        shown.value = value;
+        shown.text = QString::number(value);
+    }
+    return shown.text;
 }
 
 void FormMain::SendAndEcho()
@@ -204,9 +228,9 @@ void FormMain::tcpClient_DataArrival(qint32 bytesTotal)
     // First, before the reply is fetched or shown.
     const qint32 elapsed = elapsedMs(GetTickCount(), SendTick);
     stats.record(elapsed);
-    SetText(txtResTime, QString::number(elapsed));
-    SetText(txtMinTime, QString::number(stats.MinTime));
-    SetText(txtMaxTime, QString::number(stats.MaxTime));
+    SetText(txtResTime, numberText(m_resTime, elapsed));
+    SetText(txtMinTime, numberText(m_minTime, stats.MinTime));
+    SetText(txtMaxTime, numberText(m_maxTime, stats.MaxTime));
     tcpClient->ReceiveAll(m_received);
     ShowResponse(m_received, bytesTotal);
     if (ContinuousMode == True)

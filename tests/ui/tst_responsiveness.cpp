@@ -66,6 +66,7 @@ private slots:
     void changeAfterQuietSpellIsPaintedAtOnce();
     void requestLeavesBeforeTheEventLoopRuns_data();
     void requestLeavesBeforeTheEventLoopRuns();
+    void repeatedReplyRefillsClearedBoxes();
     void stopTakesEffectWithTheNextReply_data();
     void stopTakesEffectWithTheNextReply();
 };
@@ -149,6 +150,39 @@ void TestResponsiveness::requestLeavesBeforeTheEventLoopRuns()
         QVERIFY(accepted->waitForReadyRead(2000));
         QCOMPARE(accepted->readAll().size(), 38);
     }
+}
+
+// Texts of a repeated reply are not built again, but every box is still
+// written: one cleared in between shows the reply again.
+void TestResponsiveness::repeatedReplyRefillsClearedBoxes()
+{
+    const QString address = QStringLiteral("127.0.0.58");
+    ModuleSimProcess sim(address);
+    QVERIFY(sim.start());
+    FormMain form;
+    form.setEndProgramAction([] {});
+    form.txtIpAdd->setText(address);
+    QTest::mouseClick(form.optUDP, Qt::LeftButton);
+    QTest::mouseClick(form.cmdConnect, Qt::LeftButton);
+    QSignalSpy replies(form.tcpClient, &ClientSocket::dataArrival);
+    QTest::mouseClick(form.cmdSend, Qt::LeftButton);
+    QTRY_COMPARE(replies.size(), 1);
+    const QString data = form.txtResData->text();
+    const QString time = form.txtResTime->text();
+    QVERIFY(!data.isEmpty());
+
+    QList<QLineEdit*> cleared{form.txtResComId, form.txtResData, form.txtResTime, form.txtMaxTime,
+                              form.txtReqLength, form.txtReqCheckSum};
+    for (QLineEdit* box : cleared)
+        box->clear();
+    QTest::mouseClick(form.cmdSend, Qt::LeftButton);
+    QTRY_COMPARE(replies.size(), 2);
+    QCOMPARE(form.txtResComId->text(), QStringLiteral("KORV-TAMBE"));
+    QCOMPARE(form.txtResData->text(), data);
+    QVERIFY(!form.txtResTime->text().isEmpty());
+    QVERIFY(!form.txtMaxTime->text().isEmpty());
+    QCOMPARE(form.txtReqLength->text(), QStringLiteral("1200"));
+    QCOMPARE(form.txtReqCheckSum->text(), QStringLiteral("1D"));
 }
 
 void TestResponsiveness::stopTakesEffectWithTheNextReply_data()
