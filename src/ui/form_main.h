@@ -3,6 +3,7 @@
 #pragma once
 
 #include "codec/frame_display.h"
+#include "codec/request_encoder.h"
 #include "codec/response_stats.h"
 #include "net/client_socket.h"
 
@@ -122,6 +123,10 @@ private:
     QByteArray m_headerBytes;
     HeaderTexts m_headerTexts;
     ShownNumber m_resTime, m_minTime, m_maxTime;
+    // The texts SendBuffer was last encoded from, and a shallow copy of it:
+    // the same texts over the same untouched buffer encode to the same bytes.
+    RequestTexts m_encodedTexts;
+    QByteArray m_encodedBuffer;
     MousePointer m_pointer = MousePointer::Default;
     bool m_ending = false;
     bool m_revertingOption = false;

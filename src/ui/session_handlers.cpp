@@ -17,6 +17,12 @@
 
 namespace {
 const QString kOwnTitle = QString::fromUtf8(form::kTitle);
+
+bool sameTexts(const RequestTexts& a, const RequestTexts& b)
+{
+    return a.comId == b.comId && a.src == b.src && a.invokeId == b.invokeId && a.cmnd == b.cmnd
+        && a.dataType == b.dataType && a.varNo == b.varNo && a.data == b.data;
+}
 } // namespace
 
 void FormMain::connectEvents()
@@ -52,9 +58,14 @@ bool FormMain::BuildAndSend()
     const RequestTexts texts{GetText(txtReqComId),    GetText(txtReqSrc),   GetText(txtReqInvokeId),
                              GetText(txtReqCmnd),     GetText(txtReqDataType), GetText(txtReqVarNo),
                              GetText(txtReqData)};
-    if (auto error = encodeRequest(texts, SendBuffer)) {
-        reportSendFailure(*error);
-        return false;
+    // A buffer changed by anyone else has been detached from the copy.
+    if (!SendBuffer.isSharedWith(m_encodedBuffer) || !sameTexts(texts, m_encodedTexts)) {
+        if (auto error = encodeRequest(texts, SendBuffer)) {
+            reportSendFailure(*error);
+            return false;
+        }
+        m_encodedTexts = texts;
+        m_encodedBuffer = SendBuffer;
     }
     if (auto refusal = tcpClient->SendBytes(SendBuffer)) {
         reportSendFailure(*refusal);

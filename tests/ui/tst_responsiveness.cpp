@@ -1,5 +1,6 @@
 // The window under a stream of replies: repaints held to one per frame yet
 // showing the latest texts, and Stop taking effect with the next reply.
+#include "codec/frame_layout.h"
 #include "ui/form_main.h"
 #include "ui/frame_paced_repaint.h"
 
@@ -66,7 +67,7 @@ private slots:
     void changeAfterQuietSpellIsPaintedAtOnce();
     void requestLeavesBeforeTheEventLoopRuns_data();
     void requestLeavesBeforeTheEventLoopRuns();
-    void repeatedReplyRefillsClearedBoxes();
+    void repeatedFramesRefillBoxesAndChangesAreSent();
     void stopTakesEffectWithTheNextReply_data();
     void stopTakesEffectWithTheNextReply();
 };
@@ -154,7 +155,7 @@ void TestResponsiveness::requestLeavesBeforeTheEventLoopRuns()
 
 // Texts of a repeated reply are not built again, but every box is still
 // written: one cleared in between shows the reply again.
-void TestResponsiveness::repeatedReplyRefillsClearedBoxes()
+void TestResponsiveness::repeatedFramesRefillBoxesAndChangesAreSent()
 {
     const QString address = QStringLiteral("127.0.0.58");
     ModuleSimProcess sim(address);
@@ -183,6 +184,21 @@ void TestResponsiveness::repeatedReplyRefillsClearedBoxes()
     QVERIFY(!form.txtMaxTime->text().isEmpty());
     QCOMPARE(form.txtReqLength->text(), QStringLiteral("1200"));
     QCOMPARE(form.txtReqCheckSum->text(), QStringLiteral("1D"));
+
+    // The request is not encoded again while its texts stay the same; a
+    // changed text is sent, and a buffer changed from outside is encoded
+    // anew rather than sent as it was left.
+    form.txtReqData->setText(QStringLiteral("ab"));
+    QTest::mouseClick(form.cmdSend, Qt::LeftButton);
+    QTRY_COMPARE(replies.size(), 3);
+    QCOMPARE(form.txtResData->text(), QStringLiteral("AB"));
+    QCOMPARE(form.txtReqLength->text(), QStringLiteral("0900"));
+    QCOMPARE(form.txtReqCheckSum->text(), QStringLiteral("14"));
+    form.SendBuffer[frame::kLengthHighOffset] = '\x01';
+    QTest::mouseClick(form.cmdSend, Qt::LeftButton);
+    QTRY_COMPARE(replies.size(), 4);
+    QCOMPARE(form.txtReqLength->text(), QStringLiteral("0900"));
+    QCOMPARE(form.txtReqCheckSum->text(), QStringLiteral("14"));
 }
 
 void TestResponsiveness::stopTakesEffectWithTheNextReply_data()
