@@ -117,10 +117,13 @@ std::optional<QString> checkRequestTexts(const RequestTexts& texts)
             .arg(quoted(texts.comId))
             .arg(frame::kCompanyIdSize);
     }
-    for (QChar c : texts.comId) {
+    for (qsizetype i = 0; i < texts.comId.size(); ++i) {
+        const QChar c = texts.comId[i];
         if (c.unicode() > 0xFF) {
+            // A character beyond the basic plane is quoted whole, both halves.
+            const qsizetype width = c.isHighSurrogate() && i + 1 < texts.comId.size() ? 2 : 1;
             return QStringLiteral("Com ID: %1 holds the character %2, which has no one-byte code.")
-                .arg(quoted(texts.comId), QString(c));
+                .arg(quoted(texts.comId), texts.comId.mid(i, width));
         }
     }
     if (texts.src.isEmpty())

@@ -303,6 +303,9 @@ void TestRequestEncoder::rejectsUnconvertibleText_data()
     QTest::newRow("company ID character beyond one byte")
         << with([](RequestTexts& t) { t.comId = QStringLiteral("KORV\u20AC"); })
         << QStringLiteral("Com ID: \"KORV\u20AC\" holds the character \u20AC, which has no one-byte code.");
+    QTest::newRow("company ID character beyond the basic plane, quoted whole")
+        << with([](RequestTexts& t) { t.comId = QStringLiteral("A\U0001F600"); })
+        << QStringLiteral("Com ID: \"A\U0001F600\" holds the character \U0001F600, which has no one-byte code.");
 }
 
 void TestRequestEncoder::rejectsUnconvertibleText()
