@@ -17,15 +17,36 @@
 namespace {
 
 // The window's default request, as it goes out: 38 bytes.
-const QByteArray kRequest = QByteArray::fromHex("4B4F52562D54414D4245" "000000" "33" "0000" "1200" "00" "1D"
-                                                "5400" "0100" "0000" "1000" "0800255157302E302E30");
+const QByteArray kRequest = QByteArray::fromHex("4B4F52562D54414D4245"
+                                                "000000"
+                                                "33"
+                                                "0000"
+                                                "1200"
+                                                "00"
+                                                "1D"
+                                                "5400"
+                                                "0100"
+                                                "0000"
+                                                "1000"
+                                                "0800255157302E302E30");
 
 // What the simulator answers to it: source B0, length 20, state and code
 // zero, the data echoed; 40 bytes.
 QByteArray simulatorReply()
 {
-    QByteArray reply = QByteArray::fromHex("4B4F52562D54414D4245" "000000" "B0" "0000" "1400" "00" "00"
-                                           "5400" "0100" "0000" "0000" "0000" "0800255157302E302E30");
+    QByteArray reply = QByteArray::fromHex("4B4F52562D54414D4245"
+                                           "000000"
+                                           "B0"
+                                           "0000"
+                                           "1400"
+                                           "00"
+                                           "00"
+                                           "5400"
+                                           "0100"
+                                           "0000"
+                                           "0000"
+                                           "0000"
+                                           "0800255157302E302E30");
     unsigned sum = 0;
     for (int i = 0; i < 19; ++i)
         sum += static_cast<unsigned char>(reply[i]);
@@ -61,12 +82,13 @@ int runTool(const QString& address, const QString& protocol, long cycles, bool f
     for (int delay : kDelays) {
         const FidelityRun run = runFidelity(address, protocol, delay, kFidelityReplies);
         if (!run.ok) {
-            out() << "ERR " << platform << ' ' << protocol << " delay " << delay << ' ' << run.error << Qt::endl;
+            out() << "ERR " << platform << ' ' << protocol << " delay " << delay << ' ' << run.error
+                  << Qt::endl;
             continue;
         }
         const auto [lo, hi] = std::minmax_element(run.shown.begin(), run.shown.end());
-        out() << "FID " << platform << ' ' << protocol << ' ' << delay << ' ' << run.median() << ' ' << *lo << ' '
-              << *hi << Qt::endl;
+        out() << "FID " << platform << ' ' << protocol << ' ' << delay << ' ' << run.median() << ' ' << *lo
+              << ' ' << *hi << Qt::endl;
     }
     return 0;
 }
@@ -86,7 +108,8 @@ QString fmt(double value, int decimals)
 }
 
 // Runs this program in child mode on `platform` and returns its stdout lines.
-QStringList runChild(const QString& self, const QString& platform, const QStringList& args, QStringList& errors)
+QStringList runChild(const QString& self, const QString& platform, const QStringList& args,
+                     QStringList& errors)
 {
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -123,8 +146,8 @@ int runDriver(const QString& self, long cycles, bool fidelity, const QString& on
         return r.perSecond();
     };
 
-    out() << "vexa-bench: " << request.size() << "-byte request, " << reply.size() << "-byte reply, " << cycles
-          << " cycles per tool run" << Qt::endl;
+    out() << "vexa-bench: " << request.size() << "-byte request, " << reply.size() << "-byte reply, "
+          << cycles << " cycles per tool run" << Qt::endl;
     QStringList platforms{QStringLiteral("offscreen")};
     if (!qEnvironmentVariableIsEmpty("DISPLAY"))
         platforms << QStringLiteral("xcb");
@@ -140,10 +163,11 @@ int runDriver(const QString& self, long cycles, bool fidelity, const QString& on
         const QString address = QStringLiteral("127.0.0.%1").arg(200 + index++);
         for (const QString& protocol : {QStringLiteral("tcp"), QStringLiteral("udp")}) {
             const double before = floorRate(protocol);
-            const QStringList lines = runChild(self, platform,
-                                               {QStringLiteral("--address"), address, QStringLiteral("--protocol"),
-                                                protocol, QStringLiteral("--cycles"), QString::number(cycles)},
-                                               errors);
+            const QStringList lines =
+                runChild(self, platform,
+                         {QStringLiteral("--address"), address, QStringLiteral("--protocol"), protocol,
+                          QStringLiteral("--cycles"), QString::number(cycles)},
+                         errors);
             const double after = floorRate(protocol);
             for (const QString& line : lines) {
                 const QStringList f = line.split(' ');
@@ -164,10 +188,11 @@ int runDriver(const QString& self, long cycles, bool fidelity, const QString& on
         if (!fidelity)
             continue;
         for (const QString& protocol : {QStringLiteral("tcp"), QStringLiteral("udp")}) {
-            const QStringList lines = runChild(self, platform,
-                                               {QStringLiteral("--address"), address, QStringLiteral("--protocol"),
-                                                protocol, QStringLiteral("--fidelity")},
-                                               errors);
+            const QStringList lines =
+                runChild(self, platform,
+                         {QStringLiteral("--address"), address, QStringLiteral("--protocol"), protocol,
+                          QStringLiteral("--fidelity")},
+                         errors);
             for (const QString& line : lines) {
                 if (line.startsWith(QLatin1String("FID ")))
                     fidelityLines << line;
@@ -177,31 +202,54 @@ int runDriver(const QString& self, long cycles, bool fidelity, const QString& on
 
     out() << Qt::endl
           << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9")
-                 .arg("run", -15).arg("proto", -5).arg("floor/s", 8).arg("tool/s", 8).arg("share", 6)
-                 .arg("us/cycle", 9).arg("paints/s", 9).arg("VmHWM MiB", 10).arg("RSS 10k->end KiB", 17)
+                 .arg("run", -15)
+                 .arg("proto", -5)
+                 .arg("floor/s", 8)
+                 .arg("tool/s", 8)
+                 .arg("share", 6)
+                 .arg("us/cycle", 9)
+                 .arg("paints/s", 9)
+                 .arg("VmHWM MiB", 10)
+                 .arg("RSS 10k->end KiB", 17)
           << Qt::endl;
     for (const Row& row : rows) {
         const double share = row.perSecond / row.floorPerSecond;
         const double cost = 1e6 / row.perSecond - 1e6 / row.floorPerSecond;
         out() << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9")
-                     .arg(row.platform, -15).arg(row.protocol, -5).arg(fmt(row.floorPerSecond, 0), 8)
-                     .arg(fmt(row.perSecond, 0), 8).arg(fmt(100 * share, 0) + "%", 6).arg(fmt(cost, 1), 9)
-                     .arg(fmt(row.paintsPerSecond, 0), 9).arg(fmt(row.hwmKiB / 1024.0, 1), 10)
+                     .arg(row.platform, -15)
+                     .arg(row.protocol, -5)
+                     .arg(fmt(row.floorPerSecond, 0), 8)
+                     .arg(fmt(row.perSecond, 0), 8)
+                     .arg(fmt(100 * share, 0) + "%", 6)
+                     .arg(fmt(cost, 1), 9)
+                     .arg(fmt(row.paintsPerSecond, 0), 9)
+                     .arg(fmt(row.hwmKiB / 1024.0, 1), 10)
                      .arg(row.growthKiB, 17)
               << Qt::endl;
     }
     if (!fidelityLines.isEmpty()) {
-        out() << Qt::endl << "response time shown (txtResTime) against the simulator's --delay, "
-              << kFidelityReplies << " replies each" << Qt::endl
-              << QStringLiteral("%1 %2 %3 %4 %5 %6").arg("run", -15).arg("proto", -5).arg("delay", 6)
-                     .arg("median", 7).arg("min", 5).arg("max", 5)
+        out() << Qt::endl
+              << "response time shown (txtResTime) against the simulator's --delay, " << kFidelityReplies
+              << " replies each" << Qt::endl
+              << QStringLiteral("%1 %2 %3 %4 %5 %6")
+                     .arg("run", -15)
+                     .arg("proto", -5)
+                     .arg("delay", 6)
+                     .arg("median", 7)
+                     .arg("min", 5)
+                     .arg("max", 5)
               << Qt::endl;
         for (const QString& line : fidelityLines) {
             const QStringList f = line.split(' ');
             const int delay = f[3].toInt();
             const int median = f[4].toInt();
             out() << QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
-                         .arg(f[1], -15).arg(f[2], -5).arg(delay, 6).arg(median, 7).arg(f[5], 5).arg(f[6], 5)
+                         .arg(f[1], -15)
+                         .arg(f[2], -5)
+                         .arg(delay, 6)
+                         .arg(median, 7)
+                         .arg(f[5], 5)
+                         .arg(f[6], 5)
                          .arg(qAbs(median - delay) <= 1 ? "ok" : "OFF BY MORE THAN 1 MS")
                   << Qt::endl;
         }
@@ -223,7 +271,8 @@ int main(int argc, char* argv[])
         parser.addHelpOption();
         const QCommandLineOption cycles("cycles", "Replies per run (default 100000).", "n", "100000");
         const QCommandLineOption noFidelity("no-fidelity", "Skip the response-time check.");
-        const QCommandLineOption platform("platform", "Measure only this platform (offscreen or xcb).", "name");
+        const QCommandLineOption platform("platform", "Measure only this platform (offscreen or xcb).",
+                                          "name");
         parser.addOptions({cycles, noFidelity, platform});
         parser.process(app);
         return runDriver(QCoreApplication::applicationFilePath(), parser.value(cycles).toLong(),

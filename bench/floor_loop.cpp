@@ -18,7 +18,10 @@ namespace {
 // Closes a descriptor when the scope ends, whatever path leaves it.
 struct Fd {
     int fd = -1;
-    explicit Fd(int f) : fd(f) {}
+    explicit Fd(int f)
+        : fd(f)
+    {
+    }
     ~Fd()
     {
         if (fd >= 0)
@@ -87,8 +90,7 @@ FloorResult runTcpFloor(const char* address, const unsigned char* request, std::
     Fd listener(::socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in sa = loopback(address);
     socklen_t len = sizeof sa;
-    if (::bind(listener.fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0
-        || ::listen(listener.fd, 1) != 0
+    if (::bind(listener.fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(listener.fd, 1) != 0
         || ::getsockname(listener.fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
         result.error = lastError("tcp listen");
         return result;
@@ -152,7 +154,8 @@ FloorResult runUdpFloor(const char* address, const unsigned char* request, std::
         for (long i = 0; i < cycles; ++i) {
             sockaddr_in from{};
             socklen_t fromLen = sizeof from;
-            if (::recvfrom(server.fd, in.data(), in.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLen) < 0)
+            if (::recvfrom(server.fd, in.data(), in.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLen)
+                < 0)
                 return;
             ::sendto(server.fd, reply, replySize, 0, reinterpret_cast<sockaddr*>(&from), fromLen);
         }

@@ -10,9 +10,9 @@ struct ToolRun {
     QString error;
     long cycles = 0;
     double seconds = 0;
-    long rssAt10kKiB = 0;  // VmRSS when cycle 10,000 was handled
-    long rssAtEndKiB = 0;  // VmRSS when the last cycle was handled
-    long paints = 0;       // paint events the window received while running
+    long rssAt10kKiB = 0; // VmRSS when cycle 10,000 was handled
+    long rssAtEndKiB = 0; // VmRSS when the last cycle was handled
+    long paints = 0; // paint events the window received while running
     double perSecond() const { return seconds > 0 ? cycles / seconds : 0; }
 };
 

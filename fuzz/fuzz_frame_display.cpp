@@ -20,9 +20,8 @@ void require(bool condition)
 
 bool isUpperHex(const QString& text)
 {
-    return std::all_of(text.cbegin(), text.cend(), [](QChar c) {
-        return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F');
-    });
+    return std::all_of(text.cbegin(), text.cend(),
+                       [](QChar c) { return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F'); });
 }
 
 // A field is either empty (it did not arrive whole) or its exact hex text.

@@ -21,7 +21,7 @@ QString hexField(const char* bytes, int count, int offset, int size)
 {
     if (offset + size > count)
         return QString();
-    QString text(2 * size, Qt::Uninitialized);
+    QString text(qsizetype{2} * size, Qt::Uninitialized);
     QChar* at = text.data();
     for (int i = offset; i < offset + size; ++i, at += 2)
         writeHex(at, static_cast<quint8>(bytes[i]));

@@ -37,7 +37,7 @@ inline constexpr int kFieldPairSize = 2;
 // Request body: Var No, then data.
 inline constexpr int kVarNoOffset = 26;
 inline constexpr int kRequestDataOffset = 28;
-inline constexpr int kRequestFixedSize = kRequestDataOffset;            // 28
+inline constexpr int kRequestFixedSize = kRequestDataOffset; // 28
 inline constexpr int kBodyFixedSize = kRequestFixedSize - kHeaderSize; // 8
 
 // Response body: state and Code/No take the place of Var No, data follows.
@@ -52,7 +52,10 @@ inline constexpr int kMaxDataBytes = kMaxLengthByte - kBodyFixedSize; // 247
 inline constexpr int kMaxRequestSize = kRequestFixedSize + kMaxDataBytes; // 275
 
 // The body length carried in the length field: fixed body plus data bytes.
-constexpr int bodyLength(int dataBytes) { return kBodyFixedSize + dataBytes; }
+constexpr int bodyLength(int dataBytes)
+{
+    return kBodyFixedSize + dataBytes;
+}
 
 // The module's ports.
 inline constexpr std::uint16_t kTcpPort = 2004;

@@ -151,7 +151,7 @@ std::optional<QString> checkRequestTexts(const RequestTexts& texts)
     }
     // Only the characters that become bytes must be digits: an odd text whose
     // pair count was rounded down drops its last character unsent.
-    if (!isHex(QStringView(texts.data).left(2 * HalfLength(texts.data))))
+    if (!isHex(QStringView(texts.data).left(qsizetype{2} * HalfLength(texts.data))))
         return notHex("Data", texts.data);
     return std::nullopt;
 }
@@ -161,8 +161,7 @@ void LoadHeaderFields(const RequestTexts& texts, QByteArray& sendBuffer)
     char* bytes = sendBuffer.data();
     const int used = static_cast<int>(texts.comId.size());
     for (int i = 0; i < frame::kCompanyIdSize; ++i) {
-        bytes[frame::kCompanyIdOffset + i] =
-            i < used ? static_cast<char>(texts.comId[i].unicode()) : '\0';
+        bytes[frame::kCompanyIdOffset + i] = i < used ? static_cast<char>(texts.comId[i].unicode()) : '\0';
     }
     bytes[frame::kSourceOffset] = static_cast<char>(hexValue(texts.src));
     // Any other length keeps the invoke ID of the last four-character text.

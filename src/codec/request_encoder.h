@@ -9,10 +9,10 @@
 
 // The seven texts a request is built from, as typed.
 struct RequestTexts {
-    QString comId;    // one byte per character, ISO-8859-1
-    QString src;      // one hexadecimal byte
+    QString comId; // one byte per character, ISO-8859-1
+    QString src; // one hexadecimal byte
     QString invokeId; // two hexadecimal pairs, taken only at four characters
-    QString cmnd;     // two pairs each
+    QString cmnd; // two pairs each
     QString dataType;
     QString varNo;
     QString data; // pairs, in frame order

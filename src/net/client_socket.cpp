@@ -31,7 +31,9 @@ const QString kUdpNoConnect =
 } // namespace
 
 ClientSocket::ClientSocket(QObject* parent)
-    : QObject(parent), m_tcp(new QTcpSocket(this)), m_udp(new QUdpSocket(this))
+    : QObject(parent)
+    , m_tcp(new QTcpSocket(this))
+    , m_udp(new QUdpSocket(this))
 {
     connect(m_tcp, &QTcpSocket::connected, this, &ClientSocket::onTcpConnected);
     connect(m_tcp, &QTcpSocket::readyRead, this, &ClientSocket::onTcpReadyRead);

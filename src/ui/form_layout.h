@@ -9,25 +9,28 @@ namespace form {
 enum class Kind { Frame, Label, TextBox, Option, Button };
 
 struct ControlSpec {
-    const char* name;      // the control's objectName
+    const char* name; // the control's objectName
     Kind kind;
     const char* container; // the frame it stands in; nullptr: the window
-    const char* text;      // caption or default text
-    int limit;             // most characters a user can type; 0: no limit
+    const char* text; // caption or default text
+    int limit; // most characters a user can type; 0: no limit
     bool enabled;
-    bool selected;         // option buttons only
+    bool selected; // option buttons only
     int left, top, width, height; // twips, from the container's corner
     int tabIndex;
 };
 
 inline constexpr int kTwipsPerPixel = 15;
-inline constexpr int kClientWidth = 6750;  // twips
+inline constexpr int kClientWidth = 6750; // twips
 inline constexpr int kClientHeight = 7290; // twips
 inline constexpr char kTitle[] = "Vexa Test";
 // Address of the bundled module simulator, so a first Connect works.
 inline constexpr char kDefaultAddress[] = "127.0.0.1";
 
-constexpr int pixels(int twips) { return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel; }
+constexpr int pixels(int twips)
+{
+    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
+}
 
 // Frames come first, so every control's container exists when it is made.
 extern const std::array<ControlSpec, 59> kControls;

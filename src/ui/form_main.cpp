@@ -100,8 +100,8 @@ void FormMain::buildControls()
         byName.insert(name, control);
     }
     auto get = [&byName](auto*& member, const char* name) {
-        member = qobject_cast<std::remove_reference_t<decltype(member)>>(
-            byName.value(QString::fromLatin1(name)));
+        member =
+            qobject_cast<std::remove_reference_t<decltype(member)>>(byName.value(QString::fromLatin1(name)));
         Q_ASSERT(member);
     };
     get(frmTCP, "frmTCP");

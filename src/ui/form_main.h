@@ -58,7 +58,7 @@ public:
 
     // Controls, named after their objectName.
     QGroupBox *frmTCP, *frmReqHeader, *Frame2, *Frame3, *Frame1;
-    QLineEdit *txtIpAdd;
+    QLineEdit* txtIpAdd;
     QRadioButton *optTCP, *optUDP;
     QLineEdit *txtReqComId, *txtReqSrc, *txtReqInvokeId, *txtReqLength, *txtReqCheckSum;
     QLineEdit *txtResComId, *txtResSrc, *txtResInvokeId, *txtResLength, *txtResCheckSum;

@@ -18,7 +18,8 @@
 #include <QWidget>
 
 FramePacedRepaint::FramePacedRepaint(QWidget* window)
-    : QObject(window), m_window(window)
+    : QObject(window)
+    , m_window(window)
 {
     m_deferred.setSingleShot(true);
     // A coarse timer may fire a millisecond or more late, which would leave

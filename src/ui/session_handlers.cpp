@@ -55,8 +55,8 @@ void FormMain::connectEvents()
 
 bool FormMain::BuildAndSend()
 {
-    const RequestTexts texts{GetText(txtReqComId),    GetText(txtReqSrc),   GetText(txtReqInvokeId),
-                             GetText(txtReqCmnd),     GetText(txtReqDataType), GetText(txtReqVarNo),
+    const RequestTexts texts{GetText(txtReqComId), GetText(txtReqSrc),      GetText(txtReqInvokeId),
+                             GetText(txtReqCmnd),  GetText(txtReqDataType), GetText(txtReqVarNo),
                              GetText(txtReqData)};
     // A buffer changed by anyone else has been detached from the copy.
     if (!SendBuffer.isSharedWith(m_encodedBuffer) || !sameTexts(texts, m_encodedTexts)) {

@@ -12,8 +12,8 @@ QByteArray hex(const char* text)
 
 // A 30-byte reply: header, command 5401, data type 0100, pad, state 0000,
 // Code/No 0102.
-const char kReply30[] = "4B4F52562D54414D4245" "000000" "B0" "0102" "2A00" "00" "5A"
-                        "5401" "0100" "0000" "0000" "0102";
+const char kReply30[] = "4B4F52562D54414D4245 000000 B0 0102 2A00 00 5A"
+                        "5401 0100 0000 0000 0102";
 
 } // namespace
 
@@ -58,17 +58,29 @@ void TestFrameDisplay::header_data()
     QTest::addColumn<QString>("checkSum");
 
     QTest::newRow("request echo of the default texts")
-        << hex("4B4F52562D54414D4245" "000000" "33" "0000" "1200" "00" "1D")
-        << "KORV-TAMBE" << "33" << "0000" << "1200" << "1D";
+        << hex("4B4F52562D54414D4245 000000 33 0000 1200 00 1D") << "KORV-TAMBE"
+        << "33"
+        << "0000"
+        << "1200"
+        << "1D";
     QTest::newRow("short company ID shows zero bytes as U+0000, never swapped")
-        << hex("41424300000000000000" "000000" "05" "0102" "2A00" "00" "00")
-        << QStringLiteral("ABC") + QString(7, QChar(0)) << "05" << "0102" << "2A00" << "00";
+        << hex("41424300000000000000 000000 05 0102 2A00 00 00")
+        << QStringLiteral("ABC") + QString(7, QChar(0)) << "05"
+        << "0102"
+        << "2A00"
+        << "00";
     QTest::newRow("checksum shown whatever byte 18 holds")
-        << hex("4B4F52562D54414D4245" "000000" "33" "0000" "1200" "77" "5A")
-        << "KORV-TAMBE" << "33" << "0000" << "1200" << "5A";
+        << hex("4B4F52562D54414D4245 000000 33 0000 1200 77 5A") << "KORV-TAMBE"
+        << "33"
+        << "0000"
+        << "1200"
+        << "5A";
     QTest::newRow("high bytes map to ISO-8859-1")
-        << hex("E4F6FCDF80FF41424344" "000000" "33" "0000" "1200" "00" "1D")
-        << QStringLiteral("\u00E4\u00F6\u00FC\u00DF\u0080\u00FFABCD") << "33" << "0000" << "1200" << "1D";
+        << hex("E4F6FCDF80FF41424344 000000 33 0000 1200 00 1D")
+        << QStringLiteral("\u00E4\u00F6\u00FC\u00DF\u0080\u00FFABCD") << "33"
+        << "0000"
+        << "1200"
+        << "1D";
 }
 
 void TestFrameDisplay::header()
@@ -143,8 +155,9 @@ void TestFrameDisplay::shortOrOverstatedReplyStaysInBounds()
     const QByteArray full = hex(kReply30) + hex("000AFF10");
     const QByteArray bytes(full.constData(), received);
     const ResponseTexts t = responseTexts(bytes, count);
-    const QStringList shown{t.header.comId, t.header.src, t.header.invokeId, t.header.length,
-                            t.header.checkSum, t.cmnd, t.dataType, t.state, t.code, t.data};
+    const QStringList shown{
+        t.header.comId, t.header.src, t.header.invokeId, t.header.length, t.header.checkSum,
+        t.cmnd,         t.dataType,   t.state,           t.code,          t.data};
     QCOMPARE(shown, texts);
 }
 

@@ -8,8 +8,12 @@ namespace {
 
 RequestTexts defaults()
 {
-    return {QStringLiteral("KORV-TAMBE"), QStringLiteral("33"),   QStringLiteral("0000"),
-            QStringLiteral("5400"),       QStringLiteral("0100"), QStringLiteral("1000"),
+    return {QStringLiteral("KORV-TAMBE"),
+            QStringLiteral("33"),
+            QStringLiteral("0000"),
+            QStringLiteral("5400"),
+            QStringLiteral("0100"),
+            QStringLiteral("1000"),
             QStringLiteral("0800255157302E302E30")};
 }
 
@@ -26,8 +30,8 @@ QByteArray hex(const char* text)
 }
 
 // The request the default texts give, byte by byte.
-const char kDefaultFrame[] = "4B4F52562D54414D4245" "000000" "33" "0000" "1200" "00" "1D"
-                             "5400" "0100" "0000" "1000" "0800255157302E302E30";
+const char kDefaultFrame[] = "4B4F52562D54414D4245 000000 33 0000 1200 00 1D"
+                             "5400 0100 0000 1000 0800255157302E302E30";
 
 } // namespace
 
@@ -76,7 +80,7 @@ void TestRequestEncoder::initHeader()
 {
     QByteArray buffer = QByteArray(50, '\x7F');
     InitHeader(buffer);
-    QCOMPARE(buffer, hex("4B4F52562D54414D4245" "000000" "33" "000000000000"));
+    QCOMPARE(buffer, hex("4B4F52562D54414D4245 000000 33 000000000000"));
 }
 
 void TestRequestEncoder::halfLength_data()
@@ -136,50 +140,47 @@ void TestRequestEncoder::encode_data()
     };
     // Header (20 bytes) and fixed body of the defaults with a given length and checksum.
     auto frameWith = [](const char* lengthAndPadAndSum, const char* data) {
-        return hex("4B4F52562D54414D4245" "000000" "33" "0000") + hex(lengthAndPadAndSum) +
-               hex("5400" "0100" "0000" "1000") + hex(data);
+        return hex("4B4F52562D54414D4245 000000 33 0000") + hex(lengthAndPadAndSum)
+            + hex("5400 0100 0000 1000") + hex(data);
     };
     // Checksum of the default header is 0x1D with length 0x12; it moves with the length byte.
     QTest::newRow("empty data gives 28 bytes, length 08")
-        << with([](RequestTexts& t) { t.data.clear(); }) << frameWith("0800" "00" "13", "");
+        << with([](RequestTexts& t) { t.data.clear(); }) << frameWith("0800 00 13", "");
     QTest::newRow("A1B: odd length rounded up, last digit alone")
-        << with([](RequestTexts& t) { t.data = QStringLiteral("A1B"); }) << frameWith("0A00" "00" "15", "A10B");
+        << with([](RequestTexts& t) { t.data = QStringLiteral("A1B"); }) << frameWith("0A00 00 15", "A10B");
     QTest::newRow("A1B2D: odd length rounded down, last digit dropped")
-        << with([](RequestTexts& t) { t.data = QStringLiteral("A1B2D"); }) << frameWith("0A00" "00" "15", "A1B2");
+        << with([](RequestTexts& t) { t.data = QStringLiteral("A1B2D"); }) << frameWith("0A00 00 15", "A1B2");
     QTest::newRow("A1B2D3E: four bytes, last one 0E")
         << with([](RequestTexts& t) { t.data = QStringLiteral("A1B2D3E"); })
-        << frameWith("0C00" "00" "17", "A1B2D30E");
+        << frameWith("0C00 00 17", "A1B2D30E");
     QTest::newRow("one character gives no data")
-        << with([](RequestTexts& t) { t.data = QStringLiteral("7"); }) << frameWith("0800" "00" "13", "");
+        << with([](RequestTexts& t) { t.data = QStringLiteral("7"); }) << frameWith("0800 00 13", "");
     QTest::newRow("lower-case digits")
-        << with([](RequestTexts& t) { t.data = QStringLiteral("a1"); }) << frameWith("0900" "00" "14", "A1");
+        << with([](RequestTexts& t) { t.data = QStringLiteral("a1"); }) << frameWith("0900 00 14", "A1");
     QTest::newRow("494 characters fill 247 bytes, length FF")
         << with([](RequestTexts& t) { t.data = QString(494, u'E'); })
-        << frameWith("FF00" "00" "0A", QByteArray(494, 'E').constData());
+        << frameWith("FF00 00 0A", QByteArray(494, 'E').constData());
 
-    QTest::newRow("source of one digit")
-        << with([](RequestTexts& t) { t.src = QStringLiteral("5"); })
-        << hex("4B4F52562D54414D4245" "000000" "05" "0000" "1200" "00" "EF"
-               "5400" "0100" "0000" "1000" "0800255157302E302E30");
-    QTest::newRow("source FF")
-        << with([](RequestTexts& t) { t.src = QStringLiteral("ff"); })
-        << hex("4B4F52562D54414D4245" "000000" "FF" "0000" "1200" "00" "E9"
-               "5400" "0100" "0000" "1000" "0800255157302E302E30");
+    QTest::newRow("source of one digit") << with([](RequestTexts& t) { t.src = QStringLiteral("5"); })
+                                         << hex("4B4F52562D54414D4245 000000 05 0000 1200 00 EF"
+                                                "5400 0100 0000 1000 0800255157302E302E30");
+    QTest::newRow("source FF") << with([](RequestTexts& t) { t.src = QStringLiteral("ff"); })
+                               << hex("4B4F52562D54414D4245 000000 FF 0000 1200 00 E9"
+                                      "5400 0100 0000 1000 0800255157302E302E30");
     QTest::newRow("invoke ID of four characters taken")
         << with([](RequestTexts& t) { t.invokeId = QStringLiteral("1A2B"); })
-        << hex("4B4F52562D54414D4245" "000000" "33" "1A2B" "1200" "00" "62"
-               "5400" "0100" "0000" "1000" "0800255157302E302E30");
+        << hex("4B4F52562D54414D4245 000000 33 1A2B 1200 00 62"
+               "5400 0100 0000 1000 0800255157302E302E30");
     QTest::newRow("short company ID padded with zero bytes")
         << with([](RequestTexts& t) { t.comId = QStringLiteral("AB"); })
-        << hex("41420000000000000000" "000000" "33" "0000" "1200" "00" "C8"
-               "5400" "0100" "0000" "1000" "0800255157302E302E30");
+        << hex("41420000000000000000 000000 33 0000 1200 00 C8"
+               "5400 0100 0000 1000 0800255157302E302E30");
     QTest::newRow("empty company ID gives ten zero bytes")
         << with([](RequestTexts& t) { t.comId.clear(); })
-        << hex("00000000000000000000" "000000" "33" "0000" "1200" "00" "45"
-               "5400" "0100" "0000" "1000" "0800255157302E302E30");
+        << hex("00000000000000000000 000000 33 0000 1200 00 45"
+               "5400 0100 0000 1000 0800255157302E302E30");
     QTest::newRow("command of three characters: third digit alone")
-        << with([](RequestTexts& t) { t.cmnd = QStringLiteral("540"); })
-        << hex(kDefaultFrame);
+        << with([](RequestTexts& t) { t.cmnd = QStringLiteral("540"); }) << hex(kDefaultFrame);
 }
 
 void TestRequestEncoder::encode()
@@ -238,8 +239,13 @@ void TestRequestEncoder::leftoverBufferGivesCleanHeader_data()
     QTest::newRow("pad byte 18 set") << withByte(frame::kHeaderPadOffset);
     QTest::newRow("300 bytes of FF") << QByteArray(300, '\xFF');
     // Found by fuzz_request_encoder: a buffer holding earlier text bytes.
-    QTest::newRow("fuzz: text bytes as buffer")
-        << QByteArray("KORV-TAMBE\xFF" "33\xFF" "0000\xFF" "5400\xFF" "0100\xFF" "0000\xFF" "0800255157");
+    QTest::newRow("fuzz: text bytes as buffer") << QByteArray("KORV-TAMBE\xFF"
+                                                              "33\xFF"
+                                                              "0000\xFF"
+                                                              "5400\xFF"
+                                                              "0100\xFF"
+                                                              "0000\xFF"
+                                                              "0800255157");
 }
 
 void TestRequestEncoder::leftoverBufferGivesCleanHeader()
@@ -248,7 +254,7 @@ void TestRequestEncoder::leftoverBufferGivesCleanHeader()
     // A four-character invoke ID, so that no header byte is left to the buffer.
     const RequestTexts t = defaults();
     QVERIFY(!encodeRequest(t, buffer));
-    QCOMPARE(buffer.toHex().toUpper(), QByteArray(kDefaultFrame));
+    QCOMPARE(buffer, hex(kDefaultFrame));
 }
 
 void TestRequestEncoder::checksumIgnoresBody()
@@ -275,27 +281,24 @@ void TestRequestEncoder::rejectsUnconvertibleText_data()
         change(t);
         return t;
     };
-    QTest::newRow("non-hex command")
-        << with([](RequestTexts& t) { t.cmnd = QStringLiteral("5X00"); })
-        << QStringLiteral("Command: \"5X00\" is not hexadecimal.");
-    QTest::newRow("non-hex source")
-        << with([](RequestTexts& t) { t.src = QStringLiteral("G1"); })
-        << QStringLiteral("Source: \"G1\" is not hexadecimal.");
-    QTest::newRow("empty source")
-        << with([](RequestTexts& t) { t.src.clear(); })
-        << QStringLiteral("Source: the text is empty; type one or two hexadecimal digits.");
+    QTest::newRow("non-hex command") << with([](RequestTexts& t) { t.cmnd = QStringLiteral("5X00"); })
+                                     << QStringLiteral("Command: \"5X00\" is not hexadecimal.");
+    QTest::newRow("non-hex source") << with([](RequestTexts& t) { t.src = QStringLiteral("G1"); })
+                                    << QStringLiteral("Source: \"G1\" is not hexadecimal.");
+    QTest::newRow("empty source") << with([](RequestTexts& t) {
+        t.src.clear();
+    }) << QStringLiteral("Source: the text is empty; type one or two hexadecimal digits.");
     QTest::newRow("non-hex four-character invoke ID")
         << with([](RequestTexts& t) { t.invokeId = QStringLiteral("00 1"); })
         << QStringLiteral("Invoke ID: \"00 1\" is not hexadecimal.");
     QTest::newRow("data type of two characters")
         << with([](RequestTexts& t) { t.dataType = QStringLiteral("01"); })
         << QStringLiteral("Data Type: \"01\" is too short; type four hexadecimal digits.");
-    QTest::newRow("empty Var No")
-        << with([](RequestTexts& t) { t.varNo.clear(); })
-        << QStringLiteral("Var No: \"\" is too short; type four hexadecimal digits.");
-    QTest::newRow("non-hex data pair")
-        << with([](RequestTexts& t) { t.data = QStringLiteral("08-0"); })
-        << QStringLiteral("Data: \"08-0\" is not hexadecimal.");
+    QTest::newRow("empty Var No") << with([](RequestTexts& t) {
+        t.varNo.clear();
+    }) << QStringLiteral("Var No: \"\" is too short; type four hexadecimal digits.");
+    QTest::newRow("non-hex data pair") << with([](RequestTexts& t) { t.data = QStringLiteral("08-0"); })
+                                       << QStringLiteral("Data: \"08-0\" is not hexadecimal.");
     QTest::newRow("495 data characters")
         << with([](RequestTexts& t) { t.data = QString(495, u'0'); })
         << QStringLiteral("Data: \"0000000000000000000000000000000000000000\u2026\" has 495 characters; "
@@ -305,7 +308,8 @@ void TestRequestEncoder::rejectsUnconvertibleText_data()
         << QStringLiteral("Com ID: \"KORV\u20AC\" holds the character \u20AC, which has no one-byte code.");
     QTest::newRow("company ID character beyond the basic plane, quoted whole")
         << with([](RequestTexts& t) { t.comId = QStringLiteral("A\U0001F600"); })
-        << QStringLiteral("Com ID: \"A\U0001F600\" holds the character \U0001F600, which has no one-byte code.");
+        << QStringLiteral(
+               "Com ID: \"A\U0001F600\" holds the character \U0001F600, which has no one-byte code.");
 }
 
 void TestRequestEncoder::rejectsUnconvertibleText()

@@ -20,11 +20,11 @@ constexpr std::uint16_t kUdpPort = 2005;
 // Every signal of one ClientSocket, recorded.
 struct Spies {
     explicit Spies(ClientSocket& socket)
-        : connected(&socket, &ClientSocket::connected),
-          dataArrival(&socket, &ClientSocket::dataArrival),
-          peerClosed(&socket, &ClientSocket::peerClosed),
-          error(&socket, &ClientSocket::error),
-          sendComplete(&socket, &ClientSocket::sendComplete)
+        : connected(&socket, &ClientSocket::connected)
+        , dataArrival(&socket, &ClientSocket::dataArrival)
+        , peerClosed(&socket, &ClientSocket::peerClosed)
+        , error(&socket, &ClientSocket::error)
+        , sendComplete(&socket, &ClientSocket::sendComplete)
     {
     }
     QSignalSpy connected;
@@ -37,7 +37,8 @@ struct Spies {
 // A TCP peer that records what it receives and, if asked, echoes it back.
 class TcpPeer : public QObject {
 public:
-    TcpPeer(const char* address, bool echo) : m_echo(echo)
+    TcpPeer(const char* address, bool echo)
+        : m_echo(echo)
     {
         QObject::connect(&m_server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = m_server.nextPendingConnection()) {
@@ -68,7 +69,8 @@ private:
 // A UDP peer that records each datagram and, if asked, echoes it back.
 class UdpPeer : public QObject {
 public:
-    UdpPeer(const char* address, bool echo) : m_echo(echo)
+    UdpPeer(const char* address, bool echo)
+        : m_echo(echo)
     {
         m_bound = m_socket.bind(QHostAddress(QString::fromLatin1(address)), kUdpPort);
         QObject::connect(&m_socket, &QUdpSocket::readyRead, this, [this] {
@@ -273,13 +275,12 @@ void TestClientSocket::peerResetIsAnError()
 
     // A zero linger time turns the close into a reset.
     const linger abortive{1, 0};
-    QCOMPARE(::setsockopt(int(peer.last()->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive,
-                          sizeof abortive),
-             0);
+    QCOMPARE(
+        ::setsockopt(int(peer.last()->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive),
+        0);
     peer.last()->abort();
     QTRY_COMPARE(spies.error.count(), 1);
-    QVERIFY(spies.error.at(0).at(1).toString().contains(QStringLiteral("reset"),
-                                                        Qt::CaseInsensitive));
+    QVERIFY(spies.error.at(0).at(1).toString().contains(QStringLiteral("reset"), Qt::CaseInsensitive));
     QTest::qWait(100);
     QCOMPARE(spies.error.count(), 1);
     QCOMPARE(spies.peerClosed.count(), 0);
@@ -329,8 +330,8 @@ void TestClientSocket::unresolvableHostIsAnError()
     QVERIFY(!spies.error.at(0).at(1).toString().isEmpty());
     QCOMPARE(spies.connected.count() + spies.sendComplete.count(), 0);
     // Nothing was opened, so the protocol may change.
-    const auto other = protocol == ClientSocket::Protocol::Tcp ? ClientSocket::Protocol::Udp
-                                                               : ClientSocket::Protocol::Tcp;
+    const auto other =
+        protocol == ClientSocket::Protocol::Tcp ? ClientSocket::Protocol::Udp : ClientSocket::Protocol::Tcp;
     QVERIFY(!socket.SetProtocol(other));
 }
 
@@ -374,8 +375,8 @@ void TestClientSocket::ownCloseRaisesNoEvent()
     if (state == OpenState::TcpConnecting || state == OpenState::TcpConnected) {
         // Connecting to a port with no listener would fail at once were the
         // close not to stop it first.
-        socket.SetRemoteHost(QString::fromLatin1(
-            state == OpenState::TcpConnecting ? "127.0.0.33" : "127.0.0.35"));
+        socket.SetRemoteHost(
+            QString::fromLatin1(state == OpenState::TcpConnecting ? "127.0.0.33" : "127.0.0.35"));
         socket.SetRemotePort(kTcpPort);
         QVERIFY(!socket.Connect());
         if (state == OpenState::TcpConnected) {
@@ -404,9 +405,8 @@ void TestClientSocket::ownCloseRaisesNoEvent()
     QCOMPARE(spies.error.count(), 0);
     QCOMPARE(spies.sendComplete.count(), sentBefore);
     QCOMPARE(spies.dataArrival.count(), 0);
-    const auto other = socket.protocol() == ClientSocket::Protocol::Tcp
-        ? ClientSocket::Protocol::Udp
-        : ClientSocket::Protocol::Tcp;
+    const auto other = socket.protocol() == ClientSocket::Protocol::Tcp ? ClientSocket::Protocol::Udp
+                                                                        : ClientSocket::Protocol::Tcp;
     QVERIFY(!socket.SetProtocol(other));
 }
 
@@ -434,8 +434,7 @@ void TestClientSocket::misuseIsRefused_data()
     QTest::newRow("send, never connected") << Misuse::SendNeverConnected << notConnected;
     QTest::newRow("send after close") << Misuse::SendAfterClose << notConnected;
     QTest::newRow("second connect while connecting")
-        << Misuse::SecondConnectWhileConnecting
-        << QStringLiteral("A connection is already being opened.");
+        << Misuse::SecondConnectWhileConnecting << QStringLiteral("A connection is already being opened.");
     QTest::newRow("connect while connected")
         << Misuse::ConnectWhileConnected << QStringLiteral("The socket is already connected.");
     QTest::newRow("to udp while connected") << Misuse::TcpToUdpWhileConnected << closeFirst;

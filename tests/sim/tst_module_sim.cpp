@@ -53,7 +53,10 @@ QByteArray makeRequest(quint16 invokeId, quint16 command, quint16 dataType, cons
     return request + data;
 }
 
-QByteArray varData() { return QByteArrayLiteral("\x06\x00%MW100"); }
+QByteArray varData()
+{
+    return QByteArrayLiteral("\x06\x00%MW100");
+}
 
 // The simulator's TCP and UDP ports on every test address.
 constexpr quint16 kTcp = frame::kTcpPort;
@@ -97,13 +100,13 @@ void TestModuleSim::responseFields_data()
     QTest::addColumn<QByteArray>("data");
 
     const QByteArray company(frame::kDefaultCompanyId);
-    QTest::newRow("read with data") << makeRequest(0x1234, 0x54, 0x02, varData()) << company
-                                    << 0x1234 << 0x54 << 0x02 << varData();
+    QTest::newRow("read with data") << makeRequest(0x1234, 0x54, 0x02, varData()) << company << 0x1234 << 0x54
+                                    << 0x02 << varData();
     QTest::newRow("no data") << makeRequest(7, 0x58, 0x14, {}) << company << 7 << 0x58 << 0x14
                              << QByteArray();
     QTest::newRow("other company, high bytes")
-        << makeRequest(0xFFFE, 0xA1B2, 0xC3D4, "x", "ABCDEFGHIJ") << QByteArray("ABCDEFGHIJ")
-        << 0xFFFE << 0xA1B2 << 0xC3D4 << QByteArray("x");
+        << makeRequest(0xFFFE, 0xA1B2, 0xC3D4, "x", "ABCDEFGHIJ") << QByteArray("ABCDEFGHIJ") << 0xFFFE
+        << 0xA1B2 << 0xC3D4 << QByteArray("x");
 
     // Garbage in the fields the response does not echo must not leak into it.
     QByteArray dirty = makeRequest(3, 0x54, 0x02, "ab");
@@ -111,14 +114,11 @@ void TestModuleSim::responseFields_data()
     dirty[frame::kHeaderPadOffset] = '\x7F';
     dirty[frame::kCheckSumOffset] = '\x00';
     dirty[frame::kBodyPadOffset] = '\x7F';
-    QTest::newRow("dirty reserved bytes") << dirty << company << 3 << 0x54 << 0x02
-                                          << QByteArray("ab");
+    QTest::newRow("dirty reserved bytes") << dirty << company << 3 << 0x54 << 0x02 << QByteArray("ab");
 
-    QTest::newRow("header and command only")
-        << makeRequest(9, 0x54, 0x02, {}).left(frame::kDataTypeOffset) << company << 9 << 0x54 << 0
-        << QByteArray();
-    QTest::newRow("five bytes") << QByteArray("KORV-") << QByteArray("KORV-") << 0 << 0 << 0
-                                << QByteArray();
+    QTest::newRow("header and command only") << makeRequest(9, 0x54, 0x02, {}).left(frame::kDataTypeOffset)
+                                             << company << 9 << 0x54 << 0 << QByteArray();
+    QTest::newRow("five bytes") << QByteArray("KORV-") << QByteArray("KORV-") << 0 << 0 << 0 << QByteArray();
     QTest::newRow("empty") << QByteArray() << QByteArray() << 0 << 0 << 0 << QByteArray();
     const QByteArray big(1000, 'd');
     QTest::newRow("data needing the length high byte")
@@ -164,9 +164,8 @@ void TestModuleSim::responseFields()
 void TestModuleSim::sizedResponse_data()
 {
     QTest::addColumn<int>("size");
-    for (int size : {0, 5, frame::kHeaderSize, frame::kResponseFixedSize - 1,
-                     frame::kResponseFixedSize, frame::kResponseFixedSize + 3, 512, 65535,
-                     sim::kMaxResponseSize})
+    for (int size : {0, 5, frame::kHeaderSize, frame::kResponseFixedSize - 1, frame::kResponseFixedSize,
+                     frame::kResponseFixedSize + 3, 512, 65535, sim::kMaxResponseSize})
         QTest::addRow("%d bytes", size) << size;
 }
 
@@ -183,8 +182,7 @@ void TestModuleSim::sizedResponse()
         return;
     }
     QCOMPARE(field16(response, frame::kLengthOffset), size - frame::kHeaderSize);
-    QCOMPARE(static_cast<quint8>(response.at(frame::kCheckSumOffset)),
-             sim::headerCheckSum(response));
+    QCOMPARE(static_cast<quint8>(response.at(frame::kCheckSumOffset)), sim::headerCheckSum(response));
     // The request's data leads, zeros fill the rest.
     QByteArray expectedData = varData();
     expectedData.resize(size - frame::kResponseFixedSize, '\0');
@@ -207,13 +205,11 @@ void TestModuleSim::framing_data()
     QTest::newRow("two frames in one read")
         << QList<QByteArray>{a + b} << QList<QByteArray>{a, b} << QByteArray();
     QTest::newRow("frame in three reads")
-        << QList<QByteArray>{a.left(7), a.mid(7, 20), a.mid(27)} << QList<QByteArray>{a}
-        << QByteArray();
-    QTest::newRow("frame and a partial one")
-        << QList<QByteArray>{a + b.left(frame::kHeaderSize + 2)} << QList<QByteArray>{a}
-        << b.left(frame::kHeaderSize + 2);
-    QTest::newRow("short read waits") << QList<QByteArray>{QByteArray("abc")} << QList<QByteArray>{}
-                                      << QByteArray("abc");
+        << QList<QByteArray>{a.left(7), a.mid(7, 20), a.mid(27)} << QList<QByteArray>{a} << QByteArray();
+    QTest::newRow("frame and a partial one") << QList<QByteArray>{a + b.left(frame::kHeaderSize + 2)}
+                                             << QList<QByteArray>{a} << b.left(frame::kHeaderSize + 2);
+    QTest::newRow("short read waits")
+        << QList<QByteArray>{QByteArray("abc")} << QList<QByteArray>{} << QByteArray("abc");
     QTest::newRow("garbage is one request")
         << QList<QByteArray>{garbage} << QList<QByteArray>{garbage} << QByteArray();
     QTest::newRow("implausible length is one request")
@@ -391,8 +387,7 @@ void TestModuleSim::cutAndExtra()
     QTRY_COMPARE(tcp.state(), QAbstractSocket::ConnectedState);
     tcp.write(request);
     QByteArray got;
-    QTRY_COMPARE((got += tcp.readAll()),
-                 sim::buildResponse(request).left(7) + QByteArray::fromHex("e0e1e2"));
+    QTRY_COMPARE((got += tcp.readAll()), sim::buildResponse(request).left(7) + QByteArray::fromHex("e0e1e2"));
 }
 
 void TestModuleSim::closeAfter()
@@ -490,8 +485,7 @@ void TestModuleSim::dropEveryOverTcpAndUdp()
         }(),
         2);
     QCOMPARE(replies,
-             (QList<QByteArray>{sim::buildResponse(requests.at(0)),
-                                sim::buildResponse(requests.at(2))}));
+             (QList<QByteArray>{sim::buildResponse(requests.at(0)), sim::buildResponse(requests.at(2))}));
 }
 
 void TestModuleSim::survivesGarbage()
@@ -506,8 +500,8 @@ void TestModuleSim::survivesGarbage()
     QByteArray lyingHeader = makeRequest(1, 0x54, 0x02, {});
     putField16(lyingHeader, frame::kLengthOffset, 0xFFFF);
 
-    const QList<QByteArray> junk{QByteArray(1, '\xFF'), QByteArray("short"), lyingHeader,
-                                 noise, makeRequest(2, 0x54, 0x02, {}).left(frame::kHeaderSize + 3)};
+    const QList<QByteArray> junk{QByteArray(1, '\xFF'), QByteArray("short"), lyingHeader, noise,
+                                 makeRequest(2, 0x54, 0x02, {}).left(frame::kHeaderSize + 3)};
     for (const QByteArray& bytes : junk) {
         QTcpSocket tcp;
         tcp.connectToHost(host, kTcp);

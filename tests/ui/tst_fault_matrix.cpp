@@ -6,18 +6,18 @@
 #include "common/module_sim_process.h"
 #include "ui/form_layout.h"
 
-#include <QtTest>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QtTest>
 
 namespace {
 
 // The request the default texts give.
-const QByteArray kDefaultRequest = QByteArray::fromHex("4B4F52562D54414D4245" "000000" "33" "0000" "1200" "00" "1D"
-                                                       "5400" "0100" "0000" "1000" "0800255157302E302E30");
+const QByteArray kDefaultRequest = QByteArray::fromHex("4B4F52562D54414D4245 000000 33 0000 1200 00 1D"
+                                                       "5400 0100 0000 1000 0800255157302E302E30");
 
 // The simulator's reply to the default request, box by box (40 bytes).
 const QStringList kSimReplyBoxes{"KORV-TAMBE", "B0",   "0000", "1400", "9C",
@@ -51,7 +51,8 @@ private:
 // what went through its socket.
 struct Window {
     explicit Window(const QString& address)
-        : sends(form.tcpClient, &ClientSocket::sendComplete), arrivals(form.tcpClient, &ClientSocket::dataArrival)
+        : sends(form.tcpClient, &ClientSocket::sendComplete)
+        , arrivals(form.tcpClient, &ClientSocket::dataArrival)
     {
         form.setEndProgramAction([this] { ++ended; });
         form.txtIpAdd->setText(address);
@@ -79,15 +80,15 @@ struct Window {
     QStringList responseBoxes() const
     {
         QStringList texts;
-        for (const QLineEdit* box : {form.txtResComId, form.txtResSrc, form.txtResInvokeId, form.txtResLength,
-                                     form.txtResCheckSum, form.txtResCmnd, form.txtResDataType, form.txtResState,
-                                     form.txtResCode, form.txtResData})
+        for (const QLineEdit* box :
+             {form.txtResComId, form.txtResSrc, form.txtResInvokeId, form.txtResLength, form.txtResCheckSum,
+              form.txtResCmnd, form.txtResDataType, form.txtResState, form.txtResCode, form.txtResData})
             texts << box->text();
         return texts;
     }
     QList<QLineEdit*> requestBoxes() const
     {
-        return {form.txtReqComId, form.txtReqSrc,     form.txtReqInvokeId, form.txtReqCmnd,
+        return {form.txtReqComId,    form.txtReqSrc,   form.txtReqInvokeId, form.txtReqCmnd,
                 form.txtReqDataType, form.txtReqVarNo, form.txtReqData};
     }
     QStringList requestTexts() const
@@ -102,9 +103,9 @@ struct Window {
     QList<bool> sessionControls() const
     {
         QList<bool> states;
-        for (const QWidget* w : std::initializer_list<const QWidget*>{form.txtIpAdd, form.optTCP, form.optUDP,
-                                                                      form.cmdConnect, form.cmdSend,
-                                                                      form.cmdCont, form.cmdClose})
+        for (const QWidget* w :
+             std::initializer_list<const QWidget*>{form.txtIpAdd, form.optTCP, form.optUDP, form.cmdConnect,
+                                                   form.cmdSend, form.cmdCont, form.cmdClose})
             states << w->isEnabled();
         return states;
     }
@@ -158,16 +159,20 @@ void TestFaultMatrix::hostFaults_data()
 {
     QTest::addColumn<Proto>("proto");
     QTest::addColumn<QString>("host");
-    QTest::addColumn<QString>("title");   // empty: no message
+    QTest::addColumn<QString>("title"); // empty: no message
     QTest::addColumn<QString>("message"); // a part of its text
     QTest::addColumn<bool>("ends");
     const QString invalid = QStringLiteral("no-such-host.invalid");
-    QTest::newRow("TCP unresolvable host") << Proto::Tcp << invalid << "Winsock Error" << "" << true;
-    QTest::newRow("UDP unresolvable host") << Proto::Udp << invalid << "Winsock Error" << "" << true;
+    QTest::newRow("TCP unresolvable host") << Proto::Tcp << invalid << "Winsock Error"
+                                           << "" << true;
+    QTest::newRow("UDP unresolvable host") << Proto::Udp << invalid << "Winsock Error"
+                                           << "" << true;
     QTest::newRow("TCP empty host") << Proto::Tcp << "" << kOwnTitle << "No remote host" << false;
     QTest::newRow("UDP empty host") << Proto::Udp << "" << kOwnTitle << "No remote host" << false;
     // No ICMP error reaches an unconnected UDP socket: the window waits.
-    QTest::newRow("UDP nobody listening") << Proto::Udp << "127.0.0.60" << "" << "" << false;
+    QTest::newRow("UDP nobody listening") << Proto::Udp << "127.0.0.60"
+                                          << ""
+                                          << "" << false;
 }
 
 void TestFaultMatrix::hostFaults()
@@ -199,8 +204,9 @@ void TestFaultMatrix::hostFaults()
     if (!ends) {
         // Refused before anything started: the window is as it was.
         QCOMPARE(w.form.mousePointer(), FormMain::MousePointer::Default);
-        QCOMPARE(w.sessionControls(), proto == Proto::Tcp ? (QList<bool>{true, true, true, true, false, false, true})
-                                                          : kUdpStarted);
+        QCOMPARE(w.sessionControls(),
+                 proto == Proto::Tcp ? (QList<bool>{true, true, true, true, false, false, true})
+                                     : kUdpStarted);
     }
     settle();
     QCOMPARE(boxes.count(), title.isEmpty() ? 0 : 1);
@@ -326,17 +332,18 @@ void TestFaultMatrix::oversizedAndRandomReplies_data()
     QTest::addColumn<QString>("address");
     QTest::addColumn<QStringList>("simArgs");
     QTest::addColumn<int>("replyBytes");
-    QTest::newRow("TCP 65535-byte reply") << Proto::Tcp << "127.0.0.73" << QStringList{"--reply-size", "65535"}
-                                         << 65535;
-    QTest::newRow("TCP 1 random byte") << Proto::Tcp << "127.0.0.74" << QStringList{"--random-bytes", "1"} << 1;
-    QTest::newRow("TCP 29 random bytes") << Proto::Tcp << "127.0.0.75" << QStringList{"--random-bytes", "29"}
-                                        << 29;
-    QTest::newRow("TCP 5000 random bytes") << Proto::Tcp << "127.0.0.76"
-                                          << QStringList{"--random-bytes", "5000"} << 5000;
-    QTest::newRow("UDP 31 random bytes") << Proto::Udp << "127.0.0.77" << QStringList{"--random-bytes", "31"}
-                                        << 31;
-    QTest::newRow("UDP 8000 random bytes") << Proto::Udp << "127.0.0.78"
-                                          << QStringList{"--random-bytes", "8000"} << 8000;
+    QTest::newRow("TCP 65535-byte reply")
+        << Proto::Tcp << "127.0.0.73" << QStringList{"--reply-size", "65535"} << 65535;
+    QTest::newRow("TCP 1 random byte")
+        << Proto::Tcp << "127.0.0.74" << QStringList{"--random-bytes", "1"} << 1;
+    QTest::newRow("TCP 29 random bytes")
+        << Proto::Tcp << "127.0.0.75" << QStringList{"--random-bytes", "29"} << 29;
+    QTest::newRow("TCP 5000 random bytes")
+        << Proto::Tcp << "127.0.0.76" << QStringList{"--random-bytes", "5000"} << 5000;
+    QTest::newRow("UDP 31 random bytes")
+        << Proto::Udp << "127.0.0.77" << QStringList{"--random-bytes", "31"} << 31;
+    QTest::newRow("UDP 8000 random bytes")
+        << Proto::Udp << "127.0.0.78" << QStringList{"--random-bytes", "8000"} << 8000;
 }
 
 void TestFaultMatrix::oversizedAndRandomReplies()
@@ -471,20 +478,31 @@ void TestFaultMatrix::badTexts_data()
     QTest::addColumn<QString>("message");
     const QString longData = QString(496, u'A');
     QTest::newRow("Com ID character beyond one byte")
-        << 0 << QStringLiteral("KORV\u0100") << QStringLiteral("Com ID: \"KORV\u0100\" holds the character \u0100, which has no one-byte code.");
+        << 0 << QStringLiteral("KORV\u0100")
+        << QStringLiteral("Com ID: \"KORV\u0100\" holds the character \u0100, which has no one-byte code.");
     QTest::newRow("empty source") << 1 << ""
                                   << "Source: the text is empty; type one or two hexadecimal digits.";
-    QTest::newRow("non-hex source") << 1 << "3G" << "Source: \"3G\" is not hexadecimal.";
-    QTest::newRow("non-hex invoke ID") << 2 << "12G4" << "Invoke ID: \"12G4\" is not hexadecimal.";
-    QTest::newRow("space in command") << 3 << "54 0" << "Command: \"54 0\" is not hexadecimal.";
-    QTest::newRow("short command") << 3 << "54" << "Command: \"54\" is too short; type four hexadecimal digits.";
-    QTest::newRow("non-hex data type") << 4 << "01Z0" << "Data Type: \"01Z0\" is not hexadecimal.";
-    QTest::newRow("short data type") << 4 << "0" << "Data Type: \"0\" is too short; type four hexadecimal digits.";
-    QTest::newRow("non-hex Var No") << 5 << "10g0" << "Var No: \"10g0\" is not hexadecimal.";
-    QTest::newRow("empty Var No") << 5 << "" << "Var No: \"\" is too short; type four hexadecimal digits.";
-    QTest::newRow("non-hex data") << 6 << "0800Q5" << "Data: \"0800Q5\" is not hexadecimal.";
+    QTest::newRow("non-hex source") << 1 << "3G"
+                                    << "Source: \"3G\" is not hexadecimal.";
+    QTest::newRow("non-hex invoke ID") << 2 << "12G4"
+                                       << "Invoke ID: \"12G4\" is not hexadecimal.";
+    QTest::newRow("space in command") << 3 << "54 0"
+                                      << "Command: \"54 0\" is not hexadecimal.";
+    QTest::newRow("short command") << 3 << "54"
+                                   << "Command: \"54\" is too short; type four hexadecimal digits.";
+    QTest::newRow("non-hex data type") << 4 << "01Z0"
+                                       << "Data Type: \"01Z0\" is not hexadecimal.";
+    QTest::newRow("short data type") << 4 << "0"
+                                     << "Data Type: \"0\" is too short; type four hexadecimal digits.";
+    QTest::newRow("non-hex Var No") << 5 << "10g0"
+                                    << "Var No: \"10g0\" is not hexadecimal.";
+    QTest::newRow("empty Var No") << 5 << ""
+                                  << "Var No: \"\" is too short; type four hexadecimal digits.";
+    QTest::newRow("non-hex data") << 6 << "0800Q5"
+                                  << "Data: \"0800Q5\" is not hexadecimal.";
     QTest::newRow("full-width digits in data")
-        << 6 << QStringLiteral("\uFF10\uFF18") << QStringLiteral("Data: \"\uFF10\uFF18\" is not hexadecimal.");
+        << 6 << QStringLiteral("\uFF10\uFF18")
+        << QStringLiteral("Data: \"\uFF10\uFF18\" is not hexadecimal.");
     QTest::newRow("496 data characters")
         << 6 << longData
         << QStringLiteral("Data: \"%1\u2026\" has 496 characters; at most 494 (247 bytes) fit in one frame.")

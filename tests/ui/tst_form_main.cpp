@@ -1,12 +1,12 @@
 // The main window at start: texts, limits, enabled states, options, tab order.
 #include "ui/form_main.h"
 
-#include <QtTest>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QtTest>
 
 class TestFormMain : public QObject {
     Q_OBJECT
@@ -42,19 +42,51 @@ void TestFormMain::startTexts_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
     const char* rows[][2] = {
-        {"frmTCP", "TCP/IP"}, {"frmReqHeader", "Request Header"}, {"Frame2", "Response Header"},
-        {"Frame3", "Request"}, {"Frame1", "Response"}, {"lblIP", "Remote IP Address"},
-        {"txtIpAdd", "127.0.0.1"}, {"Label1", "Protocol"}, {"optTCP", "TCP"}, {"optUDP", "UDP"},
-        {"lblt1", "Com ID"}, {"txtReqComId", "KORV-TAMBE"}, {"lblt2", "Source"}, {"txtReqSrc", "33"},
-        {"lblt3", "Invoke ID"}, {"txtReqInvokeId", "0000"}, {"lblt4", "Length"}, {"txtReqLength", ""},
-        {"lblt5", "CheckSum"}, {"txtReqCheckSum", ""}, {"Label13", "Com ID"}, {"Label12", "Source"},
-        {"Label14", "Invoke ID"}, {"Label11", "Length"}, {"Label15", "Check Sum"},
-        {"Label2", "Command"}, {"txtReqCmnd", "5400"}, {"Label3", "Data Type"},
-        {"txtReqDataType", "0100"}, {"Label4", "Var No"}, {"txtReqVarNo", "1000"},
-        {"Label5", "Data (from \"Variable Length\")"}, {"txtReqData", "0800255157302E302E30"},
-        {"Label6", "Command"}, {"Label7", "Data Type"}, {"Label8", "State"}, {"Label9", "Code/No"},
-        {"Label10", "Data"}, {"Label19", "Response Time"}, {"Label18", "(msec)"}, {"Label17", "Min"},
-        {"Label16", "Max"}, {"cmdConnect", "Connect"}, {"cmdSend", "Send"}, {"cmdCont", "Cont"},
+        {"frmTCP", "TCP/IP"},
+        {"frmReqHeader", "Request Header"},
+        {"Frame2", "Response Header"},
+        {"Frame3", "Request"},
+        {"Frame1", "Response"},
+        {"lblIP", "Remote IP Address"},
+        {"txtIpAdd", "127.0.0.1"},
+        {"Label1", "Protocol"},
+        {"optTCP", "TCP"},
+        {"optUDP", "UDP"},
+        {"lblt1", "Com ID"},
+        {"txtReqComId", "KORV-TAMBE"},
+        {"lblt2", "Source"},
+        {"txtReqSrc", "33"},
+        {"lblt3", "Invoke ID"},
+        {"txtReqInvokeId", "0000"},
+        {"lblt4", "Length"},
+        {"txtReqLength", ""},
+        {"lblt5", "CheckSum"},
+        {"txtReqCheckSum", ""},
+        {"Label13", "Com ID"},
+        {"Label12", "Source"},
+        {"Label14", "Invoke ID"},
+        {"Label11", "Length"},
+        {"Label15", "Check Sum"},
+        {"Label2", "Command"},
+        {"txtReqCmnd", "5400"},
+        {"Label3", "Data Type"},
+        {"txtReqDataType", "0100"},
+        {"Label4", "Var No"},
+        {"txtReqVarNo", "1000"},
+        {"Label5", "Data (from \"Variable Length\")"},
+        {"txtReqData", "0800255157302E302E30"},
+        {"Label6", "Command"},
+        {"Label7", "Data Type"},
+        {"Label8", "State"},
+        {"Label9", "Code/No"},
+        {"Label10", "Data"},
+        {"Label19", "Response Time"},
+        {"Label18", "(msec)"},
+        {"Label17", "Min"},
+        {"Label16", "Max"},
+        {"cmdConnect", "Connect"},
+        {"cmdSend", "Send"},
+        {"cmdCont", "Cont"},
         {"cmdClose", "Close"},
     };
     for (const auto& row : rows)
@@ -171,12 +203,11 @@ void TestFormMain::tabOrder()
 
     // Send and Cont start disabled and are skipped; the option group is
     // reached through its selected option.
-    const QStringList expected{"optTCP",         "txtReqInvokeId", "txtReqCmnd",   "txtReqDataType",
-                               "txtReqVarNo",    "txtReqData",     "txtResCmnd",   "txtResDataType",
-                               "txtResState",    "txtResCode",     "txtResData",   "cmdConnect",
-                               "txtReqComId",    "txtReqSrc",      "txtReqLength", "txtReqCheckSum",
-                               "cmdClose",       "txtMaxTime",     "txtMinTime",   "txtResTime",
-                               "txtIpAdd"};
+    const QStringList expected{
+        "optTCP",      "txtReqInvokeId", "txtReqCmnd",   "txtReqDataType", "txtReqVarNo", "txtReqData",
+        "txtResCmnd",  "txtResDataType", "txtResState",  "txtResCode",     "txtResData",  "cmdConnect",
+        "txtReqComId", "txtReqSrc",      "txtReqLength", "txtReqCheckSum", "cmdClose",    "txtMaxTime",
+        "txtMinTime",  "txtResTime",     "txtIpAdd"};
     QStringList walked;
     for (int i = 0; i < expected.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -196,8 +227,8 @@ void TestFormMain::tabOrder()
 void TestFormMain::disabledBoxesShowWrittenText()
 {
     FormMain form;
-    for (QLineEdit* box : {form.txtResComId, form.txtResSrc, form.txtResInvokeId, form.txtResLength,
-                           form.txtResCheckSum}) {
+    for (QLineEdit* box :
+         {form.txtResComId, form.txtResSrc, form.txtResInvokeId, form.txtResLength, form.txtResCheckSum}) {
         QVERIFY(!box->isEnabled());
         QCOMPARE(box->focusPolicy() != Qt::NoFocus && box->isEnabled(), false);
         form.SetText(box, QStringLiteral("5A"));
@@ -209,11 +240,11 @@ void TestFormMain::labelsDoNotOverlapTheirBoxes()
 {
     // Each label against the box that follows it on the same row.
     const char* pairs[][2] = {
-        {"lblt1", "txtReqComId"}, {"lblt3", "txtReqInvokeId"}, {"lblt5", "txtReqCheckSum"},
-        {"Label15", "txtResCheckSum"}, {"Label2", "txtReqCmnd"}, {"Label3", "txtReqDataType"},
-        {"Label4", "txtReqVarNo"}, {"Label6", "txtResCmnd"}, {"Label7", "txtResDataType"},
-        {"Label8", "txtResState"}, {"Label9", "txtResCode"}, {"Label19", "txtResTime"},
-        {"Label18", "Label17"}, {"Label17", "txtMinTime"}, {"Label16", "txtMaxTime"},
+        {"lblt1", "txtReqComId"},      {"lblt3", "txtReqInvokeId"}, {"lblt5", "txtReqCheckSum"},
+        {"Label15", "txtResCheckSum"}, {"Label2", "txtReqCmnd"},    {"Label3", "txtReqDataType"},
+        {"Label4", "txtReqVarNo"},     {"Label6", "txtResCmnd"},    {"Label7", "txtResDataType"},
+        {"Label8", "txtResState"},     {"Label9", "txtResCode"},    {"Label19", "txtResTime"},
+        {"Label18", "Label17"},        {"Label17", "txtMinTime"},   {"Label16", "txtMaxTime"},
     };
     FormMain form;
     for (const auto& pair : pairs) {

@@ -24,7 +24,11 @@ namespace {
 // had when it was last painted: what the screen shows.
 class PaintRecorder : public QObject {
 public:
-    explicit PaintRecorder(QWidget* widget) : m_widget(widget) { widget->installEventFilter(this); }
+    explicit PaintRecorder(QWidget* widget)
+        : m_widget(widget)
+    {
+        widget->installEventFilter(this);
+    }
     int paints = 0;
     QString paintedText;
 
@@ -90,7 +94,8 @@ void TestResponsiveness::burstIsPaintedOncePerFrame()
     const qint64 elapsed = clock.elapsed();
     // However fast or slow the passes were, paints are a frame apart.
     const int bound = static_cast<int>(elapsed / FramePacedRepaint::kFrameMs) + 2;
-    QVERIFY2(window.paints <= bound, qPrintable(QStringLiteral("%1 paints in %2 ms").arg(window.paints).arg(elapsed)));
+    QVERIFY2(window.paints <= bound,
+             qPrintable(QStringLiteral("%1 paints in %2 ms").arg(window.paints).arg(elapsed)));
     QVERIFY(box.paints <= bound);
 
     // The held-back repaint still comes and shows the last text.
@@ -172,8 +177,8 @@ void TestResponsiveness::repeatedFramesRefillBoxesAndChangesAreSent()
     const QString time = form.txtResTime->text();
     QVERIFY(!data.isEmpty());
 
-    QList<QLineEdit*> cleared{form.txtResComId, form.txtResData, form.txtResTime, form.txtMaxTime,
-                              form.txtReqLength, form.txtReqCheckSum};
+    QList<QLineEdit*> cleared{form.txtResComId, form.txtResData,   form.txtResTime,
+                              form.txtMaxTime,  form.txtReqLength, form.txtReqCheckSum};
     for (QLineEdit* box : cleared)
         box->clear();
     QTest::mouseClick(form.cmdSend, Qt::LeftButton);

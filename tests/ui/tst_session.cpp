@@ -4,13 +4,13 @@
 #include "common/message_box_catcher.h"
 #include "common/module_sim_process.h"
 
-#include <QtTest>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
+#include <QtTest>
 
 namespace {
 
@@ -20,11 +20,11 @@ QByteArray hex(const char* text)
 }
 
 // The request the default texts give.
-const QByteArray kDefaultRequest = hex("4B4F52562D54414D4245" "000000" "33" "0000" "1200" "00" "1D"
-                                       "5400" "0100" "0000" "1000" "0800255157302E302E30");
+const QByteArray kDefaultRequest = hex("4B4F52562D54414D4245 000000 33 0000 1200 00 1D"
+                                       "5400 0100 0000 1000 0800255157302E302E30");
 // A 30-byte reply: command 5401, data type 0100, state 0000, Code/No 0102.
-const QByteArray kReply30 = hex("4B4F52562D54414D4245" "000000" "B0" "0102" "0A00" "00" "5A"
-                                "5401" "0100" "0000" "0000" "0102");
+const QByteArray kReply30 = hex("4B4F52562D54414D4245 000000 B0 0102 0A00 00 5A"
+                                "5401 0100 0000 0000 0102");
 
 // A TCP peer at <address>:2004 that records what arrives and answers when told.
 class TcpPeer {
@@ -82,9 +82,9 @@ struct Window {
     QStringList responseBoxes() const
     {
         QStringList texts;
-        for (const QLineEdit* box : {form.txtResComId, form.txtResSrc, form.txtResInvokeId, form.txtResLength,
-                                     form.txtResCheckSum, form.txtResCmnd, form.txtResDataType, form.txtResState,
-                                     form.txtResCode, form.txtResData})
+        for (const QLineEdit* box :
+             {form.txtResComId, form.txtResSrc, form.txtResInvokeId, form.txtResLength, form.txtResCheckSum,
+              form.txtResCmnd, form.txtResDataType, form.txtResState, form.txtResCode, form.txtResData})
             texts << box->text();
         return texts;
     }
@@ -97,9 +97,9 @@ struct Window {
     QList<bool> sessionControls() const
     {
         QList<bool> states;
-        for (const QWidget* w : std::initializer_list<const QWidget*>{form.txtIpAdd, form.optTCP, form.optUDP,
-                                                                      form.cmdConnect, form.cmdSend,
-                                                                      form.cmdCont, form.cmdClose})
+        for (const QWidget* w :
+             std::initializer_list<const QWidget*>{form.txtIpAdd, form.optTCP, form.optUDP, form.cmdConnect,
+                                                   form.cmdSend, form.cmdCont, form.cmdClose})
             states << w->isEnabled();
         return states;
     }
@@ -216,7 +216,7 @@ void TestSession::echoedHeaderSendsTheSameBytes()
              (QStringList{QStringLiteral("A\u00E9") + QString(8, QChar(0)), "05", "0000", "1200", "41"}));
     w.click(w.form.cmdSend);
     QTRY_COMPARE(peer.datagrams().size(), 2);
-    QCOMPARE(peer.datagrams().at(0).left(20), hex("41E90000000000000000" "000000" "05" "0000" "1200" "00" "41"));
+    QCOMPARE(peer.datagrams().at(0).left(20), hex("41E90000000000000000 000000 05 0000 1200 00 41"));
     QCOMPARE(peer.datagrams().at(1), peer.datagrams().at(0));
 }
 
@@ -227,7 +227,8 @@ void TestSession::replyLengths_data()
     const QStringList fixed{"KORV-TAMBE", "B0", "0102", "0A00", "5A", "5401", "0100", "0000", "0102"};
     QTest::newRow("30 bytes: every fixed field, no data") << kReply30 << (fixed + QStringList{""});
     QTest::newRow("31 bytes: one data byte") << kReply30 + hex("7F") << (fixed + QStringList{"7F"});
-    QTest::newRow("34 bytes: data in order") << kReply30 + hex("000AFF10") << (fixed + QStringList{"000AFF10"});
+    QTest::newRow("34 bytes: data in order")
+        << kReply30 + hex("000AFF10") << (fixed + QStringList{"000AFF10"});
     QTest::newRow("20 bytes: header only")
         << kReply30.left(20) << (fixed.mid(0, 5) + QStringList{"", "", "", "", ""});
     QTest::newRow("4 bytes: nothing whole") << kReply30.left(4) << QStringList(10);

@@ -26,12 +26,11 @@ bool QuitOnSignal::install()
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [] {
         char byte = 0;
-        while (::read(g_pipe[0], &byte, 1) > 0) {
-        }
+        while (::read(g_pipe[0], &byte, 1) > 0) { }
         QCoreApplication::quit();
     });
 
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = &QuitOnSignal::handleSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

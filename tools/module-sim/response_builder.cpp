@@ -65,8 +65,7 @@ QByteArray buildSizedResponse(const QByteArray& request, int totalSize)
 QByteArray buildUnsolicitedResponse()
 {
     QByteArray request(frame::kRequestFixedSize, '\0');
-    std::copy_n(frame::kDefaultCompanyId, frame::kCompanyIdSize,
-                request.data() + frame::kCompanyIdOffset);
+    std::copy_n(frame::kDefaultCompanyId, frame::kCompanyIdSize, request.data() + frame::kCompanyIdOffset);
     return buildResponse(request);
 }
 

@@ -34,8 +34,7 @@ void UdpServer::onReadyRead()
         const QNetworkDatagram datagram = m_socket.receiveDatagram();
         if (!datagram.isValid())
             continue;
-        answer(datagram.data(), datagram.senderAddress(),
-               static_cast<quint16>(datagram.senderPort()));
+        answer(datagram.data(), datagram.senderAddress(), static_cast<quint16>(datagram.senderPort()));
     }
 }
 

@@ -37,7 +37,10 @@ const QString kEchoedData = QStringLiteral("0800255157302E302E30");
 class Soak : public QObject {
 public:
     Soak(qint64 cycles, qint64 seconds, qint64 warmup, qint64 maxGrowthKb)
-        : m_cycleLimit(cycles), m_secondLimit(seconds), m_warmup(warmup), m_maxGrowthKb(maxGrowthKb)
+        : m_cycleLimit(cycles)
+        , m_secondLimit(seconds)
+        , m_warmup(warmup)
+        , m_maxGrowthKb(maxGrowthKb)
     {
         m_form.setEndProgramAction([this] { fail(QStringLiteral("the window ended the program")); });
         connect(m_form.tcpClient, &ClientSocket::dataArrival, this, &Soak::onArrival);
@@ -47,7 +50,8 @@ public:
         // A reply that never comes stalls the chain for good.
         m_stall.setSingleShot(true);
         m_stall.setInterval(5000);
-        connect(&m_stall, &QTimer::timeout, this, [this] { fail(QStringLiteral("no reply for 5 s: a reply was lost")); });
+        connect(&m_stall, &QTimer::timeout, this,
+                [this] { fail(QStringLiteral("no reply for 5 s: a reply was lost")); });
 
         // A message box would block the chain; report and dismiss it.
         m_watch.setInterval(100);
@@ -113,8 +117,9 @@ private:
 
     void report(const char* what)
     {
-        std::printf("soak: %s cycles=%lld rss_kb=%lld elapsed_s=%.1f\n", what, static_cast<long long>(m_cycles),
-                    static_cast<long long>(residentKb()), m_clock.elapsed() / 1000.0);
+        std::printf("soak: %s cycles=%lld rss_kb=%lld elapsed_s=%.1f\n", what,
+                    static_cast<long long>(m_cycles), static_cast<long long>(residentKb()),
+                    m_clock.elapsed() / 1000.0);
         std::fflush(stdout);
     }
 
@@ -172,24 +177,28 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Runs the window in continuous mode against a module simulator."));
+    parser.setApplicationDescription(
+        QStringLiteral("Runs the window in continuous mode against a module simulator."));
     parser.addHelpOption();
-    const QCommandLineOption host(QStringLiteral("host"), QStringLiteral("Simulator address."), QStringLiteral("address"),
-                                  QStringLiteral("127.0.0.90"));
-    const QCommandLineOption cycles(QStringLiteral("cycles"), QStringLiteral("Stop after N replies."), QStringLiteral("n"),
-                                    QStringLiteral("1000000"));
+    const QCommandLineOption host(QStringLiteral("host"), QStringLiteral("Simulator address."),
+                                  QStringLiteral("address"), QStringLiteral("127.0.0.90"));
+    const QCommandLineOption cycles(QStringLiteral("cycles"), QStringLiteral("Stop after N replies."),
+                                    QStringLiteral("n"), QStringLiteral("1000000"));
     const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("Stop after S seconds."),
                                      QStringLiteral("s"), QStringLiteral("600"));
-    const QCommandLineOption warmup(QStringLiteral("warmup"), QStringLiteral("Take the starting RSS after N replies, once ASan's quarantine has filled."),
-                                    QStringLiteral("n"), QStringLiteral("100000"));
-    const QCommandLineOption growth(QStringLiteral("max-growth-kb"), QStringLiteral("Most RSS growth allowed."),
-                                    QStringLiteral("kib"), QStringLiteral("16384"));
+    const QCommandLineOption warmup(
+        QStringLiteral("warmup"),
+        QStringLiteral("Take the starting RSS after N replies, once ASan's quarantine has filled."),
+        QStringLiteral("n"), QStringLiteral("100000"));
+    const QCommandLineOption growth(QStringLiteral("max-growth-kb"),
+                                    QStringLiteral("Most RSS growth allowed."), QStringLiteral("kib"),
+                                    QStringLiteral("16384"));
     const QCommandLineOption udp(QStringLiteral("udp"), QStringLiteral("Use UDP instead of TCP."));
     parser.addOptions({host, cycles, seconds, warmup, growth, udp});
     parser.process(app);
 
-    Soak soak(parser.value(cycles).toLongLong(), parser.value(seconds).toLongLong(), parser.value(warmup).toLongLong(),
-              parser.value(growth).toLongLong());
+    Soak soak(parser.value(cycles).toLongLong(), parser.value(seconds).toLongLong(),
+              parser.value(warmup).toLongLong(), parser.value(growth).toLongLong());
     soak.start(parser.value(host), parser.isSet(udp));
     return app.exec();
 }
