@@ -10,6 +10,7 @@ session=0
 if [ "${1:-}" = "--session" ]; then session=1; shift; fi
 out=${1:-docs/screenshot.png}
 build=${2:-build}
+scripts/install-deps.sh xvfb xdotool x11-utils imagemagick
 scale=${QT_SCALE_FACTOR:-1}
 display=:${SCREENSHOT_DISPLAY:-97}
 width=$(( 470 * scale )); height=$(( 500 * scale ))
