@@ -101,6 +101,7 @@ private:
     void tcpClient_DataArrival(qint32 bytesTotal);
     void tcpClient_Close();
     void tcpClient_Error(int number, const QString& description);
+    void tcpClient_SendComplete();
 
     // Socket events are ignored from the moment a message that ends the
     // program is up.

@@ -47,8 +47,7 @@ void FormMain::connectEvents()
     connect(tcpClient, &ClientSocket::dataArrival, this, &FormMain::tcpClient_DataArrival);
     connect(tcpClient, &ClientSocket::peerClosed, this, &FormMain::tcpClient_Close);
     connect(tcpClient, &ClientSocket::error, this, &FormMain::tcpClient_Error);
-    // SendComplete has nothing to do here and stays unconnected, which spares
-    // the socket a queued event for every request.
+    connect(tcpClient, &ClientSocket::sendComplete, this, &FormMain::tcpClient_SendComplete);
 }
 
 // --- Frame codec steps ---------------------------------------------------
@@ -272,4 +271,9 @@ void FormMain::tcpClient_Error(int number, const QString& description)
 void FormMain::cmdClose_Click()
 {
     tcpClient->Close();
+}
+
+void FormMain::tcpClient_SendComplete()
+{
+    // Nothing to do: a request counts as sent once the socket has taken it.
 }
