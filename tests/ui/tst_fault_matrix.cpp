@@ -2,15 +2,12 @@
 // a message or a shown frame, never a crash, a hang or an unintended frame.
 #include "ui/form_main.h"
 
+#include "common/loopback_peers.h"
 #include "common/message_box_catcher.h"
 #include "common/module_sim_process.h"
+#include "common/window_driver.h"
 #include "ui/form_layout.h"
 
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QtTest>
 
 namespace {
@@ -25,96 +22,8 @@ const QStringList kSimReplyBoxes{"KORV-TAMBE", "B0",   "0000", "1400", "9C",
 
 const QString kOwnTitle = QString::fromUtf8(form::kTitle);
 
-enum class Proto { Tcp, Udp };
-
-// A TCP peer at <address>:2004 that records every byte that arrives.
-class TcpPeer {
-public:
-    explicit TcpPeer(const QString& address)
-    {
-        QVERIFY(m_server.listen(QHostAddress(address), 2004));
-        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
-            m_socket = m_server.nextPendingConnection();
-            QObject::connect(m_socket, &QTcpSocket::readyRead, [this] { m_received += m_socket->readAll(); });
-        });
-    }
-    QTcpSocket* socket() const { return m_socket; }
-    QByteArray received() const { return m_received; }
-
-private:
-    QTcpServer m_server;
-    QTcpSocket* m_socket = nullptr;
-    QByteArray m_received;
-};
-
-// The window with EndProgram recorded instead of quitting, and counters of
-// what went through its socket.
-struct Window {
-    explicit Window(const QString& address)
-        : sends(form.tcpClient, &ClientSocket::sendComplete)
-        , arrivals(form.tcpClient, &ClientSocket::dataArrival)
-    {
-        form.setEndProgramAction([this] { ++ended; });
-        form.txtIpAdd->setText(address);
-        form.show();
-    }
-    void click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
-    // Connect (TCP) or Start (UDP); false when a TCP connection did not open.
-    bool open(Proto proto)
-    {
-        if (proto == Proto::Udp) {
-            click(form.optUDP);
-            click(form.cmdConnect);
-            return form.cmdSend->isEnabled();
-        }
-        click(form.cmdConnect);
-        return QTest::qWaitFor([this] { return form.cmdSend->isEnabled(); }, 5000);
-    }
-    qint64 bytesArrived() const
-    {
-        qint64 total = 0;
-        for (const QList<QVariant>& arrival : arrivals)
-            total += arrival.at(0).toInt();
-        return total;
-    }
-    QStringList responseBoxes() const
-    {
-        QStringList texts;
-        for (const QLineEdit* box :
-             {form.txtResComId, form.txtResSrc, form.txtResInvokeId, form.txtResLength, form.txtResCheckSum,
-              form.txtResCmnd, form.txtResDataType, form.txtResState, form.txtResCode, form.txtResData})
-            texts << box->text();
-        return texts;
-    }
-    QList<QLineEdit*> requestBoxes() const
-    {
-        return {form.txtReqComId,    form.txtReqSrc,   form.txtReqInvokeId, form.txtReqCmnd,
-                form.txtReqDataType, form.txtReqVarNo, form.txtReqData};
-    }
-    QStringList requestTexts() const
-    {
-        QStringList texts;
-        for (const QLineEdit* box : requestBoxes())
-            texts << box->text();
-        texts << form.txtReqLength->text() << form.txtReqCheckSum->text();
-        return texts;
-    }
-    // Enabled state of txtIpAdd, optTCP, optUDP, cmdConnect, cmdSend, cmdCont, cmdClose.
-    QList<bool> sessionControls() const
-    {
-        QList<bool> states;
-        for (const QWidget* w :
-             std::initializer_list<const QWidget*>{form.txtIpAdd, form.optTCP, form.optUDP, form.cmdConnect,
-                                                   form.cmdSend, form.cmdCont, form.cmdClose})
-            states << w->isEnabled();
-        return states;
-    }
-
-    FormMain form;
-    QSignalSpy sends;
-    QSignalSpy arrivals;
-    int ended = 0;
-};
+using Proto = WindowDriver::Proto;
+using Window = WindowDriver;
 
 const QList<bool> kTcpConnected{false, false, false, false, true, true, true};
 const QList<bool> kUdpStarted{true, true, true, false, true, true, true};

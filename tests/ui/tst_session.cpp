@@ -1,15 +1,11 @@
 // A test session driven by clicks: the real window against peers on loopback.
 #include "ui/form_main.h"
 
+#include "common/loopback_peers.h"
 #include "common/message_box_catcher.h"
 #include "common/module_sim_process.h"
+#include "common/window_driver.h"
 
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QUdpSocket>
 #include <QtTest>
 
 namespace {
@@ -26,87 +22,7 @@ const QByteArray kDefaultRequest = hex("4B4F52562D54414D4245 000000 33 0000 1200
 const QByteArray kReply30 = hex("4B4F52562D54414D4245 000000 B0 0102 0A00 00 5A"
                                 "5401 0100 0000 0000 0102");
 
-// A TCP peer at <address>:2004 that records what arrives and answers when told.
-class TcpPeer {
-public:
-    explicit TcpPeer(const QString& address)
-    {
-        QVERIFY(m_server.listen(QHostAddress(address), 2004));
-        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
-            m_socket = m_server.nextPendingConnection();
-            QObject::connect(m_socket, &QTcpSocket::readyRead, [this] { m_received += m_socket->readAll(); });
-        });
-    }
-    QTcpSocket* socket() const { return m_socket; }
-    QByteArray received() const { return m_received; }
-
-private:
-    QTcpServer m_server;
-    QTcpSocket* m_socket = nullptr;
-    QByteArray m_received;
-};
-
-// A UDP peer at <address>:2005 that records datagrams and their senders.
-class UdpPeer {
-public:
-    explicit UdpPeer(const QString& address)
-    {
-        QVERIFY(m_socket.bind(QHostAddress(address), 2005));
-        QObject::connect(&m_socket, &QUdpSocket::readyRead, [this] {
-            while (m_socket.hasPendingDatagrams()) {
-                QByteArray datagram(m_socket.pendingDatagramSize(), '\0');
-                m_socket.readDatagram(datagram.data(), datagram.size(), &m_sender, &m_senderPort);
-                m_datagrams.append(datagram);
-            }
-        });
-    }
-    const QList<QByteArray>& datagrams() const { return m_datagrams; }
-    void reply(const QByteArray& bytes) { m_socket.writeDatagram(bytes, m_sender, m_senderPort); }
-
-private:
-    QUdpSocket m_socket;
-    QList<QByteArray> m_datagrams;
-    QHostAddress m_sender;
-    quint16 m_senderPort = 0;
-};
-
-// The window with EndProgram recorded instead of quitting.
-struct Window {
-    explicit Window(const QString& address)
-    {
-        form.setEndProgramAction([this] { ++ended; });
-        form.txtIpAdd->setText(address);
-        form.show();
-    }
-    void click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
-    QStringList responseBoxes() const
-    {
-        QStringList texts;
-        for (const QLineEdit* box :
-             {form.txtResComId, form.txtResSrc, form.txtResInvokeId, form.txtResLength, form.txtResCheckSum,
-              form.txtResCmnd, form.txtResDataType, form.txtResState, form.txtResCode, form.txtResData})
-            texts << box->text();
-        return texts;
-    }
-    QStringList requestHeaderBoxes() const
-    {
-        return {form.txtReqComId->text(), form.txtReqSrc->text(), form.txtReqInvokeId->text(),
-                form.txtReqLength->text(), form.txtReqCheckSum->text()};
-    }
-    // Enabled state of txtIpAdd, optTCP, optUDP, cmdConnect, cmdSend, cmdCont, cmdClose.
-    QList<bool> sessionControls() const
-    {
-        QList<bool> states;
-        for (const QWidget* w :
-             std::initializer_list<const QWidget*>{form.txtIpAdd, form.optTCP, form.optUDP, form.cmdConnect,
-                                                   form.cmdSend, form.cmdCont, form.cmdClose})
-            states << w->isEnabled();
-        return states;
-    }
-
-    FormMain form;
-    int ended = 0;
-};
+using Window = WindowDriver;
 
 // Presses Connect and waits until both ends hold the connection.
 bool connectTo(Window& w, const TcpPeer& peer)

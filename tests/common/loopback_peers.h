@@ -1,0 +1,56 @@
+// Raw peers on a test's own loopback address, at the module's ports: they
+// record what the tool sends and answer only when the test tells them to.
+#pragma once
+
+#include "codec/frame_layout.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QUdpSocket>
+
+// A TCP peer at <address>:2004 that records every byte that arrives.
+class TcpPeer {
+public:
+    explicit TcpPeer(const QString& address)
+    {
+        QVERIFY(m_server.listen(QHostAddress(address), frame::kTcpPort));
+        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
+            m_socket = m_server.nextPendingConnection();
+            QObject::connect(m_socket, &QTcpSocket::readyRead, [this] { m_received += m_socket->readAll(); });
+        });
+    }
+    QTcpSocket* socket() const { return m_socket; }
+    QByteArray received() const { return m_received; }
+
+private:
+    QTcpServer m_server;
+    QTcpSocket* m_socket = nullptr;
+    QByteArray m_received;
+};
+
+// A UDP peer at <address>:2005 that records datagrams and answers the sender
+// of the last one.
+class UdpPeer {
+public:
+    explicit UdpPeer(const QString& address)
+    {
+        QVERIFY(m_socket.bind(QHostAddress(address), frame::kUdpPort));
+        QObject::connect(&m_socket, &QUdpSocket::readyRead, [this] {
+            while (m_socket.hasPendingDatagrams()) {
+                QByteArray datagram(m_socket.pendingDatagramSize(), '\0');
+                m_socket.readDatagram(datagram.data(), datagram.size(), &m_sender, &m_senderPort);
+                m_datagrams.append(datagram);
+            }
+        });
+    }
+    const QList<QByteArray>& datagrams() const { return m_datagrams; }
+    void reply(const QByteArray& bytes) { m_socket.writeDatagram(bytes, m_sender, m_senderPort); }
+
+private:
+    QUdpSocket m_socket;
+    QList<QByteArray> m_datagrams;
+    QHostAddress m_sender;
+    quint16 m_senderPort = 0;
+};
