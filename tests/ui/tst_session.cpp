@@ -27,8 +27,7 @@ using Window = WindowDriver;
 // Presses Connect and waits until both ends hold the connection.
 bool connectTo(Window& w, const TcpPeer& peer)
 {
-    w.click(w.form.cmdConnect);
-    return QTest::qWaitFor([&] { return w.form.cmdSend->isEnabled() && peer.socket(); });
+    return w.open(WindowDriver::Proto::Tcp) && QTest::qWaitFor([&] { return peer.socket() != nullptr; });
 }
 
 using Pointer = FormMain::MousePointer;
@@ -120,8 +119,7 @@ void TestSession::echoedHeaderSendsTheSameBytes()
     const QString address = QStringLiteral("127.0.0.40");
     UdpPeer peer(address);
     Window w(address);
-    w.click(w.form.optUDP);
-    w.click(w.form.cmdConnect);
+    QVERIFY(w.open(WindowDriver::Proto::Udp));
     w.form.txtReqComId->setText(QStringLiteral("A\u00E9"));
     w.form.txtReqSrc->setText(QStringLiteral("5"));
     w.form.txtReqInvokeId->setText(QStringLiteral("12"));
@@ -157,8 +155,7 @@ void TestSession::replyLengths()
     const QString address = QStringLiteral("127.0.0.43");
     UdpPeer peer(address);
     Window w(address);
-    w.click(w.form.optUDP);
-    w.click(w.form.cmdConnect);
+    QVERIFY(w.open(WindowDriver::Proto::Udp));
     // A longer reply first, so that every box has a text to lose.
     w.click(w.form.cmdSend);
     QTRY_COMPARE(peer.datagrams().size(), 1);
@@ -176,8 +173,7 @@ void TestSession::statisticsSurviveCloseAndCont()
     UdpPeer peer(address);
     Window w(address);
     MessageBoxCatcher boxes;
-    w.click(w.form.optUDP);
-    w.click(w.form.cmdConnect);
+    QVERIFY(w.open(WindowDriver::Proto::Udp));
 
     // A slow first reply sets all three boxes.
     w.click(w.form.cmdSend);
@@ -368,8 +364,7 @@ void TestSession::protocolChangeAfterStart()
     UdpPeer peer(address);
     Window w(address);
     MessageBoxCatcher boxes;
-    w.click(w.form.optUDP);
-    w.click(w.form.cmdConnect);
+    QVERIFY(w.open(WindowDriver::Proto::Udp));
 
     // Nothing is sent by Start; a protocol change before the first datagram
     // is taken, and Connect stays spent.
