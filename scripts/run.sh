@@ -10,5 +10,5 @@ echo "run: starting build/tools/module-sim/module-sim on 127.0.0.1"
 build/tools/module-sim/module-sim "$@" &
 sim=$!
 trap 'kill $sim 2>/dev/null || true' EXIT
-echo "run: opening build/src/vexa-test"
-build/src/vexa-test
+echo "run: opening build/src/app/vexa-test"
+build/src/app/vexa-test

@@ -28,8 +28,8 @@ if [ $session -eq 1 ]; then
     "$build/tools/module-sim/module-sim" >/dev/null &
     pids+=($!)
 fi
-echo "screenshot: opening $build/src/vexa-test"
-QT_QPA_PLATFORM=xcb "$build/src/vexa-test" &
+echo "screenshot: opening $build/src/app/vexa-test"
+QT_QPA_PLATFORM=xcb "$build/src/app/vexa-test" &
 pids+=($!)
 for _ in $(seq 100); do xdotool search --name "Vexa Test" >/dev/null 2>&1 && break; sleep 0.1; done
 sleep 1

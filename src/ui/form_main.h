@@ -4,8 +4,8 @@
 
 #include "codec/frame_display.h"
 #include "codec/request_encoder.h"
-#include "codec/response_stats.h"
 #include "net/client_socket.h"
+#include "session/response_stats.h"
 
 #include <QByteArray>
 #include <QString>

@@ -5,7 +5,7 @@
 #include "codec/frame_display.h"
 #include "codec/frame_layout.h"
 #include "codec/request_encoder.h"
-#include "codec/tick_counter.h"
+#include "session/tick_counter.h"
 #include "ui/form_layout.h"
 
 #include <QLineEdit>
@@ -72,7 +72,7 @@ bool FormMain::BuildAndSend()
     }
     // Read once the socket has taken the bytes: building the frame lies
     // before the measured interval.
-    SendTick = GetTickCount();
+    SendTick = tick::GetTickCount();
     return true;
 }
 
@@ -236,7 +236,7 @@ void FormMain::tcpClient_DataArrival(qint32 bytesTotal)
     if (!acceptsSocketEvents())
         return;
     // First, before the reply is fetched or shown.
-    const qint32 elapsed = elapsedMs(GetTickCount(), SendTick);
+    const qint32 elapsed = tick::elapsedMs(tick::GetTickCount(), SendTick);
     stats.record(elapsed);
     SetText(txtResTime, numberText(m_resTime, elapsed));
     SetText(txtMinTime, numberText(m_minTime, stats.MinTime));

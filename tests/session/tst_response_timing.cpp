@@ -1,6 +1,6 @@
 // Response timing: the wrap-safe elapsed time and the running extremes.
-#include "codec/response_stats.h"
-#include "codec/tick_counter.h"
+#include "session/response_stats.h"
+#include "session/tick_counter.h"
 
 #include <QtTest>
 
@@ -34,7 +34,7 @@ void TestResponseTiming::elapsed()
 {
     QFETCH(qint32, since);
     QFETCH(qint32, now);
-    QTEST(elapsedMs(now, since), "elapsed");
+    QTEST(tick::elapsedMs(now, since), "elapsed");
 }
 
 void TestResponseTiming::extremes_data()
@@ -60,9 +60,9 @@ void TestResponseTiming::extremes()
 
 void TestResponseTiming::counterRunsForward()
 {
-    const qint32 first = GetTickCount();
-    QTRY_VERIFY_WITH_TIMEOUT(elapsedMs(GetTickCount(), first) >= 2, 1000);
-    QVERIFY(elapsedMs(GetTickCount(), first) < 1000);
+    const qint32 first = tick::GetTickCount();
+    QTRY_VERIFY_WITH_TIMEOUT(tick::elapsedMs(tick::GetTickCount(), first) >= 2, 1000);
+    QVERIFY(tick::elapsedMs(tick::GetTickCount(), first) < 1000);
 }
 
 QTEST_APPLESS_MAIN(TestResponseTiming)

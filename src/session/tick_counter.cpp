@@ -1,9 +1,9 @@
 // Monotonic millisecond counter.
-#include "codec/tick_counter.h"
+#include "session/tick_counter.h"
 
 #include <chrono>
 
-qint32 GetTickCount()
+qint32 tick::GetTickCount()
 {
     using namespace std::chrono;
     const auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();

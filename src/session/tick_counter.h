@@ -4,6 +4,10 @@
 
 #include <QtGlobal>
 
+// In a namespace of its own, so that it never meets the Win32 function of
+// the same name.
+namespace tick {
+
 // Milliseconds of a monotonic clock (time since system start on Linux),
 // truncated to 32 bits; it wraps after about 49.7 days.
 qint32 GetTickCount();
@@ -14,3 +18,5 @@ constexpr qint32 elapsedMs(qint32 now, qint32 since)
 {
     return static_cast<qint32>(static_cast<quint32>(now) - static_cast<quint32>(since));
 }
+
+} // namespace tick
