@@ -1,7 +1,10 @@
 // vexa-bench: continuous mode measured beside the socket floor. Without
 // arguments it measures the floor, then runs itself once per display
 // platform (offscreen, and xcb when DISPLAY is set) and prints one table.
+#include "codec/frame_layout.h"
+#include "codec/request_encoder.h"
 #include "floor_loop.h"
+#include "harness/resident_memory.h"
 #include "tool_run.h"
 
 #include <QApplication>
@@ -47,10 +50,8 @@ QByteArray simulatorReply()
                                            "0000"
                                            "0000"
                                            "0800255157302E302E30");
-    unsigned sum = 0;
-    for (int i = 0; i < 19; ++i)
-        sum += static_cast<unsigned char>(reply[i]);
-    reply[19] = static_cast<char>(sum);
+    reply[frame::kCheckSumOffset] =
+        static_cast<char>(ByteSum(reply, frame::kCheckSumFirst, frame::kCheckSumLast));
     return reply;
 }
 
@@ -76,7 +77,7 @@ int runTool(const QString& address, const QString& protocol, long cycles, bool f
         }
         out() << "RUN " << platform << ' ' << protocol << ' ' << run.cycles << ' '
               << QString::number(run.seconds, 'f', 6) << ' ' << run.rssAt10kKiB << ' ' << run.rssAtEndKiB
-              << ' ' << statusKiB("VmHWM") << ' ' << run.paints << Qt::endl;
+              << ' ' << harness::statusKiB("VmHWM") << ' ' << run.paints << Qt::endl;
         return 0;
     }
     for (int delay : kDelays) {

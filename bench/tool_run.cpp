@@ -2,8 +2,11 @@
 // fixed number of replies, with the simulator as a separate process.
 #include "tool_run.h"
 
-#include "common/module_sim_process.h"
-#include "ui/form_main.h"
+#include "harness/module_sim_process.h"
+#include "harness/paint_recorder.h"
+#include "harness/resident_memory.h"
+#include "harness/window_driver.h"
+#include "session/session_engine.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -21,21 +24,6 @@
 
 namespace {
 
-// Counts the paint events of the top-level window only; children's paints
-// belong to the same frame.
-class PaintCounter : public QObject {
-public:
-    long paints = 0;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return QObject::eventFilter(watched, event);
-    }
-};
-
 bool waitFor(const std::function<bool()>& done, int timeoutMs)
 {
     return QTest::qWaitFor(done, timeoutMs);
@@ -45,23 +33,21 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs)
 struct Session {
     Session(const QString& address, const QString& protocol, const QStringList& simArgs)
         : sim(address, simArgs)
+        , w(address)
     {
         if (!sim.start()) {
             error = QStringLiteral("module-sim did not start: ") + sim.output();
             return;
         }
-        form.setEndProgramAction([this] { ended = true; });
-        form.txtIpAdd->setText(address);
-        form.show();
         if (QGuiApplication::platformName() != QLatin1String("offscreen")
-            && !QTest::qWaitForWindowExposed(&form)) {
+            && !QTest::qWaitForWindowExposed(&w.form)) {
             error = QStringLiteral("the window was never exposed");
             return;
         }
         if (protocol == QLatin1String("udp"))
-            QTest::mouseClick(form.optUDP, Qt::LeftButton);
-        QTest::mouseClick(form.cmdConnect, Qt::LeftButton);
-        if (!waitFor([this] { return form.cmdCont->isEnabled() || ended; }, 10000) || ended)
+            QTest::mouseClick(w.optUDP, Qt::LeftButton);
+        QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
+        if (!waitFor([this] { return w.cmdCont->isEnabled() || w.ended > 0; }, 10000) || w.ended > 0)
             error = QStringLiteral("could not connect to module-sim");
     }
 
@@ -84,41 +70,26 @@ struct Session {
         watchdog.start(2000);
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (finished || ended)
+            if (finished || w.ended > 0)
                 loop.quit();
         });
         poll.start(20);
-        QTest::mouseClick(form.cmdCont, Qt::LeftButton);
+        QTest::mouseClick(w.cmdCont, Qt::LeftButton);
         loop.exec();
-        if (ended && error.isEmpty())
+        if (w.ended > 0 && error.isEmpty())
             error = QStringLiteral("the window ended the program");
         // Stop, if the chain did not get that far, and let the last reply land.
-        if (form.ContinuousMode == FormMain::True)
-            QTest::mouseClick(form.cmdCont, Qt::LeftButton);
+        if (w.cmdCont->text() == QLatin1String("Stop"))
+            QTest::mouseClick(w.cmdCont, Qt::LeftButton);
         QTest::qWait(50);
     }
 
     ModuleSimProcess sim;
-    FormMain form;
-    bool ended = false;
+    WindowDriver w;
     QString error;
 };
 
 } // namespace
-
-long statusKiB(const char* field)
-{
-    QFile file(QStringLiteral("/proc/self/status"));
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray key = QByteArray(field) + ':';
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (const QByteArray& line : lines) {
-        if (line.startsWith(key))
-            return line.mid(key.size()).trimmed().split(' ').value(0).toLong();
-    }
-    return 0;
-}
 
 int FidelityRun::median() const
 {
@@ -137,23 +108,23 @@ ToolRun runContinuous(const QString& address, const QString& protocol, long cycl
         run.error = session.error;
         return run;
     }
-    PaintCounter counter;
-    session.form.installEventFilter(&counter);
+    // The top-level window only: its children's paints belong to the same frame.
+    PaintRecorder counter(&session.w.form);
 
     long replies = 0;
     bool finished = false;
     QElapsedTimer clock;
     // Connected after the window's own handler, so each count comes after
     // the window has shown the reply and sent the next request.
-    QObject::connect(session.form.tcpClient, &ClientSocket::dataArrival, &session.form, [&] {
+    QObject::connect(session.w.engine, &SessionEngine::replyArrived, &session.w.form, [&] {
         ++replies;
         if (replies == 10000)
-            run.rssAt10kKiB = statusKiB("VmRSS");
+            run.rssAt10kKiB = harness::residentKiB();
         if (replies == cycles) {
             run.seconds = clock.nsecsElapsed() / 1e9;
-            run.rssAtEndKiB = statusKiB("VmRSS");
+            run.rssAtEndKiB = harness::residentKiB();
             run.paints = counter.paints;
-            QTest::mouseClick(session.form.cmdCont, Qt::LeftButton);
+            QTest::mouseClick(session.w.cmdCont, Qt::LeftButton);
             finished = true;
         }
     });
@@ -175,13 +146,13 @@ FidelityRun runFidelity(const QString& address, const QString& protocol, int del
     }
     long count = 0;
     bool finished = false;
-    QObject::connect(session.form.tcpClient, &ClientSocket::dataArrival, &session.form, [&] {
+    QObject::connect(session.w.engine, &SessionEngine::replyArrived, &session.w.form, [&] {
         if (finished)
             return;
         ++count;
-        run.shown.append(session.form.txtResTime->text().toInt());
+        run.shown.append(session.w.txtResTime->text().toInt());
         if (count == replies) {
-            QTest::mouseClick(session.form.cmdCont, Qt::LeftButton);
+            QTest::mouseClick(session.w.cmdCont, Qt::LeftButton);
             finished = true;
         }
     });

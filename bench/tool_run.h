@@ -26,6 +26,3 @@ struct FidelityRun {
 // `protocol` is "tcp" or "udp"; `address` a loopback address for the simulator.
 ToolRun runContinuous(const QString& address, const QString& protocol, long cycles);
 FidelityRun runFidelity(const QString& address, const QString& protocol, int delayMs, int replies);
-
-// Values from /proc/self/status in KiB (0 where unavailable).
-long statusKiB(const char* field);

@@ -1,5 +1,6 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Test script: installs the build into a scratch prefix and checks the result a desktop relies on.
-# Inputs: BUILD_DIR, PREFIX, BINDIR, DATADIR, ICON_SIZES.
+# Inputs: BUILD_DIR, PREFIX, BINDIR, DATADIR, DOCDIR, ICON_SIZES.
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
                 RESULT_VARIABLE rc OUTPUT_QUIET)
@@ -58,7 +59,23 @@ else()
     endforeach()
 endif()
 
+# Debian reads the package's licence from this file, and its licence
+# tools expect the machine-readable format.
+set(copyright "${PREFIX}/${DOCDIR}/copyright")
+if(NOT EXISTS "${copyright}")
+    fail("${DOCDIR}/copyright is not installed")
+else()
+    file(STRINGS "${copyright}" format_line REGEX "^Format: ")
+    file(STRINGS "${copyright}" license_lines REGEX "^License: GPL-3.0-or-later$")
+    if(NOT format_line MATCHES "copyright-format/1.0/$")
+        fail("${DOCDIR}/copyright has no DEP-5 Format line")
+    endif()
+    if(NOT license_lines)
+        fail("${DOCDIR}/copyright does not name GPL-3.0-or-later")
+    endif()
+endif()
+
 if(failures)
     message(FATAL_ERROR "install layout:${failures}")
 endif()
-message(STATUS "install layout: programs, desktop entry and ${ICON_SIZES} px icons in place")
+message(STATUS "install layout: programs, desktop entry, copyright and ${ICON_SIZES} px icons in place")

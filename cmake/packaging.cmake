@@ -1,8 +1,13 @@
-# Install layout (programs, desktop entry, icons) and the Debian package built by CPack.
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Install layout (programs, desktop entry, icons, copyright) and the Debian package built by CPack.
 include(GNUInstallDirs)
 
 set(VEXA_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(VEXA_ICON_SIZES 16 32 48 64 128 256)
+# Debian keeps a package's copyright file under the package's name, which is
+# not the project's; the licence text itself is on every Debian system
+# already, so the file points at it rather than carrying it.
+set(VEXA_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/vexa-test)
 
 install(TARGETS vexa-test module-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${VEXA_PACKAGING_DIR}/vexa-test.desktop
@@ -13,6 +18,7 @@ foreach(size IN LISTS VEXA_ICON_SIZES)
     install(FILES ${VEXA_PACKAGING_DIR}/icons/hicolor/${size}x${size}/vexa-test.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
+install(FILES ${VEXA_PACKAGING_DIR}/copyright DESTINATION ${VEXA_DOC_DIR})
 
 if(BUILD_TESTING)
     # Menus silently drop an entry they cannot parse, so a broken one would
@@ -26,13 +32,15 @@ if(BUILD_TESTING)
     endif()
 
     # Installs into a scratch prefix and checks what a desktop needs to find:
-    # the programs, an entry whose Exec and Icon resolve, icons of their sizes.
+    # the programs, an entry whose Exec and Icon resolve, icons of their sizes,
+    # and the copyright file.
     add_test(NAME install_layout
              COMMAND ${CMAKE_COMMAND}
                  -DBUILD_DIR=${PROJECT_BINARY_DIR}
                  -DPREFIX=${PROJECT_BINARY_DIR}/install-check
                  -DBINDIR=${CMAKE_INSTALL_BINDIR}
                  -DDATADIR=${CMAKE_INSTALL_DATADIR}
+                 -DDOCDIR=${VEXA_DOC_DIR}
                  "-DICON_SIZES=${VEXA_ICON_SIZES}"
                  -P ${PROJECT_SOURCE_DIR}/cmake/check-install-layout.cmake)
 endif()
@@ -40,6 +48,9 @@ endif()
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vexa-test)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "The Vexa Test developers")
+# GPL-3.0-or-later; the package states it in its copyright file.
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_CONTACT "Vexa Test maintainers <maintainers@users.noreply.c-seed-bef3c064.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "test tool for an industrial controller's Ethernet module")
 set(CPACK_PACKAGE_DESCRIPTION

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the application icon's PNG sizes from packaging/icons/vexa-test.svg.
 # Uses rsvg-convert (Debian: librsvg2-bin); the PNGs are committed so a build
 # never needs it. Run again after editing the SVG.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails when a tracked C++ file differs from what clang-format makes of it.
 # Usage: scripts/check-format.sh   (scripts/check-format.sh --fix rewrites them)
 set -euo pipefail

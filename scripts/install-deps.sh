@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages the build, the tool and its tests need, if any
 # are missing. Usage: scripts/install-deps.sh [extra packages...]
 set -euo pipefail

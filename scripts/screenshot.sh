@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Opens the tool under a virtual X server and writes a PNG of the screen.
 # With --session it first starts the bundled simulator on 127.0.0.1 and
 # clicks Connect and Send, so the picture shows a request and its reply.
@@ -6,31 +7,26 @@
 # (QT_SCALE_FACTOR and other Qt variables pass through to the tool.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 session=0
 if [ "${1:-}" = "--session" ]; then session=1; shift; fi
 out=${1:-docs/screenshot.png}
 build=${2:-build}
 scripts/install-deps.sh xvfb xdotool x11-utils imagemagick
 scale=${QT_SCALE_FACTOR:-1}
-display=:${SCREENSHOT_DISPLAY:-97}
 width=$(( 470 * scale )); height=$(( 500 * scale ))
-pids=()
-trap 'kill "${pids[@]}" 2>/dev/null || true' EXIT
 
-echo "screenshot: starting Xvfb on $display (${width}x${height})"
-Xvfb "$display" -screen 0 "${width}x${height}x24" -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
-export DISPLAY=$display
+start_xvfb "${width}x${height}"
+echo "screenshot: Xvfb on $DISPLAY (${width}x${height})"
 
 if [ $session -eq 1 ]; then
     echo "screenshot: starting the simulator on 127.0.0.1"
-    "$build/tools/module-sim/module-sim" >/dev/null &
-    pids+=($!)
+    start_module_sim "$build/tools/module-sim/module-sim" >/dev/null
 fi
 echo "screenshot: opening $build/src/app/vexa-test"
 QT_QPA_PLATFORM=xcb "$build/src/app/vexa-test" &
-pids+=($!)
+app=$!
+on_exit "stop_process $app"
 for _ in $(seq 100); do xdotool search --name "Vexa Test" >/dev/null 2>&1 && break; sleep 0.1; done
 sleep 1
 if [ $session -eq 1 ]; then

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package, installs it on this machine and checks the
 # installed programs: vexa-test opens its window under Xvfb and closes cleanly
 # when the window is asked to close, module-sim answers --help.
@@ -6,6 +7,7 @@
 # Needs root or sudo, because it installs into the system; not part of CI.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 root=$PWD
 keep=0
 [ "${1:-}" = "--keep" ] && keep=1
@@ -26,7 +28,7 @@ scripts/install-deps.sh dpkg-dev file xvfb xdotool x11-utils imagemagick
 
 echo "test-package: building the package in $build (Release)"
 # The package carries no tests, so they are not built for it.
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+configure "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j2
 rm -f "$build"/vexa-test_*.deb
 (cd "$build" && cpack -G DEB)
@@ -40,16 +42,13 @@ dpkg-deb --field "$deb" Package Version Architecture Section Maintainer Depends
 was_installed=0
 dpkg-query -W -f='${Status}' vexa-test 2>/dev/null | grep -q "install ok installed" && was_installed=1
 
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    [ -n "${runtime:-}" ] && rm -rf "$runtime"
+remove_package() {
     if [ $keep -eq 0 ] && [ $was_installed -eq 0 ] && dpkg-query -W vexa-test >/dev/null 2>&1; then
         echo "test-package: removing the package again"
         DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -qq vexa-test >/dev/null
     fi
 }
-trap cleanup EXIT
+on_exit remove_package
 
 echo "test-package: installing"
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$deb" >/dev/null
@@ -57,7 +56,8 @@ DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recomme
 fail() { echo "test-package: FAIL: $*" >&2; exit 1; }
 for path in /usr/bin/vexa-test /usr/bin/module-sim /usr/share/applications/vexa-test.desktop \
             /usr/share/icons/hicolor/scalable/apps/vexa-test.svg \
-            /usr/share/icons/hicolor/48x48/apps/vexa-test.png; do
+            /usr/share/icons/hicolor/48x48/apps/vexa-test.png \
+            /usr/share/doc/vexa-test/copyright; do
     dpkg -L vexa-test | grep -qx "$path" || fail "$path is not in the package"
     [ -e "$path" ] || fail "$path is not on disk"
 done
@@ -67,24 +67,17 @@ echo "test-package: /usr/bin/module-sim --help"
 help=$(/usr/bin/module-sim --help) || fail "module-sim --help exited with $?"
 grep -q -- "--delay" <<<"$help" || fail "module-sim --help does not list its switches"
 
-# Xvfb picks a free display itself, so a desktop or another run is never hit.
-displayfile=$(mktemp)
-Xvfb -displayfd 3 -screen 0 640x560x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$displayfile" ] && break; sleep 0.1; done
-[ -s "$displayfile" ] || fail "Xvfb did not start"
-DISPLAY=:$(tr -d '\n' <"$displayfile")
-export DISPLAY
-rm -f "$displayfile"
+start_xvfb 640x560 || fail "Xvfb did not start"
 echo "test-package: Xvfb on $DISPLAY, starting /usr/bin/vexa-test"
 
 # From /tmp and with no Qt hints from this shell, as a menu would start it;
 # a session would provide the runtime directory, so give it a private one.
 runtime=$(mktemp -d)
+on_exit "rm -rf '$runtime'"
 (cd /tmp && exec env -u QT_QPA_PLATFORM -u QT_SCALE_FACTOR -u LD_LIBRARY_PATH \
     XDG_RUNTIME_DIR="$runtime" /usr/bin/vexa-test) &
 app=$!
-pids+=("$app")
+on_exit "stop_process $app"
 window=""
 for _ in $(seq 100); do
     window=$(xdotool search --name '^Vexa Test$' 2>/dev/null | head -n1) && [ -n "$window" ] && break

@@ -1,6 +1,8 @@
 // The window's layout table.
 #include "ui/form_layout.h"
 
+#include "codec/default_request.h"
+
 namespace form {
 
 namespace {
@@ -14,7 +16,7 @@ constexpr int kButtonTop = 6840, kButtonWidth = 1095, kButtonHeight = 375;
 } // namespace
 
 // clang-format off
-const std::array<ControlSpec, 59> kControls = {{
+const std::array<ControlRow, 59> kControls = {{
     // name             kind container       text                             limit enabled selected left  top   width height tab
     {"frmTCP",          F, W,               "TCP/IP",                          0, true,  false,  240,  120, 6255,  855,  0},
     {"frmReqHeader",    F, W,               "Request Header",                  0, true,  false,  240, 1080, 3015, 2055,  1},
@@ -29,11 +31,11 @@ const std::array<ControlSpec, 59> kControls = {{
     {"optUDP",          O, "frmTCP",        "UDP",                             0, true,  false, 4440,  480,  735,  255,  6},
 
     {"lblt1",           L, "frmReqHeader",  "Com ID",                          0, true,  false,  240,  240,  525,  195,  7},
-    {"txtReqComId",     T, "frmReqHeader",  "KORV-TAMBE",                     10, true,  false, 1200,  240, 1500,  300, 36},
+    {"txtReqComId",     T, "frmReqHeader",  frame::kDefaultComIdText,         10, true,  false, 1200,  240, 1500,  300, 36},
     {"lblt2",           L, "frmReqHeader",  "Source",                          0, true,  false,  240,  600,  510,  195,  8},
-    {"txtReqSrc",       T, "frmReqHeader",  "33",                              2, true,  false, 1200,  600, 1500,  300, 37},
+    {"txtReqSrc",       T, "frmReqHeader",  frame::kDefaultSrcText,           2, true,  false, 1200,  600, 1500,  300, 37},
     {"lblt3",           L, "frmReqHeader",  "Invoke ID",                       0, true,  false,  240,  960,  705,  195,  9},
-    {"txtReqInvokeId",  T, "frmReqHeader",  "0000",                            4, true,  false, 1200,  960, 1500,  300, 12},
+    {"txtReqInvokeId",  T, "frmReqHeader",  frame::kDefaultInvokeIdText,      4, true,  false, 1200,  960, 1500,  300, 12},
     {"lblt4",           L, "frmReqHeader",  "Length",                          0, true,  false,  240, 1320,  495,  195, 10},
     {"txtReqLength",    T, "frmReqHeader",  "",                                4, true,  false, 1200, 1320, 1500,  300, 38},
     {"lblt5",           L, "frmReqHeader",  "CheckSum",                        0, true,  false,  240, 1680,  780,  195, 11},
@@ -51,13 +53,13 @@ const std::array<ControlSpec, 59> kControls = {{
     {"txtResCheckSum",  T, "Frame2",        "",                                0, false, false, 1200, 1680, 1500,  300, 42},
 
     {"Label2",          L, "Frame3",        "Command",                         0, true,  false,  240,  360,  705,  195, 14},
-    {"txtReqCmnd",      T, "Frame3",        "5400",                            4, true,  false, 1080,  360,  600,  300, 17},
+    {"txtReqCmnd",      T, "Frame3",        frame::kDefaultCmndText,          4, true,  false, 1080,  360,  600,  300, 17},
     {"Label3",          L, "Frame3",        "Data Type",                       0, true,  false, 1920,  360,  750,  195, 15},
-    {"txtReqDataType",  T, "Frame3",        "0100",                            4, true,  false, 2760,  360,  600,  300, 18},
+    {"txtReqDataType",  T, "Frame3",        frame::kDefaultDataTypeText,      4, true,  false, 2760,  360,  600,  300, 18},
     {"Label4",          L, "Frame3",        "Var No",                          0, true,  false, 3600,  360,  495,  195, 16},
-    {"txtReqVarNo",     T, "Frame3",        "1000",                            4, true,  false, 4200,  360,  600,  300, 19},
+    {"txtReqVarNo",     T, "Frame3",        frame::kDefaultVarNoText,         4, true,  false, 4200,  360,  600,  300, 19},
     {"Label5",          L, "Frame3",        "Data (from \"Variable Length\")", 0, true,  false,  240,  840, 2085,  195, 21},
-    {"txtReqData",      T, "Frame3",        "0800255157302E302E30",            0, true,  false,  240, 1080, 5895,  300, 20},
+    {"txtReqData",      T, "Frame3",        frame::kDefaultDataText,          0, true,  false,  240, 1080, 5895,  300, 20},
 
     {"Label6",          L, "Frame1",        "Command",                         0, true,  false,  240,  360,  705,  195, 23},
     {"txtResCmnd",      T, "Frame1",        "",                                0, true,  false, 1080,  360,  600,  300, 24},

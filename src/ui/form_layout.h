@@ -8,7 +8,7 @@ namespace form {
 
 enum class Kind { Frame, Label, TextBox, Option, Button };
 
-struct ControlSpec {
+struct ControlRow {
     const char* name; // the control's objectName
     Kind kind;
     const char* container; // the frame it stands in; nullptr: the window
@@ -33,7 +33,7 @@ constexpr int pixels(int twips)
 }
 
 // Frames come first, so every control's container exists when it is made.
-extern const std::array<ControlSpec, 59> kControls;
+extern const std::array<ControlRow, 59> kControls;
 
 // Names by which screen readers and UI automation find the text boxes: the
 // label's words, with the group they belong to where labels repeat. Buttons,

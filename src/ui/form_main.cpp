@@ -1,64 +1,30 @@
-// The main window: its controls from the layout table, and the window
-// operations through which the session code reads and writes them.
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The main window: its controls, the window operations, and the handlers
+// that turn clicks into steps of the session engine and its events into
+// texts in the boxes.
 #include "ui/form_main.h"
 
+#include "codec/frame_layout.h"
+#include "session/session_engine.h"
+#include "ui/form_builder.h"
 #include "ui/form_layout.h"
 #include "ui/frame_paced_repaint.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFont>
-#include <QGroupBox>
-#include <QHash>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 
-#include <algorithm>
-#include <vector>
-
 namespace {
-
-QRect twipsRect(const form::ControlSpec& row)
-{
-    return QRect(form::pixels(row.left), form::pixels(row.top), form::pixels(row.width),
-                 form::pixels(row.height));
-}
-
-QWidget* makeControl(const form::ControlSpec& row, QWidget* container)
-{
-    const QString text = QString::fromUtf8(row.text);
-    switch (row.kind) {
-    case form::Kind::Frame:
-        return new QGroupBox(text, container);
-    case form::Kind::Label:
-        return new QLabel(text, container);
-    case form::Kind::TextBox: {
-        auto* box = new QLineEdit(container);
-        if (row.limit > 0)
-            box->setMaxLength(row.limit);
-        box->setText(text);
-        box->setCursorPosition(0);
-        return box;
-    }
-    case form::Kind::Option: {
-        auto* option = new QRadioButton(text, container);
-        option->setChecked(row.selected);
-        return option;
-    }
-    case form::Kind::Button:
-        return new QPushButton(text, container);
-    }
-    return nullptr;
-}
-
+const QString kOwnTitle = QString::fromUtf8(form::kTitle);
 } // namespace
 
 FormMain::FormMain(QWidget* parent)
     : QWidget(parent)
-    , tcpClient(new ClientSocket(this))
+    , m_engine(new SessionEngine(this))
     , m_endProgramAction([] { QCoreApplication::exit(0); })
 {
     setObjectName(QStringLiteral("formMain"));
@@ -69,10 +35,12 @@ FormMain::FormMain(QWidget* parent)
                       QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
     face.setPointSize(8);
     setFont(face);
-    setWindowTitle(QString::fromUtf8(form::kTitle));
+    setWindowTitle(kOwnTitle);
     setFixedSize(form::pixels(form::kClientWidth), form::pixels(form::kClientHeight));
-    buildControls();
-    applyTabOrder();
+    form::buildControls(this);
+    findControls();
+    // Tab reaches the option group through its selected option only.
+    optUDP->setFocusPolicy(Qt::ClickFocus);
     connectEvents();
     // In continuous mode the boxes change with every reply, thousands of
     // times a second; painting each change would cost more than the whole
@@ -84,31 +52,12 @@ FormMain::FormMain(QWidget* parent)
 
 FormMain::~FormMain() = default;
 
-void FormMain::buildControls()
+void FormMain::findControls()
 {
-    QHash<QString, QWidget*> byName;
-    for (const form::ControlSpec& row : form::kControls) {
-        QWidget* container = row.container ? byName.value(QString::fromLatin1(row.container)) : this;
-        QWidget* control = makeControl(row, container);
-        const QString name = QString::fromLatin1(row.name);
-        control->setObjectName(name);
-        control->setGeometry(twipsRect(row));
-        // Labels fit their caption in the face at hand; Protocol keeps its box.
-        if (row.kind == form::Kind::Label && name != QLatin1String("Label1"))
-            control->resize(control->sizeHint());
-        control->setEnabled(row.enabled);
-        byName.insert(name, control);
-    }
-    auto get = [&byName](auto*& member, const char* name) {
-        member =
-            qobject_cast<std::remove_reference_t<decltype(member)>>(byName.value(QString::fromLatin1(name)));
+    auto get = [this](auto*& member, const char* name) {
+        member = findChild<std::remove_reference_t<decltype(member)>>(QString::fromLatin1(name));
         Q_ASSERT(member);
     };
-    get(frmTCP, "frmTCP");
-    get(frmReqHeader, "frmReqHeader");
-    get(Frame2, "Frame2");
-    get(Frame3, "Frame3");
-    get(Frame1, "Frame1");
     get(txtIpAdd, "txtIpAdd");
     get(optTCP, "optTCP");
     get(optUDP, "optUDP");
@@ -138,31 +87,40 @@ void FormMain::buildControls()
     get(cmdSend, "cmdSend");
     get(cmdCont, "cmdCont");
     get(cmdClose, "cmdClose");
-
-    for (const form::AccessibleName& entry : form::kAccessibleNames)
-        byName.value(QString::fromLatin1(entry.control))->setAccessibleName(QString::fromUtf8(entry.name));
-
-    // Tab reaches the option group through its selected option only.
-    optUDP->setFocusPolicy(Qt::ClickFocus);
 }
 
-void FormMain::applyTabOrder()
+void FormMain::connectEvents()
 {
-    std::vector<const form::ControlSpec*> rows;
-    for (const form::ControlSpec& row : form::kControls) {
-        if (row.kind != form::Kind::Frame && row.kind != form::Kind::Label)
-            rows.push_back(&row);
-    }
-    std::sort(rows.begin(), rows.end(),
-              [](const auto* a, const auto* b) { return a->tabIndex < b->tabIndex; });
-    QWidget* previous = nullptr;
-    for (const form::ControlSpec* row : rows) {
-        auto* control = findChild<QWidget*>(QString::fromLatin1(row->name));
-        if (previous)
-            setTabOrder(previous, control);
-        previous = control;
-    }
+    connect(cmdConnect, &QPushButton::clicked, this, &FormMain::cmdConnect_Click);
+    connect(cmdSend, &QPushButton::clicked, this, &FormMain::cmdSend_Click);
+    connect(cmdCont, &QPushButton::clicked, this, &FormMain::cmdCont_Click);
+    connect(cmdClose, &QPushButton::clicked, this, &FormMain::cmdClose_Click);
+    // Click on an option means choosing it; clicking the chosen one again
+    // changes nothing and raises nothing.
+    connect(optTCP, &QRadioButton::toggled, this, [this](bool on) {
+        optTCP->setFocusPolicy(on ? Qt::StrongFocus : Qt::ClickFocus);
+        if (on && !m_revertingOption)
+            optTCP_Click();
+    });
+    connect(optUDP, &QRadioButton::toggled, this, [this](bool on) {
+        optUDP->setFocusPolicy(on ? Qt::StrongFocus : Qt::ClickFocus);
+        if (on && !m_revertingOption)
+            optUDP_Click();
+    });
+    for (QLineEdit* box :
+         {txtReqComId, txtReqSrc, txtReqInvokeId, txtReqCmnd, txtReqDataType, txtReqVarNo, txtReqData})
+        connect(box, &QLineEdit::textChanged, this, &FormMain::passRequestTexts);
+    connect(m_engine, &SessionEngine::connected, this, &FormMain::tcpClient_Connect);
+    connect(m_engine, &SessionEngine::requestSent, this, &FormMain::tcpClient_RequestSent);
+    connect(m_engine, &SessionEngine::replyArrived, this, &FormMain::tcpClient_DataArrival);
+    connect(m_engine, &SessionEngine::refused, this, &FormMain::reportRefusal);
+    connect(m_engine, &SessionEngine::continuousModeChanged, this,
+            &FormMain::tcpClient_ContinuousModeChanged);
+    connect(m_engine, &SessionEngine::sessionEnding, this, &FormMain::tcpClient_SessionEnding);
+    connect(m_engine, &SessionEngine::ended, this, &FormMain::EndProgram);
 }
+
+// --- Window operations -------------------------------------------------------
 
 QString FormMain::GetText(const QLineEdit* box) const
 {
@@ -220,7 +178,6 @@ void FormMain::ShowMessage(const QString& prompt, const QString& title)
 
 void FormMain::EndProgram()
 {
-    m_ended = true;
     SetMousePointer(MousePointer::Default);
     if (m_endProgramAction)
         m_endProgramAction();
@@ -230,4 +187,156 @@ void FormMain::closeEvent(QCloseEvent* event)
 {
     Form_Unload();
     event->accept();
+}
+
+// --- Frame steps -------------------------------------------------------------
+
+void FormMain::SendAndEcho()
+{
+    // The engine echoes what it sent through requestSent.
+    m_engine->SendAndEcho();
+}
+
+void FormMain::passRequestTexts()
+{
+    m_engine->setRequestTexts({GetText(txtReqComId), GetText(txtReqSrc), GetText(txtReqInvokeId),
+                               GetText(txtReqCmnd), GetText(txtReqDataType), GetText(txtReqVarNo),
+                               GetText(txtReqData)});
+}
+
+void FormMain::ShowRequestHeader(const HeaderTexts& texts)
+{
+    SetText(txtReqComId, texts.comId);
+    SetText(txtReqSrc, texts.src);
+    SetText(txtReqInvokeId, texts.invokeId);
+    SetText(txtReqLength, texts.length);
+    SetText(txtReqCheckSum, texts.checkSum);
+}
+
+void FormMain::ShowResponse(const ResponseTexts& texts)
+{
+    SetText(txtResComId, texts.header.comId);
+    SetText(txtResSrc, texts.header.src);
+    SetText(txtResInvokeId, texts.header.invokeId);
+    SetText(txtResLength, texts.header.length);
+    SetText(txtResCheckSum, texts.header.checkSum);
+    SetText(txtResCmnd, texts.cmnd);
+    SetText(txtResDataType, texts.dataType);
+    SetText(txtResState, texts.state);
+    SetText(txtResCode, texts.code);
+    SetText(txtResData, texts.data);
+}
+
+void FormMain::reportRefusal(const QString& reason)
+{
+    ShowMessage(reason, kOwnTitle);
+}
+
+void FormMain::chooseProtocol(bool tcp, const QString& caption)
+{
+    if (auto refusal =
+            m_engine->SetProtocol(tcp ? ClientSocket::Protocol::Tcp : ClientSocket::Protocol::Udp)) {
+        // The options keep showing the protocol the engine really uses.
+        m_revertingOption = true;
+        SetSelected(m_engine->protocol() == ClientSocket::Protocol::Tcp ? optTCP : optUDP);
+        m_revertingOption = false;
+        reportRefusal(*refusal);
+        return;
+    }
+    SetCaption(cmdConnect, caption);
+}
+
+// --- Handlers ----------------------------------------------------------------
+
+void FormMain::Form_Load()
+{
+    m_engine->Load();
+    passRequestTexts();
+}
+
+void FormMain::Form_Unload()
+{
+    m_engine->Close();
+}
+
+void FormMain::optTCP_Click()
+{
+    chooseProtocol(true, QStringLiteral("Connect"));
+}
+
+void FormMain::optUDP_Click()
+{
+    chooseProtocol(false, QStringLiteral("Start"));
+}
+
+void FormMain::cmdConnect_Click()
+{
+    const QString host = GetText(txtIpAdd);
+    if (IsSelected(optTCP)) {
+        const MousePointer before = m_pointer;
+        SetMousePointer(MousePointer::Hourglass);
+        if (auto refusal = m_engine->Connect(host, frame::kTcpPort)) {
+            SetMousePointer(before);
+            reportRefusal(*refusal);
+        }
+        return;
+    }
+    m_engine->Start(host, frame::kUdpPort);
+    SetEnabled(cmdConnect, false);
+    SetEnabled(cmdSend, true);
+    SetEnabled(cmdCont, true);
+}
+
+void FormMain::tcpClient_Connect()
+{
+    SetEnabled(txtIpAdd, false);
+    SetEnabled(optTCP, false);
+    SetEnabled(optUDP, false);
+    SetEnabled(cmdConnect, false);
+    SetEnabled(cmdSend, true);
+    SetEnabled(cmdCont, true);
+    SetMousePointer(MousePointer::Default);
+}
+
+void FormMain::cmdSend_Click()
+{
+    SendAndEcho();
+}
+
+void FormMain::cmdCont_Click()
+{
+    const auto mode = static_cast<qint16>(~m_engine->ContinuousMode());
+    // The caption first: switching on sends at once.
+    SetCaption(cmdCont, mode == SessionEngine::True ? QStringLiteral("Stop") : QStringLiteral("Cont"));
+    m_engine->SetContinuousMode(mode);
+}
+
+void FormMain::tcpClient_RequestSent(const SentRequest& request)
+{
+    ShowRequestHeader(request.header);
+}
+
+void FormMain::tcpClient_DataArrival(const ArrivedReply& reply)
+{
+    if (reply.timed) {
+        SetText(txtResTime, reply.elapsedText);
+        SetText(txtMinTime, reply.minText);
+        SetText(txtMaxTime, reply.maxText);
+    }
+    ShowResponse(reply.texts);
+}
+
+void FormMain::tcpClient_ContinuousModeChanged(qint16 mode)
+{
+    SetCaption(cmdCont, mode == SessionEngine::True ? QStringLiteral("Stop") : QStringLiteral("Cont"));
+}
+
+void FormMain::tcpClient_SessionEnding(const QString& title, const QString& text)
+{
+    ShowMessage(text, title);
+}
+
+void FormMain::cmdClose_Click()
+{
+    m_engine->Close();
 }

@@ -1,32 +1,43 @@
-// The tool's one window: request and response boxes, the session buttons,
-// the socket, and the handlers that drive a test session with the module.
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The tool's one window: request and response boxes and the session buttons,
+// whose handlers read and write the controls and drive a session engine.
 #pragma once
 
-#include "codec/frame_display.h"
-#include "codec/request_encoder.h"
-#include "net/client_socket.h"
-#include "session/response_stats.h"
-
-#include <QByteArray>
-#include <QString>
 #include <QWidget>
 #include <functional>
 
 class QAbstractButton;
 class QGroupBox;
-class QLabel;
 class QLineEdit;
-class QRadioButton;
 class QPushButton;
+class QRadioButton;
+class SessionEngine;
+struct ArrivedReply;
+struct HeaderTexts;
+struct ResponseTexts;
+struct SentRequest;
 
-class FormMain : public QWidget {
+class FormMain final : public QWidget {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(FormMain)
 public:
     explicit FormMain(QWidget* parent = nullptr);
     ~FormMain() override;
 
-    // Window operations: the only way the session code touches the controls.
+    // What EndProgram does besides stopping the handlers: quitting the
+    // application by default; a test or a benchmark records the call instead.
+    void setEndProgramAction(std::function<void()> action) { m_endProgramAction = std::move(action); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
     enum class MousePointer { Default = 0, Hourglass = 11 };
+
+    void findControls();
+    void connectEvents();
+
+    // Window operations: the only way the handlers touch the controls.
     QString GetText(const QLineEdit* box) const;
     void SetText(QLineEdit* box, const QString& text);
     bool IsSelected(const QRadioButton* option) const;
@@ -34,59 +45,21 @@ public:
     void SetEnabled(QWidget* control, bool enabled);
     void SetCaption(QAbstractButton* button, const QString& caption);
     void SetMousePointer(MousePointer pointer);
-    MousePointer mousePointer() const { return m_pointer; }
     // Modal, critical icon, one OK button.
     void ShowMessage(const QString& prompt, const QString& title);
     // Ends the program at once; after it no handler does anything more.
     void EndProgram();
-    bool programEnded() const { return m_ended; }
-    // What EndProgram does besides stopping the handlers: quitting the
-    // application by default, recording the call in tests.
-    void setEndProgramAction(std::function<void()> action) { m_endProgramAction = std::move(action); }
-
-    // True = -1 and False = 0: the flag is toggled by bitwise complement.
-    static constexpr qint16 True = -1;
-    static constexpr qint16 False = 0;
-    qint16 ContinuousMode = False;
-
-    // Values shared by the send and reply paths for the whole run.
-    QByteArray SendBuffer;
-    qint32 SendTick = 0;
-    ResponseStats stats;
-
-    ClientSocket* tcpClient = nullptr;
-
-    // Controls, named after their objectName.
-    QGroupBox *frmTCP, *frmReqHeader, *Frame2, *Frame3, *Frame1;
-    QLineEdit* txtIpAdd;
-    QRadioButton *optTCP, *optUDP;
-    QLineEdit *txtReqComId, *txtReqSrc, *txtReqInvokeId, *txtReqLength, *txtReqCheckSum;
-    QLineEdit *txtResComId, *txtResSrc, *txtResInvokeId, *txtResLength, *txtResCheckSum;
-    QLineEdit *txtReqCmnd, *txtReqDataType, *txtReqVarNo, *txtReqData;
-    QLineEdit *txtResCmnd, *txtResDataType, *txtResState, *txtResCode, *txtResData;
-    QLineEdit *txtResTime, *txtMinTime, *txtMaxTime;
-    QPushButton *cmdConnect, *cmdSend, *cmdCont, *cmdClose;
 
     // The one path by which a request is sent: build, send, echo the header.
     void SendAndEcho();
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
-private:
-    void buildControls();
-    void applyTabOrder();
-    void connectEvents();
-
-    // Frame codec steps that move texts and bytes between boxes and socket.
-    bool BuildAndSend();
-    void ShowRequestHeader(const QByteArray& frame);
-    void ShowResponse(const QByteArray& frame, qint32 bytesTotal);
-    // A send that did not happen must not leave a chain silently waiting.
-    void reportSendFailure(const QString& reason);
+    // The request boxes' texts go to the engine whenever one changes, so the
+    // next request (continuous mode sends without a click) is built from them.
+    void passRequestTexts();
+    void ShowRequestHeader(const HeaderTexts& texts);
+    void ShowResponse(const ResponseTexts& texts);
     void reportRefusal(const QString& reason);
-    // Applies a protocol choice; keeps the socket's protocol on refusal.
-    void chooseProtocol(ClientSocket::Protocol protocol, const QString& caption);
+    // Applies a protocol choice; keeps the engine's protocol on refusal.
+    void chooseProtocol(bool tcp, const QString& caption);
 
     // Handlers.
     void Form_Load();
@@ -98,39 +71,27 @@ private:
     void cmdCont_Click();
     void cmdClose_Click();
     void tcpClient_Connect();
-    void tcpClient_DataArrival(qint32 bytesTotal);
-    void tcpClient_Close();
-    void tcpClient_Error(int number, const QString& description);
-    void tcpClient_SendComplete();
+    void tcpClient_RequestSent(const SentRequest& request);
+    void tcpClient_DataArrival(const ArrivedReply& reply);
+    void tcpClient_ContinuousModeChanged(qint16 mode);
+    void tcpClient_SessionEnding(const QString& title, const QString& text);
 
-    // Socket events are ignored from the moment a message that ends the
-    // program is up.
-    bool acceptsSocketEvents() const { return !m_ending && !m_ended; }
+    SessionEngine* m_engine = nullptr;
 
-    // A number shown in a box, with its text: the three times rarely change
-    // from one reply to the next.
-    struct ShownNumber {
-        qint32 value = 0;
-        QString text;
-    };
-    const QString& numberText(ShownNumber& shown, qint32 value);
+    // Controls, named after their objectName.
+    QLineEdit* txtIpAdd = nullptr;
+    QRadioButton *optTCP = nullptr, *optUDP = nullptr;
+    QLineEdit *txtReqComId = nullptr, *txtReqSrc = nullptr, *txtReqInvokeId = nullptr;
+    QLineEdit *txtReqLength = nullptr, *txtReqCheckSum = nullptr;
+    QLineEdit *txtResComId = nullptr, *txtResSrc = nullptr, *txtResInvokeId = nullptr;
+    QLineEdit *txtResLength = nullptr, *txtResCheckSum = nullptr;
+    QLineEdit *txtReqCmnd = nullptr, *txtReqDataType = nullptr, *txtReqVarNo = nullptr, *txtReqData = nullptr;
+    QLineEdit *txtResCmnd = nullptr, *txtResDataType = nullptr, *txtResState = nullptr;
+    QLineEdit *txtResCode = nullptr, *txtResData = nullptr;
+    QLineEdit *txtResTime = nullptr, *txtMinTime = nullptr, *txtMaxTime = nullptr;
+    QPushButton *cmdConnect = nullptr, *cmdSend = nullptr, *cmdCont = nullptr, *cmdClose = nullptr;
 
-    QByteArray m_received; // reused between arrivals to spare an allocation
-    // Replies and requests in continuous mode repeat byte for byte; their
-    // texts are built again only when the bytes they come from change. The
-    // boxes are still written (and compared) on every reply.
-    QByteArray m_responseBytes;
-    ResponseTexts m_responseTexts;
-    QByteArray m_headerBytes;
-    HeaderTexts m_headerTexts;
-    ShownNumber m_resTime, m_minTime, m_maxTime;
-    // The texts SendBuffer was last encoded from, and a shallow copy of it:
-    // the same texts over the same untouched buffer encode to the same bytes.
-    RequestTexts m_encodedTexts;
-    QByteArray m_encodedBuffer;
     MousePointer m_pointer = MousePointer::Default;
-    bool m_ending = false;
     bool m_revertingOption = false;
-    bool m_ended = false;
     std::function<void()> m_endProgramAction;
 };

@@ -1,14 +1,21 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tests of the module simulator: its pure reply logic, and the running
-// process over TCP and UDP on its own loopback addresses.
+// process over TCP and UDP on its own loopback addresses and free ports.
+#include "codec/default_request.h"
+#include "codec/frame_display.h"
 #include "codec/frame_layout.h"
-#include "common/module_sim_process.h"
+#include "codec/request_encoder.h"
 #include "reply_shaper.h"
 #include "request_framer.h"
 #include "response_builder.h"
 
+#include <QDeadlineTimer>
 #include <QNetworkDatagram>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 #include <QUdpSocket>
 
 #include <arpa/inet.h>
@@ -20,47 +27,175 @@
 
 namespace {
 
-quint16 field16(const QByteArray& bytes, int offset)
+// Data the tests send: a variable name with its length in front.
+constexpr char kVarData[] = "0600254D57313030";
+
+quint16 field16(const QByteArray& bytes, qsizetype offset)
 {
     return static_cast<quint16>(static_cast<quint8>(bytes.at(offset))
                                 | (static_cast<quint8>(bytes.at(offset + 1)) << 8));
 }
 
-void putField16(QByteArray& bytes, int offset, quint16 value)
+// A request as the tool writes it from its boxes: the window's default texts
+// with the given invoke ID, data, command, data type and company ID (pairs in
+// frame order, as typed).
+QByteArray request(const QString& invokeId = frame::kDefaultInvokeIdText,
+                   const QString& data = frame::kDefaultDataText,
+                   const QString& cmnd = frame::kDefaultCmndText,
+                   const QString& dataType = frame::kDefaultDataTypeText,
+                   const QString& comId = frame::kDefaultComIdText)
 {
-    bytes[offset] = static_cast<char>(value & 0xFF);
-    bytes[offset + 1] = static_cast<char>(value >> 8);
+    const RequestTexts texts{comId,    frame::kDefaultSrcText,   invokeId, cmnd,
+                             dataType, frame::kDefaultVarNoText, data};
+    QByteArray bytes;
+    InitHeader(bytes);
+    if (const std::optional<QString> error = encodeRequest(texts, bytes))
+        qFatal("%s", qPrintable(*error));
+    return bytes;
 }
 
-// A request as the test tool writes it, built here independently of the
-// simulator's code.
-QByteArray makeRequest(quint16 invokeId, quint16 command, quint16 dataType, const QByteArray& data,
-                       const QByteArray& company = frame::kDefaultCompanyId)
+QByteArray withLength(QByteArray frame, quint16 length)
 {
-    QByteArray request(frame::kRequestFixedSize, '\0');
-    for (int i = 0; i < frame::kCompanyIdSize && i < company.size(); ++i)
-        request[frame::kCompanyIdOffset + i] = company.at(i);
-    request[frame::kSourceOffset] = static_cast<char>(frame::kDefaultSource);
-    putField16(request, frame::kInvokeIdOffset, invokeId);
-    putField16(request, frame::kLengthOffset, static_cast<quint16>(frame::bodyLength(data.size())));
-    int sum = 0;
-    for (int i = frame::kCheckSumFirst; i <= frame::kCheckSumLast; ++i)
-        sum += static_cast<quint8>(request.at(i));
-    request[frame::kCheckSumOffset] = static_cast<char>(sum);
-    putField16(request, frame::kCommandOffset, command);
-    putField16(request, frame::kDataTypeOffset, dataType);
-    putField16(request, frame::kVarNoOffset, 1);
-    return request + data;
+    frame[frame::kLengthOffset] = static_cast<char>(length & 0xFF);
+    frame[frame::kLengthHighOffset] = static_cast<char>(length >> 8);
+    return frame;
 }
 
-QByteArray varData()
+// The company ID box text of a response that echoed `text`: always ten
+// characters, zero bytes included.
+QString shownComId(const char* text)
 {
-    return QByteArrayLiteral("\x06\x00%MW100");
+    return QString::fromLatin1(QByteArray(text).leftJustified(frame::kCompanyIdSize, '\0', true));
 }
 
-// The simulator's TCP and UDP ports on every test address.
-constexpr quint16 kTcp = frame::kTcpPort;
-constexpr quint16 kUdp = frame::kUdpPort;
+// The frames in a TCP byte stream, cut by their length fields; an unfinished
+// last frame is kept as it is, so that a list compared against it differs.
+QList<QByteArray> responseFrames(const QByteArray& bytes)
+{
+    QList<QByteArray> frames;
+    qsizetype at = 0;
+    while (bytes.size() - at >= frame::kHeaderSize) {
+        const qsizetype size = frame::kHeaderSize + field16(bytes, at + frame::kLengthOffset);
+        frames.append(bytes.mid(at, size));
+        at += size;
+    }
+    if (at < bytes.size())
+        frames.append(bytes.mid(at));
+    return frames;
+}
+
+// Moves every datagram waiting on `socket` into `into`; how many it now holds.
+qsizetype drain(QUdpSocket& socket, QList<QByteArray>& into)
+{
+    while (socket.hasPendingDatagrams())
+        into.append(socket.receiveDatagram().data());
+    return into.size();
+}
+
+// The simulator as a process on a test's own loopback address. With free
+// ports it asks for port 0 and learns the ports it got from its listening
+// line, which every test then talks to.
+class SimProcess {
+public:
+    enum class Ports { Free, Default };
+
+    explicit SimProcess(const QString& host, const QStringList& arguments = {}, Ports ports = Ports::Free)
+        : m_arguments(
+            QStringList{"--host", host}
+            + (ports == Ports::Free ? QStringList{"--tcp-port", "0", "--udp-port", "0"} : QStringList{})
+            + arguments)
+    {
+    }
+
+    ~SimProcess()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    // Starts it and waits for its listening line; false when it ends first.
+    bool start()
+    {
+        static const QRegularExpression listening(
+            QStringLiteral("^module-sim: listening on (\\S+) tcp (\\d+) udp (\\d+)$"),
+            QRegularExpression::MultilineOption);
+        m_process.start(QStringLiteral(MODULE_SIM_PATH), m_arguments);
+        const QDeadlineTimer deadline(10000);
+        for (;;) {
+            const QRegularExpressionMatch match = listening.match(standardOutput());
+            if (match.hasMatch()) {
+                address = QHostAddress(match.captured(1));
+                tcpPort = match.captured(2).toUShort();
+                udpPort = match.captured(3).toUShort();
+                return true;
+            }
+            if (deadline.hasExpired())
+                return false;
+            if (!m_process.waitForReadyRead(static_cast<int>(deadline.remainingTime()))
+                && m_process.state() == QProcess::NotRunning)
+                return false;
+        }
+    }
+
+    // Waits for it to end; its exit code, or -1 when it did not end normally.
+    int exitCode()
+    {
+        if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(10000))
+            return -1;
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+    // Asks it to stop as a service manager would.
+    void terminate() { m_process.terminate(); }
+
+    QString standardOutput()
+    {
+        m_stdout += QString::fromLocal8Bit(m_process.readAllStandardOutput());
+        return m_stdout;
+    }
+    QString standardError()
+    {
+        m_stderr += QString::fromLocal8Bit(m_process.readAllStandardError());
+        return m_stderr;
+    }
+    // Both, for a failure message.
+    QString output() { return standardOutput() + standardError(); }
+
+    QHostAddress address;
+    quint16 tcpPort = 0;
+    quint16 udpPort = 0;
+
+private:
+    QStringList m_arguments;
+    QProcess m_process;
+    QString m_stdout;
+    QString m_stderr;
+};
+
+// A TCP client of the simulator that keeps every read as it came.
+struct TcpClient {
+    explicit TcpClient(const SimProcess& sim)
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, &socket,
+                         [this] { reads.append(socket.readAll()); });
+        socket.connectToHost(sim.address, sim.tcpPort);
+    }
+    bool connected()
+    {
+        return QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000);
+    }
+    QByteArray received() const { return reads.join(); }
+
+    QList<QByteArray> reads;
+    QTcpSocket socket;
+};
 
 } // namespace
 
@@ -80,6 +215,8 @@ private slots:
     void dropEvery();
 
     void tcpAndUdpReplies();
+    void requestsSplitAcrossSegments_data();
+    void requestsSplitAcrossSegments();
     void piecesArriveSeparately();
     void cutAndExtra();
     void closeAfter();
@@ -87,78 +224,74 @@ private slots:
     void dropEveryOverTcpAndUdp();
     void survivesGarbage();
     void unsolicitedAndMaxReplySize();
-    void busyPortFailsAndSigtermExitsCleanly();
+    void listeningLineAndSigterm_data();
+    void listeningLineAndSigterm();
+    void cannotBind_data();
+    void cannotBind();
 };
 
 void TestModuleSim::responseFields_data()
 {
     QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QByteArray>("company");
-    QTest::addColumn<int>("invokeId");
-    QTest::addColumn<int>("command");
-    QTest::addColumn<int>("dataType");
-    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QString>("comId");
+    // Invoke ID, command, data type and data, as the response boxes show them.
+    QTest::addColumn<QStringList>("echoed");
 
-    const QByteArray company(frame::kDefaultCompanyId);
-    QTest::newRow("read with data") << makeRequest(0x1234, 0x54, 0x02, varData()) << company << 0x1234 << 0x54
-                                    << 0x02 << varData();
-    QTest::newRow("no data") << makeRequest(7, 0x58, 0x14, {}) << company << 7 << 0x58 << 0x14
-                             << QByteArray();
+    const QString company = frame::kDefaultComIdText;
+    QTest::newRow("read with data") << request("3412", kVarData) << company
+                                    << QStringList{"3412", "5400", "0100", kVarData};
+    QTest::newRow("no data") << request("0700", "", "5800", "1400") << company
+                             << QStringList{"0700", "5800", "1400", ""};
     QTest::newRow("other company, high bytes")
-        << makeRequest(0xFFFE, 0xA1B2, 0xC3D4, "x", "ABCDEFGHIJ") << QByteArray("ABCDEFGHIJ") << 0xFFFE
-        << 0xA1B2 << 0xC3D4 << QByteArray("x");
+        << request("FEFF", "78", "B2A1", "D4C3", "ABCDEFGHIJ") << QString("ABCDEFGHIJ")
+        << QStringList{"FEFF", "B2A1", "D4C3", "78"};
 
     // Garbage in the fields the response does not echo must not leak into it.
-    QByteArray dirty = makeRequest(3, 0x54, 0x02, "ab");
+    QByteArray dirty = request("0300", "6162");
     dirty[frame::kReservedOffset] = '\x7F';
     dirty[frame::kHeaderPadOffset] = '\x7F';
     dirty[frame::kCheckSumOffset] = '\x00';
     dirty[frame::kBodyPadOffset] = '\x7F';
-    QTest::newRow("dirty reserved bytes") << dirty << company << 3 << 0x54 << 0x02 << QByteArray("ab");
+    QTest::newRow("dirty reserved bytes") << dirty << company << QStringList{"0300", "5400", "0100", "6162"};
 
-    QTest::newRow("header and command only") << makeRequest(9, 0x54, 0x02, {}).left(frame::kDataTypeOffset)
-                                             << company << 9 << 0x54 << 0 << QByteArray();
-    QTest::newRow("five bytes") << QByteArray("KORV-") << QByteArray("KORV-") << 0 << 0 << 0 << QByteArray();
-    QTest::newRow("empty") << QByteArray() << QByteArray() << 0 << 0 << 0 << QByteArray();
+    // Fields a short request lacks are answered as zero.
+    QTest::newRow("header and command only") << request("0900", "").left(frame::kDataTypeOffset) << company
+                                             << QStringList{"0900", "5400", "0000", ""};
+    QTest::newRow("five bytes") << QByteArray("KORV-") << shownComId("KORV-")
+                                << QStringList{"0000", "0000", "0000", ""};
+    QTest::newRow("empty") << QByteArray() << shownComId("") << QStringList{"0000", "0000", "0000", ""};
     const QByteArray big(1000, 'd');
     QTest::newRow("data needing the length high byte")
-        << makeRequest(1, 0x54, 0x02, {}) + big << company << 1 << 0x54 << 0x02 << big;
+        << request("0100", "") + big << company
+        << QStringList{"0100", "5400", "0100", QString::fromLatin1(big.toHex().toUpper())};
 }
 
 void TestModuleSim::responseFields()
 {
     QFETCH(QByteArray, request);
-    QFETCH(QByteArray, company);
-    QFETCH(int, invokeId);
-    QFETCH(int, command);
-    QFETCH(int, dataType);
-    QFETCH(QByteArray, data);
+    QFETCH(QString, comId);
+    QFETCH(QStringList, echoed);
 
     const QByteArray response = sim::buildResponse(request);
-    QCOMPARE(response.size(), frame::kResponseFixedSize + data.size());
+    const int dataBytes = static_cast<int>(echoed.constLast().size() / 2);
+    QCOMPARE(response.size(), frame::kResponseFixedSize + dataBytes);
 
-    QByteArray paddedCompany = company;
-    paddedCompany.resize(frame::kCompanyIdSize, '\0');
-    QCOMPARE(response.mid(frame::kCompanyIdOffset, frame::kCompanyIdSize), paddedCompany);
+    // What the tool's response boxes show for it.
+    const ResponseTexts shown = responseTexts(response, static_cast<qint32>(response.size()));
+    const int body = frame::kResponseFixedSize - frame::kHeaderSize + dataBytes;
+    QCOMPARE(shown.header.comId, comId);
+    QCOMPARE(shown.header.src, HexByte(sim::kSimSource));
+    QCOMPARE(shown.header.length, HexByte(body & 0xFF) + HexByte(body >> 8));
+    QCOMPARE(shown.header.checkSum, HexByte(ByteSum(response, frame::kCheckSumFirst, frame::kCheckSumLast)));
+    QCOMPARE((QStringList{shown.header.invokeId, shown.cmnd, shown.dataType, shown.data}), echoed);
+    QCOMPARE(shown.state, "0000");
+    QCOMPARE(shown.code, "0000");
+
+    // The bytes no box shows are zero.
     QCOMPARE(response.mid(frame::kReservedOffset, frame::kReservedSize),
              QByteArray(frame::kReservedSize, '\0'));
-    QCOMPARE(static_cast<quint8>(response.at(frame::kSourceOffset)), sim::kSimSource);
-    QCOMPARE(field16(response, frame::kInvokeIdOffset), invokeId);
-    QCOMPARE(field16(response, frame::kLengthOffset),
-             frame::kResponseFixedSize - frame::kHeaderSize + data.size());
     QCOMPARE(response.at(frame::kHeaderPadOffset), '\0');
-
-    int sum = 0;
-    for (int i = frame::kCheckSumFirst; i <= frame::kCheckSumLast; ++i)
-        sum += static_cast<quint8>(response.at(i));
-    QCOMPARE(static_cast<quint8>(response.at(frame::kCheckSumOffset)), sum % 256);
-
-    QCOMPARE(field16(response, frame::kCommandOffset), command);
-    QCOMPARE(field16(response, frame::kDataTypeOffset), dataType);
     QCOMPARE(field16(response, frame::kBodyPadOffset), 0);
-    QCOMPARE(field16(response, frame::kStateOffset), 0);
-    QCOMPARE(field16(response, frame::kCodeOffset), 0);
-    QCOMPARE(response.mid(frame::kResponseDataOffset), data);
 }
 
 void TestModuleSim::sizedResponse_data()
@@ -172,7 +305,7 @@ void TestModuleSim::sizedResponse_data()
 void TestModuleSim::sizedResponse()
 {
     QFETCH(int, size);
-    const QByteArray request = makeRequest(5, 0x54, 0x02, varData());
+    const QByteArray request = ::request("0500", kVarData);
     const QByteArray response = sim::buildSizedResponse(request, size);
     const QByteArray normal = sim::buildResponseWithData(request, {});
 
@@ -182,9 +315,10 @@ void TestModuleSim::sizedResponse()
         return;
     }
     QCOMPARE(field16(response, frame::kLengthOffset), size - frame::kHeaderSize);
-    QCOMPARE(static_cast<quint8>(response.at(frame::kCheckSumOffset)), sim::headerCheckSum(response));
+    QCOMPARE(static_cast<quint8>(response.at(frame::kCheckSumOffset)),
+             ByteSum(response, frame::kCheckSumFirst, frame::kCheckSumLast));
     // The request's data leads, zeros fill the rest.
-    QByteArray expectedData = varData();
+    QByteArray expectedData = QByteArray::fromHex(kVarData);
     expectedData.resize(size - frame::kResponseFixedSize, '\0');
     QCOMPARE(response.mid(frame::kResponseDataOffset), expectedData);
 }
@@ -194,28 +328,37 @@ void TestModuleSim::framing_data()
     QTest::addColumn<QList<QByteArray>>("chunks");
     QTest::addColumn<QList<QByteArray>>("requests");
     QTest::addColumn<QByteArray>("pending");
+    // Whether the pending bytes are too few to tell a split header from a
+    // short request (the only wait the connection ever cuts short).
+    QTest::addColumn<bool>("awaitsHeader");
 
-    const QByteArray a = makeRequest(1, 0x54, 0x02, varData());
-    const QByteArray b = makeRequest(2, 0x58, 0x02, {});
+    const QByteArray a = request("0100", kVarData);
+    const QByteArray b = request("0200", "", "5800");
     const QByteArray garbage("this is not a request header at all");
-    QByteArray hugeLength = b;
-    putField16(hugeLength, frame::kLengthOffset, 0x4000);
+    const QByteArray hugeLength = withLength(b, 0x4000);
+    const QByteArray reservedSet = a.left(frame::kReservedOffset) + '\x01';
 
-    QTest::newRow("one frame") << QList<QByteArray>{a} << QList<QByteArray>{a} << QByteArray();
+    QTest::newRow("one frame") << QList<QByteArray>{a} << QList<QByteArray>{a} << QByteArray() << false;
     QTest::newRow("two frames in one read")
-        << QList<QByteArray>{a + b} << QList<QByteArray>{a, b} << QByteArray();
-    QTest::newRow("frame in three reads")
-        << QList<QByteArray>{a.left(7), a.mid(7, 20), a.mid(27)} << QList<QByteArray>{a} << QByteArray();
-    QTest::newRow("frame and a partial one") << QList<QByteArray>{a + b.left(frame::kHeaderSize + 2)}
-                                             << QList<QByteArray>{a} << b.left(frame::kHeaderSize + 2);
+        << QList<QByteArray>{a + b} << QList<QByteArray>{a, b} << QByteArray() << false;
+    QTest::newRow("frame in three reads") << QList<QByteArray>{a.left(7), a.mid(7, 20), a.mid(27)}
+                                          << QList<QByteArray>{a} << QByteArray() << false;
+    QTest::newRow("whole header waits for its body")
+        << QList<QByteArray>{a + b.left(frame::kHeaderSize + 2)} << QList<QByteArray>{a}
+        << b.left(frame::kHeaderSize + 2) << false;
     QTest::newRow("short read waits")
-        << QList<QByteArray>{QByteArray("abc")} << QList<QByteArray>{} << QByteArray("abc");
+        << QList<QByteArray>{QByteArray("abc")} << QList<QByteArray>{} << QByteArray("abc") << true;
     QTest::newRow("garbage is one request")
-        << QList<QByteArray>{garbage} << QList<QByteArray>{garbage} << QByteArray();
+        << QList<QByteArray>{garbage} << QList<QByteArray>{garbage} << QByteArray() << false;
     QTest::newRow("implausible length is one request")
-        << QList<QByteArray>{hugeLength + a} << QList<QByteArray>{hugeLength + a} << QByteArray();
+        << QList<QByteArray>{hugeLength + a} << QList<QByteArray>{hugeLength + a} << QByteArray() << false;
     QTest::newRow("frame then garbage")
-        << QList<QByteArray>{a + garbage} << QList<QByteArray>{a, garbage} << QByteArray();
+        << QList<QByteArray>{a + garbage} << QList<QByteArray>{a, garbage} << QByteArray() << false;
+    QTest::newRow("reserved byte set before the header is whole")
+        << QList<QByteArray>{reservedSet} << QList<QByteArray>{reservedSet} << QByteArray() << false;
+    QTest::newRow("implausible length before the header is whole")
+        << QList<QByteArray>{hugeLength.left(frame::kHeaderPadOffset)}
+        << QList<QByteArray>{hugeLength.left(frame::kHeaderPadOffset)} << QByteArray() << false;
 }
 
 void TestModuleSim::framing()
@@ -223,6 +366,7 @@ void TestModuleSim::framing()
     QFETCH(QList<QByteArray>, chunks);
     QFETCH(QList<QByteArray>, requests);
     QFETCH(QByteArray, pending);
+    QFETCH(bool, awaitsHeader);
 
     RequestFramer framer;
     QList<QByteArray> got;
@@ -230,6 +374,7 @@ void TestModuleSim::framing()
         got += framer.push(chunk);
     QCOMPARE(got, requests);
     QCOMPARE(framer.hasPending(), !pending.isEmpty());
+    QCOMPARE(framer.awaitsHeader(), awaitsHeader);
     QCOMPARE(framer.takePending(), pending);
     QVERIFY(!framer.hasPending());
 }
@@ -241,8 +386,7 @@ void TestModuleSim::shaping_data()
     QTest::addColumn<int>("replySize");
     QTest::addColumn<QByteArray>("expected");
 
-    const QByteArray request = makeRequest(4, 0x54, 0x02, varData());
-    const QByteArray full = sim::buildResponse(request);
+    const QByteArray full = sim::buildResponse(request("0400", kVarData));
     QTest::newRow("plain") << -1 << 0 << -1 << full;
     QTest::newRow("cut") << 7 << 0 << -1 << full.left(7);
     QTest::newRow("cut to nothing") << 0 << 0 << -1 << QByteArray();
@@ -250,7 +394,8 @@ void TestModuleSim::shaping_data()
     QTest::newRow("extra") << -1 << 18 << -1
                            << full + QByteArray::fromHex("e0e1e2e3e4e5e6e7e8e9eaebecedeeefe0e1");
     QTest::newRow("cut then extra") << 3 << 2 << -1 << full.left(3) + QByteArray::fromHex("e0e1");
-    QTest::newRow("sized then cut") << 40 << 0 << 100 << sim::buildSizedResponse(request, 100).left(40);
+    QTest::newRow("sized then cut") << 40 << 0 << 100
+                                    << sim::buildSizedResponse(request("0400", kVarData), 100).left(40);
 }
 
 void TestModuleSim::shaping()
@@ -264,7 +409,7 @@ void TestModuleSim::shaping()
     options.cut = cut;
     options.extra = extra;
     options.replySize = replySize;
-    QCOMPARE(ReplyShaper::shape(makeRequest(4, 0x54, 0x02, varData()), options), expected);
+    QCOMPARE(ReplyShaper::shape(request("0400", kVarData), options), expected);
 
     options.randomBytes = 77;
     QCOMPARE(ReplyShaper::shape({}, options).size(), (cut >= 0 ? std::min(cut, 77) : 77) + extra);
@@ -309,123 +454,168 @@ void TestModuleSim::dropEvery()
     ReplyShaper shaper(options);
     QList<bool> sent;
     for (int i = 0; i < 7; ++i)
-        sent.append(shaper.replyPieces(makeRequest(1, 0x54, 0x02, {})).has_value());
+        sent.append(shaper.replyPieces(request()).has_value());
     QCOMPARE(sent, (QList<bool>{true, true, false, true, true, false, true}));
 }
 
 void TestModuleSim::tcpAndUdpReplies()
 {
-    ModuleSimProcess sim("127.0.0.20");
+    SimProcess sim("127.0.0.20");
     QVERIFY2(sim.start(), qPrintable(sim.output()));
 
     // Two clients at once, each answered on its own connection.
-    QTcpSocket first;
-    QTcpSocket second;
-    first.connectToHost("127.0.0.20", kTcp);
-    second.connectToHost("127.0.0.20", kTcp);
-    QTRY_COMPARE(first.state(), QAbstractSocket::ConnectedState);
-    QTRY_COMPARE(second.state(), QAbstractSocket::ConnectedState);
-    const QByteArray a = makeRequest(0x0101, 0x54, 0x02, varData());
-    const QByteArray b = makeRequest(0x0202, 0x58, 0x02, varData());
-    second.write(b);
-    first.write(a + a);
-    QByteArray firstGot;
-    QByteArray secondGot;
-    QTRY_COMPARE((firstGot += first.readAll()), sim::buildResponse(a) + sim::buildResponse(a));
-    QTRY_COMPARE((secondGot += second.readAll()), sim::buildResponse(b));
+    TcpClient first(sim);
+    TcpClient second(sim);
+    QVERIFY(first.connected());
+    QVERIFY(second.connected());
+    const QByteArray a = request("0101", kVarData);
+    const QByteArray b = request("0202", kVarData, "5800");
+    second.socket.write(b);
+    first.socket.write(a + a);
+    QTRY_COMPARE(first.received(), sim::buildResponse(a) + sim::buildResponse(a));
+    QTRY_COMPARE(second.received(), sim::buildResponse(b));
 
     QUdpSocket udp;
-    QVERIFY(udp.bind(QHostAddress("127.0.0.20"), 0));
-    const QByteArray c = makeRequest(0x0303, 0x54, 0x14, "udp");
-    udp.writeDatagram(c, QHostAddress("127.0.0.20"), kUdp);
+    QVERIFY(udp.bind(sim.address, 0));
+    const QByteArray c = request("0303", "756470", "5400", "1400");
+    udp.writeDatagram(c, sim.address, sim.udpPort);
     QTRY_VERIFY(udp.hasPendingDatagrams());
     const QNetworkDatagram reply = udp.receiveDatagram();
     QCOMPARE(reply.data(), sim::buildResponse(c));
-    QCOMPARE(reply.senderPort(), kUdp);
+    QCOMPARE(reply.senderPort(), sim.udpPort);
+}
+
+void TestModuleSim::requestsSplitAcrossSegments_data()
+{
+    QTest::addColumn<QList<QByteArray>>("segments");
+    QTest::addColumn<QList<QByteArray>>("requests");
+
+    const QByteArray d = request(); // the window's default request, 38 bytes
+    const QByteArray b = request("0200", "");
+    const QByteArray notHeader = d.left(frame::kReservedOffset) + "\x01xyz";
+
+    QTest::newRow("default request in 25 + 13 bytes")
+        << QList<QByteArray>{d.left(25), d.mid(25)} << QList<QByteArray>{d};
+    QTest::newRow("header cut after the company ID")
+        << QList<QByteArray>{d.left(frame::kCompanyIdSize), d.mid(frame::kCompanyIdSize)}
+        << QList<QByteArray>{d};
+    QTest::newRow("header and three body bytes, the rest in two pieces")
+        << QList<QByteArray>{d.left(frame::kHeaderSize + 3), d.mid(frame::kHeaderSize + 3, 5),
+                             d.mid(frame::kHeaderSize + 8)}
+        << QList<QByteArray>{d};
+    QTest::newRow("two requests in one segment") << QList<QByteArray>{d + b} << QList<QByteArray>{d, b};
+    QTest::newRow("a request and a half, then the rest")
+        << QList<QByteArray>{b + d.left(25), d.mid(25)} << QList<QByteArray>{b, d};
+    QTest::newRow("second header cut across segments")
+        << QList<QByteArray>{d + b.left(7), b.mid(7)} << QList<QByteArray>{d, b};
+    QTest::newRow("bytes that cannot start a header are answered as they are")
+        << QList<QByteArray>{notHeader, b} << QList<QByteArray>{notHeader, b};
+}
+
+void TestModuleSim::requestsSplitAcrossSegments()
+{
+    QFETCH(QList<QByteArray>, segments);
+    QFETCH(QList<QByteArray>, requests);
+    // Far longer than a client takes between the writes of one request,
+    // well short of how long fewer bytes than a header may wait.
+    constexpr int kGapMs = 200;
+
+    SimProcess sim("127.0.0.30");
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    TcpClient client(sim);
+    QVERIFY(client.connected());
+    client.socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+
+    // One more request after one more gap: a reply to leftovers would come
+    // before its reply, and leftovers still held would garble it.
+    const QByteArray last = request("FFFF", "");
+    QList<QByteArray> toWrite = segments;
+    toWrite.append(last);
+    QList<QByteArray> expected;
+    for (const QByteArray& r : requests)
+        expected.append(sim::buildResponse(r));
+    expected.append(sim::buildResponse(last));
+
+    QTimer pacer;
+    qsizetype next = 0;
+    const auto writeNext = [&] {
+        client.socket.write(toWrite.at(next++));
+        client.socket.flush();
+        if (next == toWrite.size())
+            pacer.stop();
+    };
+    connect(&pacer, &QTimer::timeout, this, writeNext);
+    writeNext();
+    pacer.start(kGapMs);
+    QTRY_COMPARE(responseFrames(client.received()), expected);
 }
 
 void TestModuleSim::piecesArriveSeparately()
 {
-    ModuleSimProcess sim("127.0.0.21", {"--pieces", "3", "--piece-gap", "60"});
+    SimProcess sim("127.0.0.21", {"--pieces", "3", "--piece-gap", "60"});
     QVERIFY2(sim.start(), qPrintable(sim.output()));
-    const QByteArray request = makeRequest(1, 0x54, 0x02, varData());
+    const QByteArray request = ::request("0100", kVarData);
     const QByteArray expected = sim::buildResponse(request);
 
-    QTcpSocket tcp;
-    QList<QByteArray> reads;
-    connect(&tcp, &QTcpSocket::readyRead, this, [&] { reads.append(tcp.readAll()); });
-    tcp.connectToHost("127.0.0.21", kTcp);
-    QTRY_COMPARE(tcp.state(), QAbstractSocket::ConnectedState);
-    tcp.write(request);
-    QTRY_COMPARE(reads.join(), expected);
+    TcpClient tcp(sim);
+    QVERIFY(tcp.connected());
+    tcp.socket.write(request);
+    QTRY_COMPARE(tcp.received(), expected);
     // The gap is far longer than the test's event-loop sleeps, so at least
     // the last piece must come as a read of its own.
-    QVERIFY2(reads.size() >= 2, qPrintable(QString::number(reads.size())));
+    QVERIFY2(tcp.reads.size() >= 2, qPrintable(QString::number(tcp.reads.size())));
 
     QUdpSocket udp;
-    QVERIFY(udp.bind(QHostAddress("127.0.0.21"), 0));
-    udp.writeDatagram(request, QHostAddress("127.0.0.21"), kUdp);
+    QVERIFY(udp.bind(sim.address, 0));
+    udp.writeDatagram(request, sim.address, sim.udpPort);
     QList<QByteArray> datagrams;
-    QTRY_COMPARE(
-        [&] {
-            while (udp.hasPendingDatagrams())
-                datagrams.append(udp.receiveDatagram().data());
-            return datagrams.size();
-        }(),
-        3);
+    QTRY_COMPARE(drain(udp, datagrams), 3);
     QCOMPARE(datagrams.join(), expected);
 }
 
 void TestModuleSim::cutAndExtra()
 {
-    ModuleSimProcess sim("127.0.0.22", {"--cut", "7", "--extra", "3"});
+    SimProcess sim("127.0.0.22", {"--cut", "7", "--extra", "3"});
     QVERIFY2(sim.start(), qPrintable(sim.output()));
-    const QByteArray request = makeRequest(1, 0x54, 0x02, varData());
+    const QByteArray request = ::request("0100", kVarData);
 
-    QTcpSocket tcp;
-    tcp.connectToHost("127.0.0.22", kTcp);
-    QTRY_COMPARE(tcp.state(), QAbstractSocket::ConnectedState);
-    tcp.write(request);
-    QByteArray got;
-    QTRY_COMPARE((got += tcp.readAll()), sim::buildResponse(request).left(7) + QByteArray::fromHex("e0e1e2"));
+    TcpClient tcp(sim);
+    QVERIFY(tcp.connected());
+    tcp.socket.write(request);
+    QTRY_COMPARE(tcp.received(), sim::buildResponse(request).left(7) + QByteArray::fromHex("e0e1e2"));
 }
 
 void TestModuleSim::closeAfter()
 {
-    ModuleSimProcess sim("127.0.0.23", {"--close-after", "2"});
+    SimProcess sim("127.0.0.23", {"--close-after", "2"});
     QVERIFY2(sim.start(), qPrintable(sim.output()));
-    const QByteArray a = makeRequest(1, 0x54, 0x02, varData());
-    const QByteArray b = makeRequest(2, 0x54, 0x02, varData());
+    const QByteArray a = request("0100", kVarData);
+    const QByteArray b = request("0200", kVarData);
 
-    QTcpSocket tcp;
-    tcp.connectToHost("127.0.0.23", kTcp);
-    QTRY_COMPARE(tcp.state(), QAbstractSocket::ConnectedState);
-    QByteArray got;
-    connect(&tcp, &QTcpSocket::readyRead, this, [&] { got += tcp.readAll(); });
-    tcp.write(a);
-    QTRY_COMPARE(got, sim::buildResponse(a));
-    QCOMPARE(tcp.state(), QAbstractSocket::ConnectedState);
+    TcpClient tcp(sim);
+    QVERIFY(tcp.connected());
+    tcp.socket.write(a);
+    QTRY_COMPARE(tcp.received(), sim::buildResponse(a));
+    QCOMPARE(tcp.socket.state(), QAbstractSocket::ConnectedState);
     // The second reply must arrive in full before the close; a third request
     // written with it is not answered.
-    tcp.write(b + a);
-    QTRY_COMPARE(tcp.state(), QAbstractSocket::UnconnectedState);
-    QCOMPARE(got, sim::buildResponse(a) + sim::buildResponse(b));
-    QCOMPARE(tcp.error(), QAbstractSocket::RemoteHostClosedError);
+    tcp.socket.write(b + a);
+    QTRY_COMPARE(tcp.socket.state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(tcp.received(), sim::buildResponse(a) + sim::buildResponse(b));
+    QCOMPARE(tcp.socket.error(), QAbstractSocket::RemoteHostClosedError);
 
     // The listener keeps serving new connections.
-    QTcpSocket next;
-    next.connectToHost("127.0.0.23", kTcp);
-    QTRY_COMPARE(next.state(), QAbstractSocket::ConnectedState);
-    next.write(b);
-    QByteArray nextGot;
-    QTRY_COMPARE((nextGot += next.readAll()), sim::buildResponse(b));
+    TcpClient next(sim);
+    QVERIFY(next.connected());
+    next.socket.write(b);
+    QTRY_COMPARE(next.received(), sim::buildResponse(b));
 }
 
 void TestModuleSim::resetAfterIsRst()
 {
-    ModuleSimProcess sim("127.0.0.24", {"--reset-after", "1"});
+    SimProcess sim("127.0.0.24", {"--reset-after", "1"});
     QVERIFY2(sim.start(), qPrintable(sim.output()));
-    const QByteArray request = makeRequest(1, 0x54, 0x02, varData());
+    const QByteArray request = ::request("0100", kVarData);
     const QByteArray expected = sim::buildResponse(request);
 
     // A plain socket, since Qt reports a reset and a close the same way;
@@ -436,8 +626,8 @@ void TestModuleSim::resetAfterIsRst()
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(kTcp);
-    ::inet_pton(AF_INET, "127.0.0.24", &address.sin_addr);
+    address.sin_port = htons(sim.tcpPort);
+    address.sin_addr.s_addr = htonl(sim.address.toIPv4Address());
     QCOMPARE(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     QCOMPARE(::send(fd, request.constData(), static_cast<size_t>(request.size()), 0),
              static_cast<ssize_t>(request.size()));
@@ -458,135 +648,166 @@ void TestModuleSim::resetAfterIsRst()
 
 void TestModuleSim::dropEveryOverTcpAndUdp()
 {
-    ModuleSimProcess sim("127.0.0.25", {"--drop-every", "2"});
+    SimProcess sim("127.0.0.25", {"--drop-every", "2"});
     QVERIFY2(sim.start(), qPrintable(sim.output()));
     QList<QByteArray> requests;
-    for (quint16 i = 1; i <= 4; ++i)
-        requests.append(makeRequest(i, 0x54, 0x02, varData()));
+    for (const char* invokeId : {"0100", "0200", "0300", "0400"})
+        requests.append(request(invokeId, kVarData));
 
-    QTcpSocket tcp;
-    tcp.connectToHost("127.0.0.25", kTcp);
-    QTRY_COMPARE(tcp.state(), QAbstractSocket::ConnectedState);
-    tcp.write(requests.join());
-    QByteArray got;
-    QTRY_COMPARE((got += tcp.readAll()),
-                 sim::buildResponse(requests.at(0)) + sim::buildResponse(requests.at(2)));
+    TcpClient tcp(sim);
+    QVERIFY(tcp.connected());
+    tcp.socket.write(requests.join());
+    QTRY_COMPARE(tcp.received(), sim::buildResponse(requests.at(0)) + sim::buildResponse(requests.at(2)));
 
     QUdpSocket udp;
-    QVERIFY(udp.bind(QHostAddress("127.0.0.25"), 0));
+    QVERIFY(udp.bind(sim.address, 0));
     for (const QByteArray& request : requests)
-        udp.writeDatagram(request, QHostAddress("127.0.0.25"), kUdp);
+        udp.writeDatagram(request, sim.address, sim.udpPort);
     QList<QByteArray> replies;
-    QTRY_COMPARE(
-        [&] {
-            while (udp.hasPendingDatagrams())
-                replies.append(udp.receiveDatagram().data());
-            return replies.size();
-        }(),
-        2);
+    QTRY_COMPARE(drain(udp, replies), 2);
     QCOMPARE(replies,
              (QList<QByteArray>{sim::buildResponse(requests.at(0)), sim::buildResponse(requests.at(2))}));
 }
 
 void TestModuleSim::survivesGarbage()
 {
-    ModuleSimProcess sim("127.0.0.26");
+    SimProcess sim("127.0.0.26");
     QVERIFY2(sim.start(), qPrintable(sim.output()));
-    const QHostAddress host("127.0.0.26");
 
     QByteArray noise(100000, '\0');
     for (int i = 0; i < noise.size(); ++i)
         noise[i] = static_cast<char>((i * 131 + 7) % 251);
-    QByteArray lyingHeader = makeRequest(1, 0x54, 0x02, {});
-    putField16(lyingHeader, frame::kLengthOffset, 0xFFFF);
+    const QByteArray lyingHeader = withLength(request("0100", ""), 0xFFFF);
 
-    const QList<QByteArray> junk{QByteArray(1, '\xFF'), QByteArray("short"), lyingHeader, noise,
-                                 makeRequest(2, 0x54, 0x02, {}).left(frame::kHeaderSize + 3)};
+    // Fewer bytes than a header are answered once nothing more comes; bytes
+    // that cannot be a request at once.
+    const QList<QByteArray> junk{QByteArray(1, '\xFF'), QByteArray("short"), lyingHeader, noise};
     for (const QByteArray& bytes : junk) {
-        QTcpSocket tcp;
-        tcp.connectToHost(host, kTcp);
-        QTRY_COMPARE(tcp.state(), QAbstractSocket::ConnectedState);
-        tcp.write(bytes);
+        TcpClient tcp(sim);
+        QVERIFY(tcp.connected());
+        tcp.socket.write(bytes);
         // Whatever it was, something comes back and it starts like a response.
-        QTRY_VERIFY(tcp.bytesAvailable() >= frame::kResponseFixedSize);
-        QCOMPARE(static_cast<quint8>(tcp.read(frame::kResponseFixedSize).at(frame::kSourceOffset)),
-                 sim::kSimSource);
+        QTRY_VERIFY(tcp.received().size() >= frame::kResponseFixedSize);
+        QCOMPARE(static_cast<quint8>(tcp.received().at(frame::kSourceOffset)), sim::kSimSource);
     }
 
     QUdpSocket udp;
-    QVERIFY(udp.bind(host, 0));
-    udp.writeDatagram(QByteArray(), host, kUdp);
-    udp.writeDatagram(noise.left(60000), host, kUdp);
-    const QByteArray request = makeRequest(3, 0x54, 0x02, varData());
-    udp.writeDatagram(request, host, kUdp);
+    QVERIFY(udp.bind(sim.address, 0));
+    udp.writeDatagram(QByteArray(), sim.address, sim.udpPort);
+    udp.writeDatagram(noise.left(60000), sim.address, sim.udpPort);
+    const QByteArray request = ::request("0300", kVarData);
+    udp.writeDatagram(request, sim.address, sim.udpPort);
     QList<QByteArray> replies;
-    QTRY_COMPARE(
-        [&] {
-            while (udp.hasPendingDatagrams())
-                replies.append(udp.receiveDatagram().data());
-            return replies.size();
-        }(),
-        3);
+    QTRY_COMPARE(drain(udp, replies), 3);
     QCOMPARE(replies.at(0), sim::buildResponse({}));
     QCOMPARE(replies.at(2), sim::buildResponse(request));
 
     // Still alive and serving TCP after all of it.
-    QTcpSocket tcp;
-    tcp.connectToHost(host, kTcp);
-    QTRY_COMPARE(tcp.state(), QAbstractSocket::ConnectedState);
-    tcp.write(request);
-    QByteArray got;
-    QTRY_COMPARE((got += tcp.readAll()), sim::buildResponse(request));
+    TcpClient tcp(sim);
+    QVERIFY(tcp.connected());
+    tcp.socket.write(request);
+    QTRY_COMPARE(tcp.received(), sim::buildResponse(request));
 }
 
 void TestModuleSim::unsolicitedAndMaxReplySize()
 {
-    ModuleSimProcess sim("127.0.0.27", {"--unsolicited", "--reply-size", "65535"});
+    SimProcess sim("127.0.0.27", {"--unsolicited", "--reply-size", "65535"});
     QVERIFY2(sim.start(), qPrintable(sim.output()));
     const QByteArray unsolicited = sim::buildUnsolicitedResponse();
     QCOMPARE(unsolicited.left(frame::kCompanyIdSize), QByteArray(frame::kDefaultCompanyId));
 
-    QTcpSocket tcp;
-    tcp.connectToHost("127.0.0.27", kTcp);
-    QByteArray got;
-    QTRY_COMPARE((got += tcp.readAll()), unsolicited);
+    TcpClient tcp(sim);
+    QTRY_COMPARE(tcp.received(), unsolicited);
 
-    const QByteArray request = makeRequest(8, 0x54, 0x02, varData());
-    tcp.write(request);
-    got.clear();
-    QTRY_COMPARE((got += tcp.readAll()).size(), 65535);
-    QCOMPARE(got, sim::buildSizedResponse(request, 65535));
+    const QByteArray request = ::request("0800", kVarData);
+    tcp.reads.clear();
+    tcp.socket.write(request);
+    QTRY_COMPARE(tcp.received().size(), 65535);
+    QCOMPARE(tcp.received(), sim::buildSizedResponse(request, 65535));
 }
 
-void TestModuleSim::busyPortFailsAndSigtermExitsCleanly()
+void TestModuleSim::listeningLineAndSigterm_data()
 {
-    ModuleSimProcess holder("127.0.0.28");
-    QVERIFY2(holder.start(), qPrintable(holder.output()));
-    {
-        ModuleSimProcess second("127.0.0.28");
-        QVERIFY(!second.start());
-        QVERIFY2(second.output().contains("cannot listen on TCP 127.0.0.28 port 2004"),
-                 qPrintable(second.output()));
+    QTest::addColumn<bool>("freePorts");
+    QTest::newRow("the module's ports by default") << false;
+    QTest::newRow("port 0 picks free ports") << true;
+}
+
+void TestModuleSim::listeningLineAndSigterm()
+{
+    QFETCH(bool, freePorts);
+    SimProcess sim("127.0.0.31", {"-v"}, freePorts ? SimProcess::Ports::Free : SimProcess::Ports::Default);
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+
+    QCOMPARE(sim.address, QHostAddress("127.0.0.31"));
+    if (freePorts) {
+        QVERIFY(sim.tcpPort != 0);
+        QVERIFY(sim.udpPort != 0);
+    } else {
+        QCOMPARE(sim.tcpPort, frame::kTcpPort);
+        QCOMPARE(sim.udpPort, frame::kUdpPort);
     }
-    {
-        // TCP free, UDP taken by another socket.
-        QUdpSocket blocker;
-        QVERIFY(blocker.bind(QHostAddress("127.0.0.29"), kUdp, QAbstractSocket::DontShareAddress));
-        ModuleSimProcess second("127.0.0.29");
-        QVERIFY(!second.start());
-        QVERIFY2(second.output().contains("cannot bind UDP 127.0.0.29 port 2005"),
-                 qPrintable(second.output()));
+    // The line names the ports it really listens on.
+    const QByteArray request = ::request();
+    TcpClient tcp(sim);
+    QVERIFY(tcp.connected());
+    tcp.socket.write(request);
+    QTRY_COMPARE(tcp.received(), sim::buildResponse(request));
+    QUdpSocket udp;
+    QVERIFY(udp.bind(sim.address, 0));
+    udp.writeDatagram(request, sim.address, sim.udpPort);
+    QTRY_VERIFY(udp.hasPendingDatagrams());
+    QCOMPARE(udp.receiveDatagram().data(), sim::buildResponse(request));
+
+    sim.terminate();
+    QCOMPARE(sim.exitCode(), 0);
+}
+
+void TestModuleSim::cannotBind_data()
+{
+    QTest::addColumn<QString>("host");
+    // Which of its ports another socket holds, if any.
+    QTest::addColumn<QAbstractSocket::SocketType>("held");
+    // What stderr starts with, given host and port.
+    QTest::addColumn<QString>("message");
+
+    const QString tcpMessage("module-sim: cannot listen on TCP %1 port %2: ");
+    QTest::newRow("TCP port held by another simulator")
+        << QString("127.0.0.28") << QAbstractSocket::TcpSocket << tcpMessage;
+    QTest::newRow("UDP port held by another socket") << QString("127.0.0.29") << QAbstractSocket::UdpSocket
+                                                     << QString("module-sim: cannot bind UDP %1 port %2: ");
+    // A documentation address, on no interface of the machine.
+    QTest::newRow("address not on this machine")
+        << QString("192.0.2.1") << QAbstractSocket::UnknownSocketType << tcpMessage;
+}
+
+void TestModuleSim::cannotBind()
+{
+    QFETCH(QString, host);
+    QFETCH(QAbstractSocket::SocketType, held);
+    QFETCH(QString, message);
+
+    SimProcess holder(host);
+    QUdpSocket udpHolder;
+    QStringList ports;
+    quint16 port = 0;
+    if (held == QAbstractSocket::TcpSocket) {
+        QVERIFY2(holder.start(), qPrintable(holder.output()));
+        port = holder.tcpPort;
+        ports = {"--tcp-port", QString::number(port)};
+    } else if (held == QAbstractSocket::UdpSocket) {
+        QVERIFY(udpHolder.bind(QHostAddress(host), 0, QAbstractSocket::DontShareAddress));
+        port = udpHolder.localPort();
+        ports = {"--udp-port", QString::number(port)};
     }
 
-    QProcess process;
-    process.start(MODULE_SIM_PATH, {"--host", "127.0.0.29", "-v"});
-    QByteArray out;
-    QTRY_VERIFY((out += process.readAllStandardOutput())
-                    .contains("module-sim: listening on 127.0.0.29 tcp 2004 udp 2005\n"));
-    process.terminate();
-    QVERIFY(process.waitForFinished(5000));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 0);
+    // A script starting it must see the failure: a reason on stderr, a
+    // non-zero exit status and no listening line.
+    SimProcess second(host, ports);
+    QVERIFY(!second.start());
+    QCOMPARE(second.exitCode(), 1);
+    QVERIFY2(second.standardError().startsWith(message.arg(host).arg(port)), qPrintable(second.output()));
+    QVERIFY2(!second.standardOutput().contains("listening"), qPrintable(second.output()));
 }
 
 QTEST_GUILESS_MAIN(TestModuleSim)

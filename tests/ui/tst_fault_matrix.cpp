@@ -2,10 +2,10 @@
 // a message or a shown frame, never a crash, a hang or an unintended frame.
 #include "ui/form_main.h"
 
-#include "common/loopback_peers.h"
-#include "common/message_box_catcher.h"
-#include "common/module_sim_process.h"
-#include "common/window_driver.h"
+#include "harness/loopback_peers.h"
+#include "harness/message_box_catcher.h"
+#include "harness/module_sim_process.h"
+#include "harness/window_driver.h"
 #include "ui/form_layout.h"
 
 #include <QtTest>
@@ -95,7 +95,7 @@ void TestFaultMatrix::hostFaults()
     MessageBoxCatcher boxes;
     w.open(proto);
     if (proto == Proto::Udp)
-        w.click(w.form.cmdSend);
+        w.click(w.cmdSend);
 
     if (title.isEmpty()) {
         settle();
@@ -112,7 +112,7 @@ void TestFaultMatrix::hostFaults()
     QCOMPARE(w.arrivals.size(), 0);
     if (!ends) {
         // Refused before anything started: the window is as it was.
-        QCOMPARE(w.form.mousePointer(), FormMain::MousePointer::Default);
+        QCOMPARE(w.cursorOverWindow(), Qt::ArrowCursor);
         QCOMPARE(w.sessionControls(),
                  proto == Proto::Tcp ? (QList<bool>{true, true, true, true, false, false, true})
                                      : kUdpStarted);
@@ -138,7 +138,7 @@ void TestFaultMatrix::peerResetsDuringContinuousMode()
     Window w(address);
     MessageBoxCatcher boxes;
     QVERIFY(w.open(Proto::Tcp));
-    w.click(w.form.cmdCont);
+    w.click(w.cmdCont);
 
     QTRY_COMPARE(w.ended, 1);
     QCOMPARE(boxes.count(), 1);
@@ -147,7 +147,7 @@ void TestFaultMatrix::peerResetsDuringContinuousMode()
              qPrintable(boxes.messages().first().text));
     // Every reply sent before the reset was shown, and each brought one
     // request more; the last reply's boxes stay up.
-    QCOMPARE(w.bytesArrived(), 40 * replies);
+    QCOMPARE(w.bytesArrived, 40 * replies);
     QCOMPARE(w.responseBoxes(), kSimReplyBoxes);
     const qsizetype sent = w.sends.size();
     QVERIFY2(sent <= replies + 1, qPrintable(QString::number(sent)));
@@ -175,10 +175,10 @@ void TestFaultMatrix::onePieceAtATime()
     QVERIFY(w.open(proto));
 
     for (int round = 1; round <= 2; ++round) {
-        w.click(w.form.cmdSend);
+        w.click(w.cmdSend);
         // Every byte of the 40-byte reply is shown as part of some frame, and
         // the next Send is answered in full again.
-        QTRY_COMPARE(w.bytesArrived(), 40 * round);
+        QTRY_COMPARE(w.bytesArrived, 40 * round);
     }
     if (proto == Proto::Udp) {
         // One datagram is one frame: 80 one-byte frames, none whole.
@@ -220,9 +220,9 @@ void TestFaultMatrix::shortReplies()
     MessageBoxCatcher boxes;
     QVERIFY(w.open(proto));
     // Boxes full from an earlier frame, so that a stale text would show.
-    w.form.txtResData->setText(QStringLiteral("STALE"));
-    w.click(w.form.cmdSend);
-    QTRY_COMPARE(w.bytesArrived(), cut);
+    w.txtResData->setText(QStringLiteral("STALE"));
+    w.click(w.cmdSend);
+    QTRY_COMPARE(w.bytesArrived, cut);
 
     // Only the fields that arrived whole are shown.
     const int fieldEnd[10] = {10, 14, 16, 18, 20, 22, 24, 28, 30, 31};
@@ -267,16 +267,16 @@ void TestFaultMatrix::oversizedAndRandomReplies()
     MessageBoxCatcher boxes;
     QVERIFY(w.open(proto));
 
-    w.click(w.form.cmdSend);
-    QTRY_COMPARE(w.bytesArrived(), qint64(replyBytes));
+    w.click(w.cmdSend);
+    QTRY_COMPARE(w.bytesArrived, qint64(replyBytes));
     if (proto == Proto::Udp) {
         // One datagram, one frame: every byte past offset 30 is data.
         QCOMPARE(w.arrivals.size(), 1);
-        QCOMPARE(w.form.txtResData->text().size(), 2 * qMax(0, replyBytes - 30));
+        QCOMPARE(w.txtResData->text().size(), 2 * qMax(0, replyBytes - 30));
     }
     // Still in session: the next request goes out and is answered in full.
-    w.click(w.form.cmdSend);
-    QTRY_COMPARE(w.bytesArrived(), 2 * qint64(replyBytes));
+    w.click(w.cmdSend);
+    QTRY_COMPARE(w.bytesArrived, 2 * qint64(replyBytes));
     QCOMPARE(w.sends.size(), 2);
     QCOMPARE(boxes.count(), 0);
     QCOMPARE(w.ended, 0);
@@ -294,16 +294,16 @@ void TestFaultMatrix::unsolicitedFrameBeforeAnySend()
 
     // Shown like any reply, with nothing sent in answer.
     QTRY_COMPARE(w.arrivals.size(), 1);
-    QCOMPARE(w.form.txtResSrc->text(), QStringLiteral("B0"));
-    QCOMPARE(w.form.txtResState->text(), QStringLiteral("0000"));
-    QVERIFY(!w.form.txtResTime->text().isEmpty());
+    QCOMPARE(w.txtResSrc->text(), QStringLiteral("B0"));
+    QCOMPARE(w.txtResState->text(), QStringLiteral("0000"));
+    QVERIFY(!w.txtResTime->text().isEmpty());
     settle();
     QCOMPARE(w.sends.size(), 0);
 
     // The session goes on: a request gets its own reply.
-    const qint64 before = w.bytesArrived();
-    w.click(w.form.cmdSend);
-    QTRY_COMPARE(w.bytesArrived(), before + 40);
+    const qint64 before = w.bytesArrived;
+    w.click(w.cmdSend);
+    QTRY_COMPARE(w.bytesArrived, before + 40);
     QCOMPARE(w.responseBoxes(), kSimReplyBoxes);
     QCOMPARE(boxes.count(), 0);
     QCOMPARE(w.ended, 0);
@@ -321,16 +321,16 @@ void TestFaultMatrix::droppedUdpReplyStopsChainSendRestarts()
 
     // Replies 1-3 each bring the next request; the 4th request goes
     // unanswered and the chain waits, still in continuous mode.
-    w.click(w.form.cmdCont);
+    w.click(w.cmdCont);
     QTRY_COMPARE(w.sends.size(), 4);
     QTRY_COMPARE(w.arrivals.size(), 3);
     settle();
     QCOMPARE(w.sends.size(), 4);
-    QCOMPARE(w.form.cmdCont->text(), QStringLiteral("Stop"));
-    QCOMPARE(w.form.ContinuousMode, FormMain::True);
+    QCOMPARE(w.cmdCont->text(), QStringLiteral("Stop"));
+    QCOMPARE(w.cmdCont->text(), QStringLiteral("Stop"));
 
     // Send restarts the chain until the next dropped reply.
-    w.click(w.form.cmdSend);
+    w.click(w.cmdSend);
     QTRY_COMPARE(w.sends.size(), 8);
     QTRY_COMPARE(w.arrivals.size(), 6);
     settle();
@@ -338,9 +338,9 @@ void TestFaultMatrix::droppedUdpReplyStopsChainSendRestarts()
     QCOMPARE(w.responseBoxes(), kSimReplyBoxes);
 
     // Stop, then Send: one request, one reply, no chain.
-    w.click(w.form.cmdCont);
-    QCOMPARE(w.form.ContinuousMode, FormMain::False);
-    w.click(w.form.cmdSend);
+    w.click(w.cmdCont);
+    QCOMPARE(w.cmdCont->text(), QStringLiteral("Cont"));
+    w.click(w.cmdSend);
     QTRY_COMPARE(w.arrivals.size(), 7);
     settle();
     QCOMPARE(w.sends.size(), 9);
@@ -356,22 +356,22 @@ void TestFaultMatrix::udpSendAndContAfterClose()
     Window w(address);
     MessageBoxCatcher boxes;
     QVERIFY(w.open(Proto::Udp));
-    w.click(w.form.cmdSend);
+    w.click(w.cmdSend);
     QTRY_COMPARE(w.arrivals.size(), 1);
 
     // Close releases the local port only; UDP needs no connection, so the
     // next Send goes out from a new one and is answered.
-    w.click(w.form.cmdClose);
+    w.click(w.cmdClose);
     QCOMPARE(w.sessionControls(), kUdpStarted);
-    w.click(w.form.cmdSend);
+    w.click(w.cmdSend);
     QTRY_COMPARE(w.arrivals.size(), 2);
 
     // Cont after another Close chains as usual, and Stop ends it.
-    w.click(w.form.cmdClose);
-    w.click(w.form.cmdCont);
+    w.click(w.cmdClose);
+    w.click(w.cmdCont);
     QTRY_VERIFY(w.arrivals.size() >= 5);
-    w.click(w.form.cmdCont);
-    QCOMPARE(w.form.ContinuousMode, FormMain::False);
+    w.click(w.cmdCont);
+    QCOMPARE(w.cmdCont->text(), QStringLiteral("Cont"));
     settle();
     const qsizetype sent = w.sends.size();
     settle();
@@ -435,12 +435,11 @@ void TestFaultMatrix::badTexts()
     edited->setText(text);
     QCOMPARE(edited->text(), text);
     const QStringList typed = w.requestTexts();
-    const QByteArray buffer = w.form.SendBuffer;
 
     // Send and Cont each give the message and change nothing.
-    w.click(w.form.cmdSend);
+    w.click(w.cmdSend);
     QTRY_COMPARE(boxes.count(), 1);
-    w.click(w.form.cmdCont);
+    w.click(w.cmdCont);
     QTRY_COMPARE(boxes.count(), 2);
     for (const MessageBoxCatcher::Message& shown : boxes.messages()) {
         QCOMPARE(shown.title, kOwnTitle);
@@ -448,15 +447,15 @@ void TestFaultMatrix::badTexts()
         QCOMPARE(shown.text, message);
     }
     QCOMPARE(w.requestTexts(), typed);
-    QCOMPARE(w.form.SendBuffer, buffer);
-    QCOMPARE(w.form.ContinuousMode, FormMain::False);
-    QCOMPARE(w.form.cmdCont->text(), QStringLiteral("Cont"));
+    QCOMPARE(peer.received(), QByteArray());
+    QCOMPARE(w.cmdCont->text(), QStringLiteral("Cont"));
+    QCOMPARE(w.cmdCont->text(), QStringLiteral("Cont"));
     QCOMPARE(w.sessionControls(), kTcpConnected);
     QCOMPARE(w.sends.size(), 0);
 
     // Mended, exactly the intended frame is the first on the wire.
     edited->setText(good);
-    w.click(w.form.cmdSend);
+    w.click(w.cmdSend);
     QTRY_COMPARE(peer.received().size(), kDefaultRequest.size());
     QCOMPARE(peer.received(), kDefaultRequest);
     QCOMPARE(w.ended, 0);

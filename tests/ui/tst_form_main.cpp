@@ -8,6 +8,16 @@
 #include <QRadioButton>
 #include <QtTest>
 
+namespace {
+
+// A control of the window, found as any test finds it: by its objectName.
+template <typename T> T* control(const FormMain& form, const char* name)
+{
+    return form.findChild<T*>(QString::fromLatin1(name));
+}
+
+} // namespace
+
 class TestFormMain : public QObject {
     Q_OBJECT
 private slots:
@@ -175,23 +185,23 @@ void TestFormMain::optionsAreExclusive()
 {
     FormMain form;
     form.show();
-    QVERIFY(form.optTCP->isChecked());
-    QVERIFY(!form.optUDP->isChecked());
-    QTest::mouseClick(form.optUDP, Qt::LeftButton);
-    QVERIFY(form.optUDP->isChecked());
-    QVERIFY(!form.optTCP->isChecked());
-    QCOMPARE(form.cmdConnect->text(), QStringLiteral("Start"));
-    QTest::mouseClick(form.optTCP, Qt::LeftButton);
-    QVERIFY(form.optTCP->isChecked());
-    QVERIFY(!form.optUDP->isChecked());
-    QCOMPARE(form.cmdConnect->text(), QStringLiteral("Connect"));
+    QVERIFY(control<QRadioButton>(form, "optTCP")->isChecked());
+    QVERIFY(!control<QRadioButton>(form, "optUDP")->isChecked());
+    QTest::mouseClick(control<QRadioButton>(form, "optUDP"), Qt::LeftButton);
+    QVERIFY(control<QRadioButton>(form, "optUDP")->isChecked());
+    QVERIFY(!control<QRadioButton>(form, "optTCP")->isChecked());
+    QCOMPARE(control<QPushButton>(form, "cmdConnect")->text(), QStringLiteral("Start"));
+    QTest::mouseClick(control<QRadioButton>(form, "optTCP"), Qt::LeftButton);
+    QVERIFY(control<QRadioButton>(form, "optTCP")->isChecked());
+    QVERIFY(!control<QRadioButton>(form, "optUDP")->isChecked());
+    QCOMPARE(control<QPushButton>(form, "cmdConnect")->text(), QStringLiteral("Connect"));
 
     // The arrow keys move the choice within the group, as in any option group.
     QVERIFY(QTest::qWaitForWindowActive(&form));
-    form.optTCP->setFocus();
-    QTest::keyClick(form.optTCP, Qt::Key_Right);
-    QVERIFY(form.optUDP->isChecked());
-    QCOMPARE(form.cmdConnect->text(), QStringLiteral("Start"));
+    control<QRadioButton>(form, "optTCP")->setFocus();
+    QTest::keyClick(control<QRadioButton>(form, "optTCP"), Qt::Key_Right);
+    QVERIFY(control<QRadioButton>(form, "optUDP")->isChecked());
+    QCOMPARE(control<QPushButton>(form, "cmdConnect")->text(), QStringLiteral("Start"));
 }
 
 void TestFormMain::tabOrder()
@@ -199,7 +209,7 @@ void TestFormMain::tabOrder()
     FormMain form;
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
-    QCOMPARE(QApplication::focusWidget(), form.txtIpAdd);
+    QCOMPARE(QApplication::focusWidget(), control<QLineEdit>(form, "txtIpAdd"));
 
     // Send and Cont start disabled and are skipped; the option group is
     // reached through its selected option.
@@ -216,22 +226,24 @@ void TestFormMain::tabOrder()
     QCOMPARE(walked, expected);
 
     // With UDP chosen, Tab lands on UDP instead.
-    form.optUDP->setChecked(true);
-    form.txtIpAdd->setFocus();
-    QTest::keyClick(form.txtIpAdd, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), form.optUDP);
-    QTest::keyClick(form.optUDP, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), form.txtReqInvokeId);
+    control<QRadioButton>(form, "optUDP")->setChecked(true);
+    control<QLineEdit>(form, "txtIpAdd")->setFocus();
+    QTest::keyClick(control<QLineEdit>(form, "txtIpAdd"), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), control<QRadioButton>(form, "optUDP"));
+    QTest::keyClick(control<QRadioButton>(form, "optUDP"), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), control<QLineEdit>(form, "txtReqInvokeId"));
 }
 
 void TestFormMain::disabledBoxesShowWrittenText()
 {
     FormMain form;
     for (QLineEdit* box :
-         {form.txtResComId, form.txtResSrc, form.txtResInvokeId, form.txtResLength, form.txtResCheckSum}) {
+         {control<QLineEdit>(form, "txtResComId"), control<QLineEdit>(form, "txtResSrc"),
+          control<QLineEdit>(form, "txtResInvokeId"), control<QLineEdit>(form, "txtResLength"),
+          control<QLineEdit>(form, "txtResCheckSum")}) {
         QVERIFY(!box->isEnabled());
         QCOMPARE(box->focusPolicy() != Qt::NoFocus && box->isEnabled(), false);
-        form.SetText(box, QStringLiteral("5A"));
+        box->setText(QStringLiteral("5A"));
         QCOMPARE(box->text(), QStringLiteral("5A"));
     }
 }
@@ -265,10 +277,11 @@ void TestFormMain::accessibleNames()
         names.insert(box->accessibleName());
     }
     QCOMPARE(names.size(), 23);
-    QCOMPARE(form.txtReqCmnd->accessibleName(), QStringLiteral("Request Command"));
-    QCOMPARE(form.txtResState->accessibleName(), QStringLiteral("Response State"));
-    QCOMPARE(form.txtResCheckSum->accessibleName(), QStringLiteral("Response Check Sum"));
-    QCOMPARE(form.txtMinTime->accessibleName(), QStringLiteral("Min Response Time"));
+    QCOMPARE(control<QLineEdit>(form, "txtReqCmnd")->accessibleName(), QStringLiteral("Request Command"));
+    QCOMPARE(control<QLineEdit>(form, "txtResState")->accessibleName(), QStringLiteral("Response State"));
+    QCOMPARE(control<QLineEdit>(form, "txtResCheckSum")->accessibleName(),
+             QStringLiteral("Response Check Sum"));
+    QCOMPARE(control<QLineEdit>(form, "txtMinTime")->accessibleName(), QStringLiteral("Min Response Time"));
 }
 
 QTEST_MAIN(TestFormMain)

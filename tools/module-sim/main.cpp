@@ -35,8 +35,10 @@ int main(int argc, char* argv[])
         return 1;
     }
 
+    // What was bound, not what was asked for: scripts and tests that pass
+    // port 0 read the picked ports from this line.
     printLine(QString("module-sim: listening on %1 tcp %2 udp %3")
-                  .arg(options->host.toString())
+                  .arg(tcp.address().toString())
                   .arg(tcp.port())
                   .arg(udp.port()));
     return QCoreApplication::exec();

@@ -7,11 +7,13 @@ QList<QByteArray> RequestFramer::push(const QByteArray& bytes)
 {
     m_buffer.append(bytes);
     QList<QByteArray> requests;
-    while (m_buffer.size() >= frame::kHeaderSize) {
-        if (!looksLikeHeader(m_buffer)) {
+    while (!m_buffer.isEmpty()) {
+        if (!canStartHeader(m_buffer)) {
             requests.append(takePending());
             break;
         }
+        if (m_buffer.size() < frame::kHeaderSize)
+            break;
         const int size = announcedSize(m_buffer);
         if (m_buffer.size() < size)
             break;
@@ -21,6 +23,11 @@ QList<QByteArray> RequestFramer::push(const QByteArray& bytes)
     return requests;
 }
 
+bool RequestFramer::awaitsHeader() const
+{
+    return hasPending() && m_buffer.size() < frame::kHeaderSize;
+}
+
 QByteArray RequestFramer::takePending()
 {
     QByteArray pending;
@@ -28,17 +35,18 @@ QByteArray RequestFramer::takePending()
     return pending;
 }
 
-bool RequestFramer::looksLikeHeader(const QByteArray& bytes)
+bool RequestFramer::canStartHeader(const QByteArray& bytes)
 {
-    if (bytes.size() < frame::kHeaderSize)
-        return false;
+    const auto zeroIfPresent = [&bytes](int offset) {
+        return offset >= bytes.size() || bytes.at(offset) == 0;
+    };
     for (int i = 0; i < frame::kReservedSize; ++i) {
-        if (bytes.at(frame::kReservedOffset + i) != 0)
+        if (!zeroIfPresent(frame::kReservedOffset + i))
             return false;
     }
-    if (bytes.at(frame::kHeaderPadOffset) != 0)
+    if (!zeroIfPresent(frame::kHeaderPadOffset))
         return false;
-    return announcedSize(bytes) <= frame::kMaxRequestSize;
+    return bytes.size() <= frame::kLengthHighOffset || announcedSize(bytes) <= frame::kMaxRequestSize;
 }
 
 int RequestFramer::announcedSize(const QByteArray& header)

@@ -1,6 +1,8 @@
 // Response frame construction for the simulator.
 #include "response_builder.h"
 
+#include "codec/request_encoder.h"
+
 #include <algorithm>
 
 namespace sim {
@@ -17,15 +19,6 @@ void echoField(const QByteArray& request, QByteArray& response, int offset, int 
 
 } // namespace
 
-std::uint8_t headerCheckSum(const QByteArray& frame)
-{
-    unsigned sum = 0;
-    const int last = std::min(frame::kCheckSumLast, static_cast<int>(frame.size()) - 1);
-    for (int i = frame::kCheckSumFirst; i <= last; ++i)
-        sum += static_cast<std::uint8_t>(frame.at(i));
-    return static_cast<std::uint8_t>(sum & 0xFF);
-}
-
 QByteArray buildResponseWithData(const QByteArray& request, const QByteArray& data)
 {
     const QByteArray payload = data.left(kMaxResponseDataBytes);
@@ -40,7 +33,8 @@ QByteArray buildResponseWithData(const QByteArray& request, const QByteArray& da
     const int bodyLength = kResponseBodyFixedSize + static_cast<int>(payload.size());
     response[frame::kLengthOffset] = static_cast<char>(bodyLength & 0xFF);
     response[frame::kLengthHighOffset] = static_cast<char>((bodyLength >> 8) & 0xFF);
-    response[frame::kCheckSumOffset] = static_cast<char>(headerCheckSum(response));
+    response[frame::kCheckSumOffset] =
+        static_cast<char>(ByteSum(response, frame::kCheckSumFirst, frame::kCheckSumLast));
 
     response.append(payload);
     return response;
@@ -64,9 +58,9 @@ QByteArray buildSizedResponse(const QByteArray& request, int totalSize)
 
 QByteArray buildUnsolicitedResponse()
 {
-    QByteArray request(frame::kRequestFixedSize, '\0');
-    std::copy_n(frame::kDefaultCompanyId, frame::kCompanyIdSize, request.data() + frame::kCompanyIdOffset);
-    return buildResponse(request);
+    QByteArray header;
+    InitHeader(header);
+    return buildResponse(header);
 }
 
 } // namespace sim

@@ -14,14 +14,10 @@ inline constexpr std::uint8_t kSimSource = 0xB0;
 
 // A response body holds command, data type, pad, state and Code/No before data.
 inline constexpr int kResponseBodyFixedSize = frame::kResponseFixedSize - frame::kHeaderSize;
-// The length field is 16 bits wide.
-inline constexpr int kMaxBodyLength = 0xFFFF;
+// The largest body length the length field can hold.
+inline constexpr int kMaxBodyLength = (1 << (8 * frame::kLengthSize)) - 1;
 inline constexpr int kMaxResponseDataBytes = kMaxBodyLength - kResponseBodyFixedSize;
 inline constexpr int kMaxResponseSize = frame::kHeaderSize + kMaxBodyLength;
-
-// Sum modulo 256 of the header bytes the checksum covers; missing bytes count
-// as zero.
-std::uint8_t headerCheckSum(const QByteArray& frame);
 
 // The normal answer: company ID, invoke ID, command and data type echoed from
 // the request, state and Code/No zero, and the request's data (everything
@@ -37,8 +33,9 @@ QByteArray buildResponseWithData(const QByteArray& request, const QByteArray& da
 // response size give the first totalSize bytes of an empty-data response.
 QByteArray buildSizedResponse(const QByteArray& request, int totalSize);
 
-// A well-formed response nobody asked for: default company ID, invoke ID,
-// command and data type zero, no data.
+// A well-formed response nobody asked for: the answer to a fresh header
+// (default company ID, invoke ID zero) with command and data type zero and
+// no data.
 QByteArray buildUnsolicitedResponse();
 
 } // namespace sim

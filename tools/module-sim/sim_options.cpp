@@ -1,12 +1,14 @@
 // Command-line parsing for the module simulator.
 #include "sim_options.h"
 
+#include "codec/frame_display.h"
 #include "codec/frame_layout.h"
 #include "response_builder.h"
 
 #include <QCommandLineParser>
 
 #include <climits>
+#include <limits>
 
 namespace {
 
@@ -14,6 +16,7 @@ namespace {
 constexpr int kMaxRandomBytes = 16 * 1024 * 1024;
 constexpr int kMaxDelayMs = 3600 * 1000;
 constexpr int kMaxPieces = 65536;
+constexpr int kMaxPort = std::numeric_limits<quint16>::max();
 
 struct IntOption {
     QCommandLineOption option;
@@ -29,13 +32,18 @@ std::optional<SimOptions> parseSimOptions(const QStringList& arguments, QString*
     SimOptions options;
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Plays the controller's Ethernet module on a local address: answers every "
-        "TCP request and UDP datagram with a response frame that echoes the "
-        "request's company ID, invoke ID, command, data type and data, with "
-        "source byte 0xB0, state 0000 and Code/No 0000. TCP requests are split "
-        "by the header's length field when the bytes look like a header; "
-        "otherwise everything read is one request. Requests shorter than a "
-        "header are answered with the missing fields as zero.");
+        QString("Plays the controller's Ethernet module on a local address: answers every "
+                "TCP request and UDP datagram with a response frame that echoes the "
+                "request's company ID, invoke ID, command, data type and data, with "
+                "source byte %1, state 0000 and Code/No 0000. On TCP, a request whose "
+                "header looks right is as long as its length field says, however its "
+                "bytes are split; bytes that cannot start a header are answered at once "
+                "as one request. Fewer bytes than a header that could still start one are "
+                "answered as they are when nothing more arrives for a second; missing "
+                "fields are zero. Once listening, it prints \"module-sim: listening on "
+                "<address> tcp <port> udp <port>\" with the ports it really bound; when "
+                "it cannot bind, it says why on stderr and exits with status 1.")
+            .arg(HexByte(sim::kSimSource)));
     parser.addHelpOption();
 
     const QCommandLineOption hostOption("host", "Address to listen on (default 127.0.0.1).", "address",
@@ -48,14 +56,22 @@ std::optional<SimOptions> parseSimOptions(const QStringList& arguments, QString*
     int tcpPort = frame::kTcpPort;
     int udpPort = frame::kUdpPort;
     const IntOption intOptions[] = {
-        {{"tcp-port", "TCP port (default 2004; 0 picks a free one).", "port"}, 0, 65535, &tcpPort},
-        {{"udp-port", "UDP port (default 2005; 0 picks a free one).", "port"}, 0, 65535, &udpPort},
+        {{"tcp-port", QString("TCP port (default %1; 0 picks a free one).").arg(frame::kTcpPort), "port"},
+         0,
+         kMaxPort,
+         &tcpPort},
+        {{"udp-port", QString("UDP port (default %1; 0 picks a free one).").arg(frame::kUdpPort), "port"},
+         0,
+         kMaxPort,
+         &udpPort},
         {{"delay", "Wait MS milliseconds before each reply.", "ms"}, 0, kMaxDelayMs, &options.delayMs},
         {{"pieces", "Send each reply in K pieces (UDP: K datagrams), --piece-gap apart.", "k"},
          1,
          kMaxPieces,
          &options.pieces},
-        {{"piece-gap", "Milliseconds between the pieces of a reply (default 20).", "ms"},
+        {{"piece-gap",
+          QString("Milliseconds between the pieces of a reply (default %1).").arg(SimOptions{}.pieceGapMs),
+          "ms"},
          0,
          kMaxDelayMs,
          &options.pieceGapMs},
@@ -80,8 +96,9 @@ std::optional<SimOptions> parseSimOptions(const QStringList& arguments, QString*
          INT_MAX,
          &options.resetAfter},
         {{"reply-size",
-          "Make each reply exactly N bytes: request data cut or padded with zeros, "
-          "length field to match (at most 65555).",
+          QString("Make each reply exactly N bytes: request data cut or padded with zeros, "
+                  "length field to match (at most %1).")
+              .arg(sim::kMaxResponseSize),
           "n"},
          0,
          sim::kMaxResponseSize,

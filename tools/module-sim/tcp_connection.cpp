@@ -9,10 +9,12 @@
 
 namespace {
 
-// How long a partial header or body may wait for the rest before it is
-// answered as it is; long enough for a client writing in pieces, short enough
-// that a truncated request is not left hanging.
-constexpr int kStallMs = 50;
+// How long fewer bytes than a header may wait for the rest of it before they
+// are answered as a short request: long enough for a client writing a header
+// in pieces or a segment sent again after a loss, short enough that a short
+// request typed by hand still gets its answer. A complete header that looks
+// right is not timed: it waits for the body its length field announces.
+constexpr int kHeaderWaitMs = 1000;
 
 } // namespace
 
@@ -28,9 +30,9 @@ TcpConnection::TcpConnection(QTcpSocket* socket, const SimOptions& options, QObj
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_peer = QString("%1:%2").arg(m_socket->peerAddress().toString()).arg(m_socket->peerPort());
 
-    m_stallTimer.setSingleShot(true);
-    connect(&m_stallTimer, &QTimer::timeout, this, [this] {
-        if (m_framer.hasPending())
+    m_headerWaitTimer.setSingleShot(true);
+    connect(&m_headerWaitTimer, &QTimer::timeout, this, [this] {
+        if (m_framer.awaitsHeader())
             answer(m_framer.takePending());
     });
     connect(m_socket, &QTcpSocket::readyRead, this, &TcpConnection::onReadyRead);
@@ -58,10 +60,10 @@ void TcpConnection::onReadyRead()
     const QList<QByteArray> requests = m_framer.push(bytes);
     for (const QByteArray& request : requests)
         answer(request);
-    if (m_framer.hasPending())
-        m_stallTimer.start(kStallMs);
+    if (m_framer.awaitsHeader())
+        m_headerWaitTimer.start(kHeaderWaitMs);
     else
-        m_stallTimer.stop();
+        m_headerWaitTimer.stop();
 }
 
 void TcpConnection::answer(const QByteArray& request)
@@ -114,7 +116,7 @@ void TcpConnection::replySent()
             printLine(QString("tcp %1 closing after %2 replies").arg(m_peer).arg(m_repliesSent));
         m_finished = true;
         m_sender.clear();
-        m_stallTimer.stop();
+        m_headerWaitTimer.stop();
         // Graceful: queued bytes are written before the FIN.
         m_socket->disconnectFromHost();
     } else if (m_options.resetAfter > 0 && m_repliesSent >= m_options.resetAfter) {
@@ -122,7 +124,7 @@ void TcpConnection::replySent()
             printLine(QString("tcp %1 resetting after %2 replies").arg(m_peer).arg(m_repliesSent));
         m_finished = true;
         m_sender.clear();
-        m_stallTimer.stop();
+        m_headerWaitTimer.stop();
         m_resetPending = true;
         onBytesWritten();
     }
@@ -153,6 +155,6 @@ void TcpConnection::finish()
         printLine(QString("tcp %1 disconnected").arg(m_peer));
     m_finished = true;
     m_sender.clear();
-    m_stallTimer.stop();
+    m_headerWaitTimer.stop();
     deleteLater();
 }

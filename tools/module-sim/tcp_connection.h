@@ -33,7 +33,7 @@ private:
     RequestFramer m_framer;
     ReplyShaper m_shaper;
     PacedSender m_sender;
-    QTimer m_stallTimer;
+    QTimer m_headerWaitTimer;
     int m_repliesSent = 0;
     bool m_finished = false;
     bool m_resetPending = false;

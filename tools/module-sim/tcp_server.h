@@ -14,6 +14,8 @@ public:
 
     // False with *error set when the address or port cannot be bound.
     bool listen(QString* error);
+    // Where it listens once bound: a port of 0 asked for is the one picked.
+    QHostAddress address() const { return m_server.serverAddress(); }
     quint16 port() const { return m_server.serverPort(); }
 
 private:

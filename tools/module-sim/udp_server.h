@@ -16,6 +16,7 @@ public:
 
     // False with *error set when the address or port cannot be bound.
     bool listen(QString* error);
+    // The port bound: a port of 0 asked for is the one picked.
     quint16 port() const { return m_socket.localPort(); }
 
 private:

@@ -1,7 +1,9 @@
 // Soak driver: runs the real window in continuous mode against a module
 // simulator until a cycle count or a time limit, and fails on any message,
 // lost or malformed reply, or memory growth.
-#include "ui/form_main.h"
+#include "harness/resident_memory.h"
+#include "harness/window_driver.h"
+#include "session/session_engine.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -14,21 +16,8 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
-
-// Resident set size in KiB, from /proc/self/statm.
-qint64 residentKb()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    if (fields.size() < 2)
-        return -1;
-    return fields.at(1).toLongLong() * (sysconf(_SC_PAGESIZE) / 1024);
-}
 
 // The simulator's reply to the default request is 40 bytes and echoes its data.
 constexpr qint32 kReplyBytes = 40;
@@ -42,10 +31,10 @@ public:
         , m_warmup(warmup)
         , m_maxGrowthKb(maxGrowthKb)
     {
-        m_form.setEndProgramAction([this] { fail(QStringLiteral("the window ended the program")); });
-        connect(m_form.tcpClient, &ClientSocket::dataArrival, this, &Soak::onArrival);
-        connect(m_form.tcpClient, &ClientSocket::sendComplete, this, [this] { ++m_sends; });
-        connect(m_form.tcpClient, &ClientSocket::connected, this, [this] { m_form.cmdCont->click(); });
+        m_w.form.setEndProgramAction([this] { fail(QStringLiteral("the window ended the program")); });
+        connect(m_w.engine, &SessionEngine::replyArrived, this,
+                [this](const ArrivedReply& reply) { onArrival(reply.bytesTotal); });
+        connect(m_w.engine, &SessionEngine::connected, this, [this] { m_w.cmdCont->click(); });
 
         // A reply that never comes stalls the chain for good.
         m_stall.setSingleShot(true);
@@ -66,17 +55,16 @@ public:
 
     void start(const QString& host, bool udp)
     {
-        m_form.txtIpAdd->setText(host);
-        m_form.show();
+        m_w.txtIpAdd->setText(host);
         m_clock.start();
         m_watch.start();
         m_stall.start();
         if (udp) {
-            m_form.optUDP->click();
-            m_form.cmdConnect->click();
-            m_form.cmdCont->click();
+            m_w.optUDP->click();
+            m_w.cmdConnect->click();
+            m_w.cmdCont->click();
         } else {
-            m_form.cmdConnect->click();
+            m_w.cmdConnect->click();
         }
     }
 
@@ -89,17 +77,17 @@ private:
             return;
         m_stall.start();
         ++m_cycles;
-        if (bytesTotal != kReplyBytes || m_form.txtResData->text() != kEchoedData) {
+        if (bytesTotal != kReplyBytes || m_w.txtResData->text() != kEchoedData) {
             fail(QStringLiteral("cycle %1: reply of %2 bytes, data \"%3\"")
                      .arg(m_cycles)
                      .arg(bytesTotal)
-                     .arg(m_form.txtResData->text().left(60)));
+                     .arg(m_w.txtResData->text().left(60)));
             return;
         }
         if (m_cycles == 1)
             report("first");
         if (m_cycles == m_warmup) {
-            m_startRss = residentKb();
+            m_startRss = harness::residentKiB();
             report("start");
         } else if (m_cycles % 100000 == 0) {
             report("progress");
@@ -111,14 +99,14 @@ private:
         if (m_cycles >= m_cycleLimit || m_clock.elapsed() >= 1000 * m_secondLimit) {
             // The request this reply brought is in flight; its reply ends the run.
             m_stopping = true;
-            m_form.cmdCont->click();
+            m_w.cmdCont->click();
         }
     }
 
     void report(const char* what)
     {
         std::printf("soak: %s cycles=%lld rss_kb=%lld elapsed_s=%.1f\n", what,
-                    static_cast<long long>(m_cycles), static_cast<long long>(residentKb()),
+                    static_cast<long long>(m_cycles), static_cast<long long>(harness::residentKiB()),
                     m_clock.elapsed() / 1000.0);
         std::fflush(stdout);
     }
@@ -127,18 +115,19 @@ private:
     {
         m_done = true;
         m_stall.stop();
-        // Send completions arrive queued; let the last one in before counting.
+        // Let anything still on its way land before counting.
         QTimer::singleShot(200, this, [this] {
-            const qint64 endRss = residentKb();
+            const qint64 endRss = harness::residentKiB();
             report("end");
-            if (m_sends != m_cycles)
-                fail(QStringLiteral("%1 requests sent, %2 replies shown").arg(m_sends).arg(m_cycles));
+            if (m_w.sends.size() != m_cycles)
+                fail(
+                    QStringLiteral("%1 requests sent, %2 replies shown").arg(m_w.sends.size()).arg(m_cycles));
             if (m_startRss < 0)
                 fail(QStringLiteral("the run ended before the warm-up of %1 cycles").arg(m_warmup));
             else if (endRss - m_startRss > m_maxGrowthKb)
                 fail(QStringLiteral("memory grew by %1 KiB").arg(endRss - m_startRss));
             std::printf("soak: %s\n", m_failed ? "FAILED" : "passed");
-            m_form.tcpClient->Close();
+            m_w.cmdClose->click();
             QCoreApplication::exit(exitCode());
         });
     }
@@ -150,12 +139,12 @@ private:
         if (!m_done) {
             m_done = true;
             report("end");
-            m_form.tcpClient->Close();
+            m_w.cmdClose->click();
             QTimer::singleShot(0, [] { QCoreApplication::exit(1); });
         }
     }
 
-    FormMain m_form;
+    WindowDriver m_w{QString()};
     QTimer m_stall;
     QTimer m_watch;
     QElapsedTimer m_clock;
@@ -164,7 +153,6 @@ private:
     const qint64 m_warmup;
     const qint64 m_maxGrowthKb;
     qint64 m_cycles = 0;
-    qint64 m_sends = 0;
     qint64 m_startRss = -1;
     bool m_stopping = false;
     bool m_done = false;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Dismisses every modal message box a test opens and records what it said.
 #pragma once
 

@@ -1,5 +1,7 @@
-// Raw peers on a test's own loopback address, at the module's ports: they
-// record what the tool sends and answer only when the test tells them to.
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Raw peers on a test's own loopback address, at the module's ports or at
+// free ones: they record what the tool sends and answer only when the test
+// tells them to.
 #pragma once
 
 #include "codec/frame_layout.h"
@@ -10,18 +12,26 @@
 #include <QTest>
 #include <QUdpSocket>
 
-// A TCP peer at <address>:2004 that records every byte that arrives.
+// A TCP peer at <address>:<port> (2004 unless told; 0 picks a free one) that
+// records every byte that arrives.
 class TcpPeer {
 public:
-    explicit TcpPeer(const QString& address)
+    explicit TcpPeer(const QString& address, quint16 port = frame::kTcpPort)
     {
-        QVERIFY(m_server.listen(QHostAddress(address), frame::kTcpPort));
+        QVERIFY2(m_server.listen(QHostAddress(address), port), qPrintable(m_server.errorString()));
         QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
             m_socket = m_server.nextPendingConnection();
             QObject::connect(m_socket, &QTcpSocket::readyRead, [this] { m_received += m_socket->readAll(); });
         });
     }
     QTcpSocket* socket() const { return m_socket; }
+    bool isListening() const { return m_server.isListening(); }
+    quint16 port() const { return m_server.serverPort(); }
+    void send(const QByteArray& bytes)
+    {
+        m_socket->write(bytes);
+        m_socket->flush();
+    }
     QByteArray received() const { return m_received; }
 
 private:
@@ -30,13 +40,13 @@ private:
     QByteArray m_received;
 };
 
-// A UDP peer at <address>:2005 that records datagrams and answers the sender
-// of the last one.
+// A UDP peer at <address>:<port> (2005 unless told; 0 picks a free one) that
+// records datagrams and answers the sender of the last one.
 class UdpPeer {
 public:
-    explicit UdpPeer(const QString& address)
+    explicit UdpPeer(const QString& address, quint16 port = frame::kUdpPort)
     {
-        QVERIFY(m_socket.bind(QHostAddress(address), frame::kUdpPort));
+        QVERIFY2(m_socket.bind(QHostAddress(address), port), qPrintable(m_socket.errorString()));
         QObject::connect(&m_socket, &QUdpSocket::readyRead, [this] {
             while (m_socket.hasPendingDatagrams()) {
                 QByteArray datagram(m_socket.pendingDatagramSize(), '\0');
@@ -46,6 +56,8 @@ public:
         });
     }
     const QList<QByteArray>& datagrams() const { return m_datagrams; }
+    bool isBound() const { return m_socket.state() == QAbstractSocket::BoundState; }
+    quint16 port() const { return m_socket.localPort(); }
     void reply(const QByteArray& bytes) { m_socket.writeDatagram(bytes, m_sender, m_senderPort); }
 
 private:

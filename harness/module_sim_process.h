@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starts the bundled module simulator on a given loopback address for one test.
 #pragma once
 

@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A session engine without any window, opened as a program would open it,
+// with every event it raises recorded in order.
+#pragma once
+
+#include "session/session_engine.h"
+
+#include <QList>
+#include <QPair>
+#include <QStringList>
+
+struct EngineDriver {
+    explicit EngineDriver(ClientSocket::Protocol protocol = ClientSocket::Protocol::Tcp);
+
+    // Connect (TCP, waiting for the connection) or Start (UDP); false when
+    // the connection did not open.
+    bool open(const QString& host, quint16 port);
+    // The replies' time texts, in order, of the arrivals that were timed.
+    QStringList shownTimes() const;
+
+    SessionEngine engine;
+    QList<SentRequest> sent;
+    QList<ArrivedReply> replies;
+    QStringList refusals;
+    QList<QPair<QString, QString>> endings; // title, text
+    int ended = 0;
+    int connected = 0;
+};

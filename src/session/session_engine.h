@@ -1,0 +1,127 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// One test session with the module, without any window: the client socket,
+// the request frame, the send and reply paths, the response times and
+// continuous mode. Texts go in, events come out; whoever shows them (the
+// window, the command-line probe) decides how.
+#pragma once
+
+#include "codec/frame_display.h"
+#include "codec/request_encoder.h"
+#include "net/client_socket.h"
+#include "session/response_stats.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+// A request that has just left: its sequence number (1 for the first of the
+// session), the whole frame, and the header texts as sent.
+struct SentRequest {
+    quint64 sequence = 0;
+    QByteArray frame;
+    HeaderTexts header;
+};
+
+// One arrival of reply bytes, with everything there is to show of it.
+struct ArrivedReply {
+    QByteArray bytes; // the reply as far as it has arrived
+    qint32 bytesTotal = 0; // the count the socket announced for this arrival
+    ResponseTexts texts; // the response fields of `bytes`
+    bool complete = true; // the reply is whole
+    // Timed against a request that was waiting for it; false for bytes
+    // nobody asked for, which leave the times alone.
+    bool timed = true;
+    quint64 sequence = 0; // the request it answers; 0 when none
+    qint32 elapsed = 0; // milliseconds on the tick counter
+    qint64 elapsedNs = 0; // the same interval on a nanosecond clock
+    qint32 MinTime = 0;
+    qint32 MaxTime = 0;
+    // The three times as decimal texts, built only when they change.
+    QString elapsedText, minText, maxText;
+};
+
+class SessionEngine : public QObject {
+    Q_OBJECT
+public:
+    // True = -1 and False = 0: the flag is toggled by bitwise complement.
+    static constexpr qint16 True = -1;
+    static constexpr qint16 False = 0;
+
+    explicit SessionEngine(QObject* parent = nullptr);
+    ~SessionEngine() override;
+
+    // Statistics to their far ends and a fresh request header.
+    void Load();
+
+    // Refused while a session is open; the protocol is TCP until changed.
+    [[nodiscard]] SocketRefusal SetProtocol(ClientSocket::Protocol protocol);
+    ClientSocket::Protocol protocol() const;
+    // TCP: opens the connection; connected() or sessionEnding() follows.
+    [[nodiscard]] SocketRefusal Connect(const QString& host, quint16 port);
+    // UDP: sets where datagrams go; nothing is sent until a request is.
+    void Start(const QString& host, quint16 port);
+    // Closes the socket only: times, flag and request stay as they are.
+    void Close();
+
+    // The seven texts the next request is built from.
+    void setRequestTexts(const RequestTexts& texts);
+    const RequestTexts& requestTexts() const { return m_texts; }
+
+    // Builds the request from the texts, sends it and announces it; false
+    // (and refused()) when it could not be sent, which also stops
+    // continuous mode.
+    bool SendAndEcho();
+
+    qint16 ContinuousMode() const { return m_continuousMode; }
+    // Switching it on sends a request at once.
+    void SetContinuousMode(qint16 mode);
+
+    const ResponseStats& stats() const { return m_stats; }
+    quint64 requestsSent() const { return m_sequence; }
+    const QByteArray& SendBuffer() const { return m_sendBuffer; }
+
+signals:
+    void connected();
+    void requestSent(const SentRequest& request);
+    void replyArrived(const ArrivedReply& reply);
+    // An operation or a send that did not happen, and why.
+    void refused(const QString& reason);
+    // Continuous mode went off by itself (a request could not be sent).
+    void continuousModeChanged(qint16 mode);
+    // The session ends: a message to show (modal, the handler returns when
+    // it is dismissed), after which the socket is closed and ended() follows.
+    void sessionEnding(const QString& title, const QString& text);
+    void ended();
+
+private:
+    bool BuildAndSend();
+    void echoRequest();
+    void tcpClient_Connect();
+    void tcpClient_DataArrival(qint32 bytesTotal);
+    void tcpClient_Close();
+    void tcpClient_Error(int number, const QString& description);
+    void tcpClient_SendComplete();
+    void endSession(const QString& title, const QString& text);
+    void stopContinuousMode();
+    bool acceptsSocketEvents() const { return !m_ending; }
+
+    ClientSocket* tcpClient = nullptr;
+    QByteArray m_sendBuffer;
+    qint32 SendTick = 0;
+    QElapsedTimer m_sendClock;
+    ResponseStats m_stats;
+    qint16 m_continuousMode = False;
+    RequestTexts m_texts;
+    quint64 m_sequence = 0;
+    bool m_ending = false;
+
+    // The texts the buffer was last encoded from, and a shallow copy of it:
+    // the same texts over the same untouched buffer encode to the same bytes.
+    RequestTexts m_encodedTexts;
+    QByteArray m_encodedBuffer;
+    SentRequest m_request;
+    QByteArray m_headerBytes;
+    ArrivedReply m_reply;
+    QByteArray m_responseBytes;
+};
