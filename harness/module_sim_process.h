@@ -4,6 +4,7 @@
 
 #include <QDeadlineTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
@@ -50,6 +51,10 @@ public:
         return true;
     }
 
+    // The ports it listens on, from its "listening on" line; 0 before.
+    quint16 tcpPort() const { return listeningPort(QStringLiteral("tcp")); }
+    quint16 udpPort() const { return listeningPort(QStringLiteral("udp")); }
+
     // Everything it printed so far (stdout+stderr).
     QString output() const
     {
@@ -58,6 +63,15 @@ public:
     }
 
 private:
+    quint16 listeningPort(const QString& protocol) const
+    {
+        const QRegularExpression line(QStringLiteral("listening on \\S+ tcp (\\d+) udp (\\d+)"));
+        const QRegularExpressionMatch match = line.match(output());
+        if (!match.hasMatch())
+            return 0;
+        return static_cast<quint16>(match.captured(protocol == QLatin1String("tcp") ? 1 : 2).toUInt());
+    }
+
     QStringList m_arguments;
     // Reading drains the pipe, so reads from a const accessor must be kept.
     mutable QProcess m_process;

@@ -57,7 +57,7 @@ WindowDriver::WindowDriver(const QString& address)
     QObject::connect(engine, &SessionEngine::requestSent, &form, [this] { ++sends.n; });
     QObject::connect(engine, &SessionEngine::replyArrived, &form, [this](const ArrivedReply& reply) {
         ++arrivals.n;
-        bytesArrived += reply.bytesTotal;
+        bytesArrived += reply.arrivalBytes;
     });
     form.setEndProgramAction([this] { ++ended; });
     txtIpAdd->setText(address);

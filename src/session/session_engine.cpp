@@ -36,7 +36,7 @@ SessionEngine::SessionEngine(QObject* parent)
     connect(tcpClient, &ClientSocket::peerClosed, this, &SessionEngine::tcpClient_Close);
     connect(tcpClient, &ClientSocket::error, this, &SessionEngine::tcpClient_Error);
     connect(tcpClient, &ClientSocket::sendComplete, this, &SessionEngine::tcpClient_SendComplete);
-    m_sendClock.start();
+    m_clock.start();
     Load();
 }
 
@@ -73,7 +73,15 @@ void SessionEngine::Start(const QString& host, quint16 port)
 
 void SessionEngine::Close()
 {
+    // No reply to anything sent before can reach a closed socket.
+    forgetWaiting();
     tcpClient->Close();
+}
+
+void SessionEngine::forgetWaiting()
+{
+    m_waiting.clear();
+    m_assembler.startNext();
 }
 
 void SessionEngine::setRequestTexts(const RequestTexts& texts)
@@ -84,8 +92,12 @@ void SessionEngine::setRequestTexts(const RequestTexts& texts)
 void SessionEngine::SetContinuousMode(qint16 mode)
 {
     m_continuousMode = mode;
-    if (m_continuousMode == True)
-        SendAndEcho();
+    if (m_continuousMode != True)
+        return;
+    // A chain that a lost reply stopped starts again here: whatever still
+    // waits would never be answered, and must not take the new reply's time.
+    forgetWaiting();
+    SendAndEcho();
 }
 
 bool SessionEngine::SendAndEcho()
@@ -116,9 +128,20 @@ bool SessionEngine::BuildAndSend()
     // Read once the socket has taken the bytes: building the frame lies
     // before the measured interval.
     SendTick = tick::GetTickCount();
+    const qint64 sentNs = m_clock.nsecsElapsed();
     m_request.sequence = ++m_sequence;
-    m_reply.sequence = m_request.sequence;
-    m_sendClock.restart();
+    if (tcpClient->protocol() == ClientSocket::Protocol::Udp) {
+        // A datagram lost on the way is never answered; the new request
+        // takes the place of the one before.
+        m_waiting.clear();
+    } else if (!m_assembler.isEmpty()) {
+        // A reply that never completed has been shown as far as it came; its
+        // request is given up and the next reply starts clean.
+        m_assembler.startNext();
+        if (!m_waiting.empty())
+            m_waiting.pop_front();
+    }
+    m_waiting.push_back({m_request.sequence, SendTick, sentNs});
     return true;
 }
 
@@ -154,32 +177,86 @@ void SessionEngine::tcpClient_Connect()
 
 void SessionEngine::tcpClient_DataArrival(qint32 bytesTotal)
 {
+    Q_UNUSED(bytesTotal); // the bytes themselves are counted as they are taken
     if (!acceptsSocketEvents())
         return;
     // First, before the reply is fetched or shown.
-    const qint32 elapsed = tick::elapsedMs(tick::GetTickCount(), SendTick);
-    const qint64 elapsedNs = m_sendClock.nsecsElapsed();
-    m_stats.record(elapsed);
-    ArrivedReply& reply = m_reply;
-    reply.elapsedNs = elapsedNs;
-    setNumberText(reply.elapsedText, reply.elapsed, elapsed);
-    setNumberText(reply.minText, reply.MinTime, m_stats.MinTime);
-    setNumberText(reply.maxText, reply.MaxTime, m_stats.MaxTime);
-
-    tcpClient->ReceiveAll(m_responseBytes);
-    // Exactly the bytes the texts are made of: a count beyond the frame is
-    // capped to it, as responseTexts does.
-    const QByteArrayView shown(m_responseBytes.constData(),
-                               std::clamp<qsizetype>(bytesTotal, 0, m_responseBytes.size()));
-    if (reply.bytes.isNull() || shown != reply.bytes) {
-        reply.texts = responseTexts(m_responseBytes, bytesTotal);
-        // Never null, even for an empty reply, so that it counts as seen.
-        reply.bytes = shown.isEmpty() ? QByteArray("", 0) : shown.toByteArray();
-    }
-    reply.bytesTotal = bytesTotal;
-    emit replyArrived(reply);
-    if (m_continuousMode == True)
+    const qint32 nowTick = tick::GetTickCount();
+    const qint64 nowNs = m_clock.nsecsElapsed();
+    const std::size_t waitingBefore = m_waiting.size();
+    tcpClient->ReceiveAll(m_received);
+    if (tcpClient->protocol() == ClientSocket::Protocol::Udp)
+        takeDatagram(nowTick, nowNs);
+    else
+        takeTcpArrival(nowTick, nowNs);
+    // The chain goes on when the replies have answered every request that
+    // waited; bytes nobody asked for send nothing.
+    if (m_continuousMode == True && waitingBefore > 0 && m_waiting.empty() && !m_ending)
         SendAndEcho();
+}
+
+void SessionEngine::takeDatagram(qint32 nowTick, qint64 nowNs)
+{
+    announce(m_received, static_cast<qint32>(m_received.size()), true, true, nowTick, nowNs);
+}
+
+void SessionEngine::takeTcpArrival(qint32 nowTick, qint64 nowNs)
+{
+    const QByteArrayView arrival(m_received);
+    qsizetype offset = 0;
+    while (offset < arrival.size()) {
+        const ReplyAssembler::Step step = m_assembler.add(arrival, offset);
+        offset += step.taken;
+        if (!step.complete) {
+            // The reply so far, shown at once; timed once it is whole.
+            announce(m_assembler.current(), static_cast<qint32>(step.taken), false, false, nowTick, nowNs);
+            return;
+        }
+        announce(m_assembler.current(), static_cast<qint32>(step.taken), true, true, nowTick, nowNs);
+        m_assembler.startNext();
+        if (m_ending)
+            return;
+        if (offset < arrival.size() && m_waiting.empty()) {
+            // Nobody asked for the rest: shown as it is, and the next arrival
+            // starts clean, so a module that fills its length field some
+            // other way cannot put the tool out of step for good.
+            const QByteArrayView rest = arrival.sliced(offset);
+            announce(rest, static_cast<qint32>(rest.size()), true, false, nowTick, nowNs);
+            return;
+        }
+    }
+}
+
+void SessionEngine::announce(QByteArrayView bytes, qint32 arrivalBytes, bool complete, bool answers,
+                             qint32 nowTick, qint64 nowNs)
+{
+    ArrivedReply& reply = m_reply;
+    reply.complete = complete;
+    reply.timed = complete && answers && !m_waiting.empty();
+    if (reply.timed) {
+        const Waiting answered = m_waiting.front();
+        m_waiting.pop_front();
+        const qint32 elapsed = tick::elapsedMs(nowTick, answered.tick);
+        m_stats.record(elapsed);
+        reply.sequence = answered.sequence;
+        reply.elapsedNs = nowNs - answered.sentNs;
+        setNumberText(reply.elapsedText, reply.elapsed, elapsed);
+        setNumberText(reply.minText, reply.MinTime, m_stats.MinTime);
+        setNumberText(reply.maxText, reply.MaxTime, m_stats.MaxTime);
+    } else {
+        reply.sequence = 0;
+    }
+    // Replies in continuous mode repeat byte for byte; their texts are built
+    // again only when the bytes change.
+    if (reply.bytes.isNull() || bytes != reply.bytes) {
+        reply.texts = responseTexts(QByteArray::fromRawData(bytes.data(), bytes.size()),
+                                    static_cast<qint32>(bytes.size()));
+        // Never null, even for an empty reply, so that it counts as seen.
+        reply.bytes = bytes.isEmpty() ? QByteArray("", 0) : bytes.toByteArray();
+    }
+    reply.bytesTotal = static_cast<qint32>(bytes.size());
+    reply.arrivalBytes = arrivalBytes;
+    emit replyArrived(reply);
 }
 
 void SessionEngine::tcpClient_Close()
@@ -207,6 +284,7 @@ void SessionEngine::endSession(const QString& title, const QString& text)
     // Socket events are ignored from here on: the session is over once its
     // message is up.
     m_ending = true;
+    forgetWaiting();
     emit sessionEnding(title, text);
     tcpClient->Close();
     emit ended();

@@ -8,12 +8,15 @@
 #include "codec/frame_display.h"
 #include "codec/request_encoder.h"
 #include "net/client_socket.h"
+#include "session/reply_assembler.h"
 #include "session/response_stats.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+
+#include <deque>
 
 // A request that has just left: its sequence number (1 for the first of the
 // session), the whole frame, and the header texts as sent.
@@ -23,14 +26,17 @@ struct SentRequest {
     HeaderTexts header;
 };
 
-// One arrival of reply bytes, with everything there is to show of it.
+// Reply bytes as they arrive, with everything there is to show of them: a
+// reply still coming in (complete false), a whole one, or bytes nobody
+// asked for.
 struct ArrivedReply {
     QByteArray bytes; // the reply as far as it has arrived
-    qint32 bytesTotal = 0; // the count the socket announced for this arrival
-    ResponseTexts texts; // the response fields of `bytes`
+    qint32 bytesTotal = 0; // bytes.size(): the count the texts are made of
+    qint32 arrivalBytes = 0; // how many of them came with this arrival
+    ResponseTexts texts; // the response fields of `bytes`; fields not yet in are empty
     bool complete = true; // the reply is whole
-    // Timed against a request that was waiting for it; false for bytes
-    // nobody asked for, which leave the times alone.
+    // Timed against the request it answers; false while incomplete and for
+    // bytes nobody asked for, which leave the times alone.
     bool timed = true;
     quint64 sequence = 0; // the request it answers; 0 when none
     qint32 elapsed = 0; // milliseconds on the tick counter
@@ -104,12 +110,31 @@ private:
     void tcpClient_SendComplete();
     void endSession(const QString& title, const QString& text);
     void stopContinuousMode();
+    // The bytes of one arrival, cut into replies (TCP) or taken whole (UDP).
+    void takeTcpArrival(qint32 nowTick, qint64 nowNs);
+    void takeDatagram(qint32 nowTick, qint64 nowNs);
+    // Announces `bytes` as a reply, timed against the oldest waiting request
+    // when `answers` is set and one is waiting.
+    void announce(QByteArrayView bytes, qint32 arrivalBytes, bool complete, bool answers, qint32 nowTick,
+                  qint64 nowNs);
+    // Gives up the requests still waiting and any reply half in.
+    void forgetWaiting();
     bool acceptsSocketEvents() const { return !m_ending; }
 
     ClientSocket* tcpClient = nullptr;
     QByteArray m_sendBuffer;
     qint32 SendTick = 0;
-    QElapsedTimer m_sendClock;
+    // Requests that wait for their reply, oldest first: over TCP replies come
+    // in the order of their requests; over UDP a new request gives up the
+    // one before, so at most one waits.
+    struct Waiting {
+        quint64 sequence;
+        qint32 tick;
+        qint64 sentNs;
+    };
+    std::deque<Waiting> m_waiting;
+    ReplyAssembler m_assembler;
+    QElapsedTimer m_clock;
     ResponseStats m_stats;
     qint16 m_continuousMode = False;
     RequestTexts m_texts;
@@ -122,6 +147,6 @@ private:
     QByteArray m_encodedBuffer;
     SentRequest m_request;
     QByteArray m_headerBytes;
+    QByteArray m_received; // reused between arrivals to spare an allocation
     ArrivedReply m_reply;
-    QByteArray m_responseBytes;
 };

@@ -306,8 +306,9 @@ void FormMain::cmdSend_Click()
 void FormMain::cmdCont_Click()
 {
     const auto mode = static_cast<qint16>(~m_engine->ContinuousMode());
-    // The caption first: switching on sends at once.
-    SetCaption(cmdCont, mode == SessionEngine::True ? QStringLiteral("Stop") : QStringLiteral("Cont"));
+    // The controls first: switching on sends at once, and a request that
+    // cannot go out switches it off again.
+    showContinuousMode(mode);
     m_engine->SetContinuousMode(mode);
 }
 
@@ -328,7 +329,15 @@ void FormMain::tcpClient_DataArrival(const ArrivedReply& reply)
 
 void FormMain::tcpClient_ContinuousModeChanged(qint16 mode)
 {
-    SetCaption(cmdCont, mode == SessionEngine::True ? QStringLiteral("Stop") : QStringLiteral("Cont"));
+    showContinuousMode(mode);
+}
+
+void FormMain::showContinuousMode(qint16 mode)
+{
+    const bool on = mode == SessionEngine::True;
+    SetCaption(cmdCont, on ? QStringLiteral("Stop") : QStringLiteral("Cont"));
+    // One chain at a time: Send would start a second one beside it.
+    SetEnabled(cmdSend, !on);
 }
 
 void FormMain::tcpClient_SessionEnding(const QString& title, const QString& text)
@@ -339,4 +348,9 @@ void FormMain::tcpClient_SessionEnding(const QString& title, const QString& text
 void FormMain::cmdClose_Click()
 {
     m_engine->Close();
+    // Nothing can answer a closed socket, so no chain goes on.
+    if (m_engine->ContinuousMode() == SessionEngine::True) {
+        m_engine->SetContinuousMode(SessionEngine::False);
+        showContinuousMode(SessionEngine::False);
+    }
 }

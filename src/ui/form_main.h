@@ -60,6 +60,8 @@ private:
     void reportRefusal(const QString& reason);
     // Applies a protocol choice; keeps the engine's protocol on refusal.
     void chooseProtocol(bool tcp, const QString& caption);
+    // The Cont/Stop caption and the Send button for continuous mode on or off.
+    void showContinuousMode(qint16 mode);
 
     // Handlers.
     void Form_Load();

@@ -6,6 +6,7 @@
 #include "codec/frame_layout.h"
 #include "harness/engine_driver.h"
 #include "harness/loopback_peers.h"
+#include "harness/module_sim_process.h"
 
 #include <QtTest>
 
@@ -79,6 +80,14 @@ private slots:
     void refusals_data();
     void refusals();
     void peerCloseEndsTheSession();
+    void replyInPieces_data();
+    void replyInPieces();
+    void requestsInFlight_data();
+    void requestsInFlight();
+    void bytesNobodyAskedFor_data();
+    void bytesNobodyAskedFor();
+    void lostUdpReplyThenContinuousModeAgain();
+    void incompleteReplyThenSend();
 };
 
 void TestSessionEngine::requestAndReply_data()
@@ -200,6 +209,191 @@ void TestSessionEngine::peerCloseEndsTheSession()
     // Nothing after the end reaches anyone.
     QVERIFY(!d.engine.SendAndEcho());
     QCOMPARE(d.ended, 1);
+}
+
+void TestSessionEngine::replyInPieces_data()
+{
+    QTest::addColumn<QString>("pieces");
+    QTest::addColumn<QString>("address");
+    QTest::newRow("two pieces") << QStringLiteral("2") << QStringLiteral("127.0.0.105");
+    QTest::newRow("three pieces") << QStringLiteral("3") << QStringLiteral("127.0.0.106");
+}
+
+// Continuous mode against replies cut into pieces: each reply is joined by
+// its header, timed once, and brings exactly one next request.
+void TestSessionEngine::replyInPieces()
+{
+    QFETCH(QString, pieces);
+    QFETCH(QString, address);
+    ModuleSimProcess sim(address,
+                         {"--tcp-port", "0", "--udp-port", "0", "--pieces", pieces, "--piece-gap", "1"});
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    EngineDriver d;
+    d.engine.setRequestTexts(kDefaultTexts);
+    QVERIFY(d.open(address, sim.tcpPort()));
+    constexpr int kCycles = 1000;
+    int complete = 0;
+    QObject::connect(&d.engine, &SessionEngine::replyArrived, &d.engine, [&](const ArrivedReply& reply) {
+        if (!reply.complete)
+            return;
+        QVERIFY(reply.timed);
+        QCOMPARE(reply.bytes.size(), 40);
+        if (++complete == kCycles)
+            d.engine.SetContinuousMode(SessionEngine::False);
+    });
+    d.engine.SetContinuousMode(SessionEngine::True);
+    QTRY_COMPARE_WITH_TIMEOUT(complete, kCycles, 60000);
+    QTest::qWait(50);
+    QCOMPARE(complete, kCycles);
+    QCOMPARE(d.sent.size(), kCycles);
+    // Every reply answered its own request, in order.
+    for (int i = 0, next = 1; i < d.replies.size(); ++i) {
+        if (d.replies.at(i).timed)
+            QCOMPARE(d.replies.at(i).sequence, quint64(next++));
+    }
+    QCOMPARE(d.replies.last().texts.data, QStringLiteral("0800255157302E302E30"));
+}
+
+void TestSessionEngine::requestsInFlight_data()
+{
+    QTest::addColumn<int>("gapMs"); // between the two requests
+    QTest::addColumn<int>("delayMs"); // from the second request to both replies
+    QTest::newRow("both replies in one segment at once") << 100 << 0;
+    QTest::newRow("a 200 ms module") << 200 << 200;
+}
+
+// Requests sent one after the other over TCP are each timed against their
+// own send, even when their replies come in one segment.
+void TestSessionEngine::requestsInFlight()
+{
+    QFETCH(int, gapMs);
+    QFETCH(int, delayMs);
+    Rig rig(Protocol::Tcp, QStringLiteral("127.0.0.107"));
+    QVERIFY(rig.open());
+    EngineDriver& d = rig.driver;
+    QVERIFY(d.engine.SendAndEcho());
+    QTest::qWait(gapMs); // the module's own pace, not a wait for the tool
+    QVERIFY(d.engine.SendAndEcho());
+    QTRY_COMPARE(rig.received().size(), 2 * kDefaultRequest.size());
+    QTest::qWait(delayMs);
+    rig.reply(kReply30 + kReply30);
+    QTRY_COMPARE(d.replies.size(), 2);
+    const int expected[] = {gapMs + delayMs, delayMs};
+    for (int i = 0; i < 2; ++i) {
+        const ArrivedReply& reply = d.replies.at(i);
+        QVERIFY(reply.timed && reply.complete);
+        QCOMPARE(reply.sequence, quint64(i + 1));
+        QCOMPARE(reply.bytes, kReply30);
+        QVERIFY2(reply.elapsed >= expected[i] && reply.elapsed < expected[i] + 90,
+                 qPrintable(QStringLiteral("reply %1: %2 ms").arg(i + 1).arg(reply.elapsedText)));
+    }
+}
+
+void TestSessionEngine::bytesNobodyAskedFor_data()
+{
+    QTest::addColumn<Protocol>("protocol");
+    QTest::addColumn<bool>("sendFirst");
+    QTest::addColumn<QByteArray>("stray"); // sent by the peer after the first reply, if any
+    QTest::newRow("tcp, before any request") << Protocol::Tcp << false << kReply30;
+    QTest::newRow("udp, before any request") << Protocol::Udp << false << kReply30;
+    QTest::newRow("tcp, a second reply to one request") << Protocol::Tcp << true << kReply30;
+    QTest::newRow("tcp, trailing bytes past the reply") << Protocol::Tcp << true << hex("ABCD");
+}
+
+// Bytes that answer no waiting request are shown, but not timed: the times
+// stay as they were and nothing is sent in answer, in continuous mode too.
+void TestSessionEngine::bytesNobodyAskedFor()
+{
+    QFETCH(Protocol, protocol);
+    QFETCH(bool, sendFirst);
+    QFETCH(QByteArray, stray);
+    Rig rig(protocol, QStringLiteral("127.0.0.108"));
+    QVERIFY(rig.open());
+    EngineDriver& d = rig.driver;
+    if (protocol == Protocol::Udp) {
+        // A UDP peer answers whoever wrote last: one request makes it known.
+        QVERIFY(d.engine.SendAndEcho());
+        QTRY_COMPARE(rig.udp->datagrams().size(), 1);
+        rig.reply(kReply30);
+        QTRY_COMPARE(d.replies.size(), 1);
+        d.replies.clear();
+    }
+    int expected = 1;
+    if (sendFirst) {
+        d.engine.SetContinuousMode(SessionEngine::True);
+        QTRY_COMPARE(d.sent.size(), 1);
+        d.engine.SetContinuousMode(SessionEngine::False);
+        rig.reply(kReply30);
+        QTRY_COMPARE(d.replies.size(), 1);
+        QVERIFY(d.replies.at(0).timed);
+        expected = 2;
+    }
+    const ResponseStats before = d.engine.stats();
+    const qsizetype sentBefore = d.sent.size();
+    d.engine.SetContinuousMode(SessionEngine::False);
+    rig.reply(stray);
+    QTRY_COMPARE(d.replies.size(), expected);
+    const ArrivedReply& shown = d.replies.last();
+    QVERIFY(!shown.timed);
+    QCOMPARE(shown.sequence, 0u);
+    QCOMPARE(shown.bytes, stray);
+    QCOMPARE(d.engine.stats().MinTime, before.MinTime);
+    QCOMPARE(d.engine.stats().MaxTime, before.MaxTime);
+    QTest::qWait(50);
+    QCOMPARE(d.sent.size(), sentBefore);
+}
+
+// A lost datagram stops the chain; switching continuous mode off and on
+// gives that request up and restarts it, and later times are right.
+void TestSessionEngine::lostUdpReplyThenContinuousModeAgain()
+{
+    const QString address = QStringLiteral("127.0.0.109");
+    ModuleSimProcess sim(address,
+                         {"--tcp-port", "0", "--udp-port", "0", "--drop-every", "4", "--delay", "30"});
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    EngineDriver d(Protocol::Udp);
+    d.engine.setRequestTexts(kDefaultTexts);
+    QVERIFY(d.open(address, sim.udpPort()));
+    d.engine.SetContinuousMode(SessionEngine::True);
+    QTRY_COMPARE(d.sent.size(), 4);
+    QTRY_COMPARE(d.replies.size(), 3);
+    QTest::qWait(100);
+    QCOMPARE(d.sent.size(), 4);
+
+    d.engine.SetContinuousMode(SessionEngine::False);
+    d.engine.SetContinuousMode(SessionEngine::True);
+    QTRY_COMPARE(d.sent.size(), 8);
+    QTRY_COMPARE(d.replies.size(), 6);
+    for (const ArrivedReply& reply : d.replies) {
+        QVERIFY(reply.timed);
+        // 30 ms late each; one timed from the lost request would be 100 ms more.
+        QVERIFY2(reply.elapsed >= 25 && reply.elapsed < 100, qPrintable(reply.elapsedText));
+    }
+    QCOMPARE(d.replies.at(3).sequence, 5u);
+}
+
+// A reply that never completes is shown as far as it came; the next request
+// gives it up, and its own reply starts clean and is timed from it.
+void TestSessionEngine::incompleteReplyThenSend()
+{
+    Rig rig(Protocol::Tcp, QStringLiteral("127.0.0.110"));
+    QVERIFY(rig.open());
+    EngineDriver& d = rig.driver;
+    QVERIFY(d.engine.SendAndEcho());
+    QTRY_COMPARE(rig.received().size(), kDefaultRequest.size());
+    rig.reply(kReply30.left(25));
+    QTRY_COMPARE(d.replies.size(), 1);
+    QVERIFY(!d.replies.at(0).complete && !d.replies.at(0).timed);
+    QCOMPARE(d.replies.at(0).texts.cmnd, QStringLiteral("5401"));
+    QCOMPARE(d.replies.at(0).texts.state, QString());
+
+    QVERIFY(d.engine.SendAndEcho());
+    QTRY_COMPARE(rig.received().size(), 2 * kDefaultRequest.size());
+    rig.reply(kReply30);
+    QTRY_COMPARE(d.replies.size(), 2);
+    QCOMPARE(d.replies.at(1).bytes, kReply30);
+    QVERIFY(d.replies.at(1).timed);
+    QCOMPARE(d.replies.at(1).sequence, 2u);
 }
 
 QTEST_MAIN(TestSessionEngine)

@@ -137,7 +137,7 @@ void TestResponsiveness::repeatedFramesRefillBoxesAndChangesAreSent()
 {
     const QString address = QStringLiteral("127.0.0.58");
     ModuleSimProcess sim(address);
-    QVERIFY(sim.start());
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
     WindowDriver form(address);
     QTest::mouseClick(form.optUDP, Qt::LeftButton);
     QTest::mouseClick(form.cmdConnect, Qt::LeftButton);
@@ -185,7 +185,7 @@ void TestResponsiveness::stopTakesEffectWithTheNextReply()
     QFETCH(QString, address);
     QFETCH(bool, udp);
     ModuleSimProcess sim(address);
-    QVERIFY(sim.start());
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
     WindowDriver form(address);
     MessageBoxCatcher boxes;
     PaintRecorder resTime(form.txtResTime);

@@ -6,6 +6,7 @@
 #include "harness/module_sim_process.h"
 #include "harness/window_driver.h"
 
+#include "codec/frame_layout.h"
 #include "codec/request_encoder.h"
 
 #include <QtTest>
@@ -25,6 +26,16 @@ const QByteArray kReply30 = hex("4B4F52562D54414D4245 000000 B0 0102 0A00 00 5A"
                                 "5401 0100 0000 0000 0102");
 
 using Window = WindowDriver;
+
+// `reply` with `data` appended, its length field and checksum made to fit.
+QByteArray withData(QByteArray reply, const QByteArray& data)
+{
+    reply += data;
+    reply[frame::kLengthOffset] = static_cast<char>(reply.size() - frame::kHeaderSize);
+    reply[frame::kCheckSumOffset] =
+        static_cast<char>(ByteSum(reply, frame::kCheckSumFirst, frame::kCheckSumLast));
+    return reply;
+}
 
 // Presses Connect and waits until both ends hold the connection.
 bool connectTo(Window& w, const TcpPeer& peer)
@@ -46,7 +57,7 @@ private slots:
     void replyLengths();
     void statisticsSurviveCloseAndCont();
     void continuousModeChainsAndStops();
-    void replyInTwoPiecesIsTwoFrames();
+    void replyInTwoPiecesIsOneReply();
     void peerCloseEndsProgram();
     void refusedConnectEndsProgram();
     void socketEventsIgnoredWhileEndingMessageIsUp();
@@ -61,7 +72,7 @@ void TestSession::tcpSessionAgainstSimulator()
 {
     const QString address = QStringLiteral("127.0.0.41");
     ModuleSimProcess sim(address);
-    QVERIFY(sim.start());
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
     Window w(address);
     MessageBoxCatcher boxes;
 
@@ -97,7 +108,7 @@ void TestSession::udpSessionAgainstSimulator()
 {
     const QString address = QStringLiteral("127.0.0.42");
     ModuleSimProcess sim(address);
-    QVERIFY(sim.start());
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
     Window w(address);
     MessageBoxCatcher boxes;
 
@@ -274,13 +285,13 @@ void TestSession::continuousModeChainsAndStops()
     w.click(w.cmdCont);
     QCOMPARE(w.cmdCont->text(), QStringLiteral("Cont"));
     w.txtResData->clear();
-    peer.socket()->write(kReply30 + hex("AB"));
+    peer.socket()->write(withData(kReply30, hex("AB")));
     QTRY_COMPARE(w.txtResData->text(), QStringLiteral("AB"));
     QTest::qWait(100);
     QCOMPARE(peer.received().size(), 38 * 4);
 }
 
-void TestSession::replyInTwoPiecesIsTwoFrames()
+void TestSession::replyInTwoPiecesIsOneReply()
 {
     const QString address = QStringLiteral("127.0.0.46");
     TcpPeer peer(address);
@@ -289,23 +300,27 @@ void TestSession::replyInTwoPiecesIsTwoFrames()
     w.click(w.cmdSend);
     QTRY_COMPARE(peer.received(), kDefaultRequest);
 
+    // The header alone: shown at once, the body fields empty, no time yet.
     peer.socket()->write(kReply30.left(20));
     QTRY_COMPARE(w.arrivals.size(), 1);
     QCOMPARE(w.txtResCheckSum->text(), QStringLiteral("5A"));
     QCOMPARE(w.txtResCmnd->text(), QString());
-    // The second piece is a frame of its own, starting at offset 0.
+    QCOMPARE(w.txtResTime->text(), QString());
+    // The body completes the reply, shown whole and timed once.
     peer.socket()->write(kReply30.mid(20));
     QTRY_COMPARE(w.arrivals.size(), 2);
     QCOMPARE(w.bytesArrived, 30);
-    QCOMPARE(w.txtResComId->text(), QString::fromLatin1(kReply30.mid(20)));
-    QCOMPARE(w.txtResSrc->text(), QString());
+    QCOMPARE(w.txtResComId->text(), QStringLiteral("KORV-TAMBE"));
+    QCOMPARE(w.txtResCode->text(), QStringLiteral("0102"));
+    QVERIFY(!w.txtResTime->text().isEmpty());
+    QCOMPARE(w.txtMinTime->text(), w.txtResTime->text());
 }
 
 void TestSession::peerCloseEndsProgram()
 {
     const QString address = QStringLiteral("127.0.0.47");
     ModuleSimProcess sim(address, {QStringLiteral("--close-after"), QStringLiteral("1")});
-    QVERIFY(sim.start());
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
     Window w(address);
     MessageBoxCatcher boxes;
     w.click(w.cmdConnect);
@@ -341,6 +356,8 @@ void TestSession::socketEventsIgnoredWhileEndingMessageIsUp()
     MessageBoxCatcher boxes;
     QVERIFY(connectTo(w, peer));
 
+    w.click(w.cmdSend);
+    QTRY_COMPARE(peer.received(), kDefaultRequest);
     peer.socket()->write(kReply30);
     QTRY_VERIFY(!w.txtResTime->text().isEmpty());
     w.txtResTime->clear();
