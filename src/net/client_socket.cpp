@@ -5,12 +5,14 @@
 #include <QHostInfo>
 #include <QMetaMethod>
 #include <QMetaObject>
+#include <QNetworkDatagram>
 #include <QTcpSocket>
 #include <QUdpSocket>
 
 #include <cerrno>
+#include <utility>
 
-#if defined(Q_OS_LINUX)
+#if VEXA_LINUX_SOCKET_PATHS
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -27,6 +29,19 @@ const QString kCloseFirst = QStringLiteral("Close the socket before changing the
 const QString kNoHost = QStringLiteral("No remote host is set.");
 const QString kUdpNoConnect =
     QStringLiteral("UDP sends without a connection; Connect is only used with TCP.");
+
+// The host text as Qt takes it: an IPv6 address in brackets, as written in
+// URLs, loses them; any other text is left alone, so "[name]" still fails.
+QString hostForLookup(const QString& text)
+{
+    if (text.size() > 2 && text.startsWith(QLatin1Char('[')) && text.endsWith(QLatin1Char(']'))) {
+        const QString inner = text.mid(1, text.size() - 2);
+        QHostAddress address;
+        if (address.setAddress(inner) && address.protocol() == QAbstractSocket::IPv6Protocol)
+            return inner;
+    }
+    return text;
+}
 
 } // namespace
 
@@ -45,6 +60,8 @@ ClientSocket::ClientSocket(QObject* parent)
 
 ClientSocket::~ClientSocket()
 {
+    if (m_udpLookupId >= 0)
+        QHostInfo::abortHostLookup(m_udpLookupId);
     // The sockets are destroyed after this body; they must not call back
     // into a half-destroyed object while they abort.
     disconnect(m_tcp, nullptr, this, nullptr);
@@ -58,7 +75,7 @@ SocketRefusal ClientSocket::SetProtocol(Protocol protocol)
     if (protocol == m_protocol)
         return std::nullopt;
     if (m_tcp->state() != QAbstractSocket::UnconnectedState
-        || m_udp->state() != QAbstractSocket::UnconnectedState)
+        || m_udp->state() != QAbstractSocket::UnconnectedState || m_udpHeld)
         return kCloseFirst;
     m_protocol = protocol;
     return std::nullopt;
@@ -67,9 +84,17 @@ SocketRefusal ClientSocket::SetProtocol(Protocol protocol)
 void ClientSocket::SetRemoteHost(const QString& host)
 {
     m_remoteHost = host;
-    m_udpLookup = UdpLookup::Pending;
+    if (m_udpLookupId >= 0)
+        QHostInfo::abortHostLookup(m_udpLookupId);
+    m_udpLookupId = -1;
+    ++m_udpLookupSerial;
+    m_udpLookup = UdpLookup::NotStarted;
     m_udpAddress.clear();
     m_udpLookupError.clear();
+    // A held datagram was meant for the old destination.
+    m_udpHeld.reset();
+    if (m_protocol == Protocol::Udp && !host.isEmpty())
+        startUdpLookup();
 }
 
 void ClientSocket::SetRemotePort(std::uint16_t port)
@@ -93,7 +118,7 @@ SocketRefusal ClientSocket::Connect()
     if (m_remoteHost.isEmpty())
         return kNoHost;
     m_tcpEndReported = false;
-    m_tcp->connectToHost(m_remoteHost, m_remotePort);
+    m_tcp->connectToHost(hostForLookup(m_remoteHost), m_remotePort);
     return std::nullopt;
 }
 
@@ -105,31 +130,49 @@ SocketRefusal ClientSocket::SendBytes(const QByteArray& bytes)
         if (m_tcp->state() != QAbstractSocket::ConnectedState)
             return kNotConnected;
         writeTcp(bytes);
-        scheduleSendComplete();
+        announceSendComplete();
         return std::nullopt;
     }
 
-    if (!resolveUdpTarget()) {
+    if (m_udpLookup == UdpLookup::NotStarted)
+        startUdpLookup();
+    switch (m_udpLookup) {
+    case UdpLookup::Resolved:
+        sendDatagram(bytes, m_remotePort);
+        break;
+    case UdpLookup::Failed:
         queueError(QAbstractSocket::HostNotFoundError, m_udpLookupError);
-        return std::nullopt;
+        break;
+    case UdpLookup::NotStarted:
+    case UdpLookup::Pending:
+        // Only the latest request is worth sending once the address is known.
+        m_udpHeld = bytes;
+        m_udpHeldPort = m_remotePort;
+        break;
     }
+    return std::nullopt;
+}
+
+void ClientSocket::sendDatagram(const QByteArray& bytes, std::uint16_t port)
+{
     // writeDatagram reports its own failure synchronously; the caller is
     // promised failures only after it has regained control.
     m_inUdpWrite = true;
-    const qint64 sent = m_udp->writeDatagram(bytes, m_udpAddress, m_remotePort);
+    const qint64 sent = m_udp->writeDatagram(bytes, m_udpAddress, port);
     m_inUdpWrite = false;
     if (sent < 0) {
         queueError(m_udp->error(), m_udp->errorString());
-        return std::nullopt;
+        return;
     }
-    scheduleSendComplete();
-    return std::nullopt;
+    m_udpPeerAddress = m_udpAddress;
+    m_udpPeerPort = port;
+    announceSendComplete();
 }
 
 void ClientSocket::writeTcp(const QByteArray& bytes)
 {
     qint64 sent = 0;
-#if defined(Q_OS_LINUX)
+#if VEXA_LINUX_SOCKET_PATHS
     // QTcpSocket only queues what it is given and sends it on a later pass
     // of the event loop, after a poll for writability: a wake-up and a poll
     // per request, and that wait would lie inside the measured response
@@ -160,22 +203,34 @@ void ClientSocket::ReceiveAll(QByteArray& into)
         return;
     }
 
-    if (!m_udp->hasPendingDatagrams()) {
-        into.resize(0);
+    if (m_udpReply) {
+        into = *std::exchange(m_udpReply, std::nullopt);
         return;
     }
-    const qint64 size = m_udp->pendingDatagramSize();
-    into.resize(size > 0 ? size : 0);
-    const qint64 got = m_udp->readDatagram(into.data(), into.size());
-    into.resize(got > 0 ? got : 0);
-    m_udpDatagramTaken = true;
+    if (!readUdpReply(into))
+        into.resize(0);
+}
+
+bool ClientSocket::readUdpReply(QByteArray& into)
+{
+    while (m_udp->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = m_udp->receiveDatagram();
+        if (!datagram.isValid())
+            return false;
+        // A dual-stack socket reports an IPv4 sender in its IPv6 form.
+        if (m_udpPeerPort != 0 && datagram.senderPort() == m_udpPeerPort
+            && datagram.senderAddress().isEqual(m_udpPeerAddress, QHostAddress::ConvertV4MappedToIPv4)) {
+            into = datagram.data();
+            return true;
+        }
+    }
+    return false;
 }
 
 void ClientSocket::Close()
 {
     // Anything queued for the connection being closed is dropped with it.
     ++m_generation;
-    m_pendingSendCompletes = 0;
     resetTcp();
     resetUdp();
 }
@@ -187,7 +242,7 @@ void ClientSocket::onTcpConnected()
     // Frames are small and a reply is awaited after each; Nagle would hold
     // them back.
     m_tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-#if defined(Q_OS_LINUX)
+#if VEXA_LINUX_SOCKET_PATHS
     closeShadowDescriptor();
     // Close-on-exec, so a started process cannot keep the connection alive.
     m_tcpShadowFd = ::fcntl(static_cast<int>(m_tcp->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
@@ -209,16 +264,15 @@ void ClientSocket::onUdpReadyRead()
     if (m_closing)
         return;
     const quint64 generation = m_generation;
-    while (m_udp->hasPendingDatagrams()) {
-        const qint64 size = m_udp->pendingDatagramSize();
-        m_udpDatagramTaken = false;
-        emit dataArrival(static_cast<qint32>(size > 0 ? size : 0));
+    QByteArray reply;
+    while (readUdpReply(reply)) {
+        m_udpReply = reply;
+        emit dataArrival(static_cast<qint32>(qMin<qint64>(reply.size(), INT32_MAX)));
         if (generation != m_generation || m_udp->state() != QAbstractSocket::BoundState)
             return;
-        // A datagram the handler left behind would be announced again on
-        // every pass of this loop.
-        if (!m_udpDatagramTaken && m_udp->hasPendingDatagrams())
-            m_udp->readDatagram(nullptr, 0);
+        // A reply the handler left behind is dropped; the next one is
+        // announced on its own.
+        m_udpReply.reset();
     }
 }
 
@@ -279,67 +333,80 @@ void ClientSocket::resetUdp()
     m_closing = true;
     m_udp->abort();
     m_closing = false;
-    m_udpDatagramTaken = false;
+    m_udpHeld.reset();
+    m_udpReply.reset();
+    m_udpPeerAddress.clear();
+    m_udpPeerPort = 0;
 }
 
-bool ClientSocket::resolveUdpTarget()
+void ClientSocket::startUdpLookup()
 {
-    if (m_udpLookup == UdpLookup::Pending) {
-        if (m_udpAddress.setAddress(m_remoteHost)) {
-            m_udpLookup = UdpLookup::Resolved;
-        } else {
-            const QHostInfo info = QHostInfo::fromName(m_remoteHost);
-            const QList<QHostAddress> addresses = info.addresses();
-            if (info.error() != QHostInfo::NoError || addresses.isEmpty()) {
-                m_udpLookup = UdpLookup::Failed;
-                m_udpLookupError = info.error() != QHostInfo::NoError
-                    ? info.errorString()
-                    : QStringLiteral("Host %1 has no address.").arg(m_remoteHost);
-            } else {
-                // The module speaks IPv4; "localhost" lists ::1 first on many
-                // systems, where nothing of the module's would be listening.
-                m_udpAddress = addresses.first();
-                for (const QHostAddress& address : addresses) {
-                    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-                        m_udpAddress = address;
-                        break;
-                    }
-                }
-                m_udpLookup = UdpLookup::Resolved;
+    const QString host = hostForLookup(m_remoteHost);
+    if (m_udpAddress.setAddress(host)) {
+        m_udpLookup = UdpLookup::Resolved;
+        return;
+    }
+    // A name server that does not answer must not freeze the window: the
+    // lookup runs in Qt's resolver threads and its answer comes as an event.
+    m_udpLookup = UdpLookup::Pending;
+    const quint64 lookup = ++m_udpLookupSerial;
+    m_udpLookupId = QHostInfo::lookupHost(
+        host, this, [this, lookup](const QHostInfo& info) { onUdpLookupDone(lookup, info); });
+}
+
+void ClientSocket::onUdpLookupDone(quint64 lookup, const QHostInfo& info)
+{
+    if (lookup != m_udpLookupSerial)
+        return;
+    m_udpLookupId = -1;
+    const QList<QHostAddress> addresses = info.addresses();
+    if (info.error() != QHostInfo::NoError || addresses.isEmpty()) {
+        m_udpLookup = UdpLookup::Failed;
+        m_udpLookupError = info.error() != QHostInfo::NoError
+            ? info.errorString()
+            : QStringLiteral("Host %1 has no address.").arg(m_remoteHost);
+    } else {
+        // The module speaks IPv4; "localhost" lists ::1 first on many
+        // systems, where nothing of the module's would be listening.
+        m_udpAddress = addresses.first();
+        for (const QHostAddress& address : addresses) {
+            if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+                m_udpAddress = address;
+                break;
             }
         }
+        m_udpLookup = UdpLookup::Resolved;
     }
-    return m_udpLookup == UdpLookup::Resolved;
+
+    const std::optional<QByteArray> held = std::exchange(m_udpHeld, std::nullopt);
+    if (!held)
+        return;
+    if (m_udpLookup == UdpLookup::Resolved)
+        sendDatagram(*held, m_udpHeldPort);
+    else
+        emit error(QAbstractSocket::HostNotFoundError, m_udpLookupError);
 }
 
-void ClientSocket::scheduleSendComplete()
+void ClientSocket::announceSendComplete()
 {
-    // Nobody listening: a queued event per request would cost a wake-up of
-    // the event loop for nothing.
+    // Nobody listening: a queued event per send would wake the event loop
+    // for nothing.
     if (!isSignalConnected(QMetaMethod::fromSignal(&ClientSocket::sendComplete)))
         return;
-    // One queued call carries every completion since the last delivery, so
-    // a burst of sends costs one event rather than one each.
-    if (m_pendingSendCompletes++ > 0)
-        return;
-    const quint64 generation = m_generation;
     QMetaObject::invokeMethod(
         this,
-        [this, generation] {
-            while (generation == m_generation && m_pendingSendCompletes > 0) {
-                --m_pendingSendCompletes;
+        [this, generation = m_generation] {
+            if (generation == m_generation)
                 emit sendComplete();
-            }
         },
         Qt::QueuedConnection);
 }
 
 void ClientSocket::queueError(int number, const QString& description)
 {
-    const quint64 generation = m_generation;
     QMetaObject::invokeMethod(
         this,
-        [this, generation, number, description] {
+        [this, generation = m_generation, number, description] {
             if (generation == m_generation)
                 emit error(number, description);
         },
@@ -348,7 +415,7 @@ void ClientSocket::queueError(int number, const QString& description)
 
 bool ClientSocket::peerResetConnection() const
 {
-#if defined(Q_OS_LINUX)
+#if VEXA_LINUX_SOCKET_PATHS
     // Qt reports a reset exactly like an orderly close. The duplicate
     // descriptor keeps the kernel socket alive after Qt closes its own, and
     // its TCP state tells the two apart: an orderly close leaves it waiting
@@ -367,7 +434,7 @@ bool ClientSocket::peerResetConnection() const
 
 void ClientSocket::closeShadowDescriptor()
 {
-#if defined(Q_OS_LINUX)
+#if VEXA_LINUX_SOCKET_PATHS
     if (m_tcpShadowFd >= 0) {
         ::close(m_tcpShadowFd);
         m_tcpShadowFd = -1;

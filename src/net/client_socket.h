@@ -9,6 +9,17 @@
 #include <cstdint>
 #include <optional>
 
+// The one switch for the socket's Linux-only paths: the TCP write straight
+// to the kernel and the duplicate descriptor that tells a reset by the peer
+// from an orderly close. Configuring with -DVEXA_PORTABLE_SOCKET=ON, or
+// building for another system, leaves plain Qt sockets everywhere.
+#if defined(Q_OS_LINUX) && !defined(VEXA_PORTABLE_SOCKET)
+#define VEXA_LINUX_SOCKET_PATHS 1
+#else
+#define VEXA_LINUX_SOCKET_PATHS 0
+#endif
+
+class QHostInfo;
 class QTcpSocket;
 class QUdpSocket;
 
@@ -22,14 +33,26 @@ class ClientSocket : public QObject {
 public:
     enum class Protocol { Tcp, Udp };
 
+    // True when a TCP connection reset by the peer comes as error() with the
+    // system's text for a reset. Otherwise Qt cannot tell a reset from an
+    // orderly close, and both come as peerClosed().
+    static constexpr bool kReportsPeerReset = VEXA_LINUX_SOCKET_PATHS != 0;
+    // True when SendBytes hands a TCP frame to the system before it returns,
+    // unless earlier bytes still wait. Otherwise Qt sends it on the next pass
+    // of the event loop.
+    static constexpr bool kWritesTcpBeforeReturning = VEXA_LINUX_SOCKET_PATHS != 0;
+
     explicit ClientSocket(QObject* parent = nullptr);
     ~ClientSocket() override;
 
     // Refused while a TCP connection is open or being opened, or while the
-    // UDP socket is bound; the protocol is TCP until changed.
+    // UDP socket is bound or holds a datagram; the protocol is TCP until
+    // changed.
     [[nodiscard]] SocketRefusal SetProtocol(Protocol protocol);
     Protocol protocol() const { return m_protocol; }
-    // Taken as is: no trimming, no check until it is used.
+    // Taken as is: no trimming, no check until it is used. An IPv6 address
+    // may be given bare or in brackets. In UDP a name is looked up in the
+    // background from here on.
     void SetRemoteHost(const QString& host);
     void SetRemotePort(std::uint16_t port);
 
@@ -38,24 +61,30 @@ public:
     [[nodiscard]] SocketRefusal Connect();
     // TCP: one write on the open connection. UDP: one datagram to the remote
     // host and port; the socket binds an ephemeral local port on first use.
+    // A datagram sent while the host's name is still being looked up is held
+    // and goes out once the address is known; a later one replaces it.
     // Refused when no host is set or, in TCP, when no connection is open.
     [[nodiscard]] SocketRefusal SendBytes(const QByteArray& bytes);
     // Moves every waiting byte (TCP) or the waiting datagram (UDP) into
     // `into`, replacing its content.
     void ReceiveAll(QByteArray& into);
-    // Harmless on a socket that is not open; raises no event.
+    // Harmless on a socket that is not open; raises no event. Drops a held
+    // datagram.
     void Close();
 
 signals:
     void connected();
+    // In UDP, only datagrams from the remote address and port are announced;
+    // any other is read and dropped.
     void dataArrival(qint32 bytesTotal);
     void peerClosed();
     void error(int number, const QString& description);
-    // Queued after each send, and only while something is connected to it.
+    // May follow a send, once the bytes have gone out; queued, and only
+    // while something is connected to it.
     void sendComplete();
 
 private:
-    enum class UdpLookup { Pending, Resolved, Failed };
+    enum class UdpLookup { NotStarted, Pending, Resolved, Failed };
 
     void onTcpConnected();
     void onTcpReadyRead();
@@ -65,9 +94,12 @@ private:
     void onUdpError();
     void resetTcp();
     void resetUdp();
-    bool resolveUdpTarget();
+    void startUdpLookup();
+    void onUdpLookupDone(quint64 lookup, const QHostInfo& info);
+    void sendDatagram(const QByteArray& bytes, std::uint16_t port);
+    bool readUdpReply(QByteArray& into);
     void writeTcp(const QByteArray& bytes);
-    void scheduleSendComplete();
+    void announceSendComplete();
     void queueError(int number, const QString& description);
     bool peerResetConnection() const;
     void closeShadowDescriptor();
@@ -87,11 +119,20 @@ private:
     int m_tcpShadowFd = -1;
     // Bumped by Close so queued events of the closed socket are dropped.
     quint64 m_generation = 0;
-    int m_pendingSendCompletes = 0;
     bool m_inUdpWrite = false;
-    bool m_udpDatagramTaken = false;
-    // The UDP destination, looked up once per remote host text.
-    UdpLookup m_udpLookup = UdpLookup::Pending;
+    // The UDP destination, looked up once per remote host text. Each lookup
+    // has a serial so the answer to a superseded one is ignored.
+    UdpLookup m_udpLookup = UdpLookup::NotStarted;
+    quint64 m_udpLookupSerial = 0;
+    int m_udpLookupId = -1;
     QHostAddress m_udpAddress;
     QString m_udpLookupError;
+    // The latest datagram sent while the lookup was pending, and its port.
+    std::optional<QByteArray> m_udpHeld;
+    std::uint16_t m_udpHeldPort = 0;
+    // Where the last datagram went: the only sender whose replies count.
+    QHostAddress m_udpPeerAddress;
+    std::uint16_t m_udpPeerPort = 0;
+    // The reply being announced, until the handler takes it.
+    std::optional<QByteArray> m_udpReply;
 };
