@@ -13,11 +13,15 @@ macro(fail text)
     string(APPEND failures "\n  ${text}")
 endmacro()
 
-foreach(program vexa-test module-sim)
+foreach(program vexa-test vexa-probe module-sim)
     if(NOT EXISTS "${PREFIX}/${BINDIR}/${program}")
         fail("${BINDIR}/${program} is not installed")
     endif()
 endforeach()
+
+if(NOT EXISTS "${PREFIX}/${MANDIR}/man1/vexa-probe.1")
+    fail("${MANDIR}/man1/vexa-probe.1 is not installed")
+endif()
 
 set(entry "${PREFIX}/${DATADIR}/applications/vexa-test.desktop")
 if(NOT EXISTS "${entry}")

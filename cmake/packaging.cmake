@@ -9,7 +9,8 @@ set(VEXA_ICON_SIZES 16 32 48 64 128 256)
 # already, so the file points at it rather than carrying it.
 set(VEXA_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/vexa-test)
 
-install(TARGETS vexa-test module-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS vexa-test vexa-probe module-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/docs/vexa-probe.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${VEXA_PACKAGING_DIR}/vexa-test.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${VEXA_PACKAGING_DIR}/icons/vexa-test.svg
@@ -41,6 +42,7 @@ if(BUILD_TESTING)
                  -DBINDIR=${CMAKE_INSTALL_BINDIR}
                  -DDATADIR=${CMAKE_INSTALL_DATADIR}
                  -DDOCDIR=${VEXA_DOC_DIR}
+                 -DMANDIR=${CMAKE_INSTALL_MANDIR}
                  "-DICON_SIZES=${VEXA_ICON_SIZES}"
                  -P ${PROJECT_SOURCE_DIR}/cmake/check-install-layout.cmake)
 endif()
@@ -58,7 +60,9 @@ set(CPACK_PACKAGE_DESCRIPTION
     "module of an industrial controller over TCP 2004 or UDP 2005, shows every\n"
     "field of each reply and times the round trip. Continuous mode sends the next\n"
     "request as soon as each reply is in, for latency and load tests.\n"
-    "The package also contains module-sim, a loopback stand-in for the module.")
+    "The package also contains vexa-probe, the same exchange run unattended from\n"
+    "the command line with a summary of losses and round-trip percentiles, and\n"
+    "module-sim, a loopback stand-in for the module.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

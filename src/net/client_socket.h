@@ -79,8 +79,9 @@ signals:
     void dataArrival(qint32 bytesTotal);
     void peerClosed();
     void error(int number, const QString& description);
-    // May follow a send, once the bytes have gone out; queued, and only
-    // while something is connected to it.
+    // Follows each send once the bytes have gone to the system, before the
+    // sending call returns (or, for a datagram held for its address, when it
+    // goes out). A listener must not send from it.
     void sendComplete();
 
 private:

@@ -1,0 +1,560 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// vexa-probe as a user runs it: a process against the module simulator or a
+// loopback peer of the test's own, judged by its exit status, its output and
+// the files it writes.
+#include "harness/module_sim_process.h"
+#include "response_frame.h"
+
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkDatagram>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kRunMs = 60000;
+
+struct ProbeResult {
+    int exitCode = -1;
+    bool crashed = false;
+    QByteArray out;
+    QByteArray err;
+    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
+};
+
+// Runs the probe to its end; the test's event loop is not needed meanwhile.
+ProbeResult runProbe(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(VEXA_PROBE_PATH), arguments);
+    ProbeResult result;
+    if (!process.waitForStarted(kRunMs) || !process.waitForFinished(kRunMs)) {
+        process.kill();
+        process.waitForFinished();
+        result.crashed = true;
+    }
+    result.exitCode = process.exitCode();
+    result.crashed = result.crashed || process.exitStatus() != QProcess::NormalExit;
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+// The simulator on free ports of its own loopback address.
+struct Simulator {
+    Simulator(const QString& address, const QStringList& switches)
+        : process(address, QStringList{"--tcp-port", "0", "--udp-port", "0"} + switches)
+    {
+    }
+    bool start()
+    {
+        if (!process.start())
+            return false;
+        static const QRegularExpression listening(QStringLiteral("listening on \\S+ tcp (\\d+) udp (\\d+)"));
+        const QRegularExpressionMatch match = listening.match(process.output());
+        tcp = match.captured(1);
+        udp = match.captured(2);
+        return match.hasMatch();
+    }
+    // What it printed, for a failure message.
+    QString output() const { return process.output(); }
+    ModuleSimProcess process;
+    QString tcp;
+    QString udp;
+};
+
+// The port for the probe's arguments: UDP when they ask for it.
+QStringList withPort(QStringList arguments, const Simulator& sim)
+{
+    return arguments << "--port" << (arguments.contains("--udp") ? sim.udp : sim.tcp);
+}
+
+// A port on `address` where nothing listens: bound once, then let go.
+quint16 closedPort(const QString& address)
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress(address), 0))
+        return 0;
+    const quint16 port = server.serverPort();
+    server.close();
+    return port;
+}
+
+QList<QByteArrayList> csvRows(const QString& path)
+{
+    QFile file(path);
+    QList<QByteArrayList> rows;
+    if (!file.open(QIODevice::ReadOnly))
+        return rows;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (!line.isEmpty())
+            rows << line.split(',');
+    }
+    return rows;
+}
+
+} // namespace
+
+class TestProbeProcess : public QObject {
+    Q_OBJECT
+private slots:
+    void counts_data();
+    void counts();
+    void exitStatus_data();
+    void exitStatus();
+    void badTextSendsNothing();
+    void connectTimeout();
+    void csvAndJsonAgree();
+    void fullDisk();
+    void plotFile_data();
+    void plotFile();
+    void interruptPrintsTheSummary();
+    void deadlineEndsTheRun();
+    void longDeadlineIsNotCutShort();
+    void lateReplyCountedOnce();
+    void lateDatagramCountedOnce();
+    void connectionsAreSummed();
+};
+
+void TestProbeProcess::counts_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QStringList>("simulator");
+    QTest::addColumn<QStringList>("probe");
+    QTest::addColumn<int>("sent");
+    QTest::addColumn<int>("received");
+    QTest::addColumn<int>("lost");
+    QTest::addColumn<int>("failed");
+    QTest::addColumn<double>("leastMedianMs");
+    QTest::addColumn<double>("leastSeconds");
+
+    QTest::newRow("TCP, replies 5 ms late")
+        << "127.0.0.150" << QStringList{"--delay", "5"} << QStringList{"-c", "5", "-i", "0"} << 5 << 5 << 0
+        << 0 << 5.0 << 0.0;
+    QTest::newRow("UDP, replies 5 ms late")
+        << "127.0.0.151" << QStringList{"--delay", "5"} << QStringList{"--udp", "-c", "5", "-i", "0"} << 5
+        << 5 << 0 << 0 << 5.0 << 0.0;
+    QTest::newRow("TCP, every 4th reply dropped")
+        << "127.0.0.152" << QStringList{"--drop-every", "4"} << QStringList{"-c", "8", "-i", "0", "-W", "500"}
+        << 8 << 6 << 2 << 0 << 0.0 << 0.0;
+    QTest::newRow("UDP, every 4th reply dropped")
+        << "127.0.0.153" << QStringList{"--drop-every", "4"}
+        << QStringList{"--udp", "-c", "8", "-i", "0", "-W", "500"} << 8 << 6 << 2 << 0 << 0.0 << 0.0;
+    QTest::newRow("TCP, every reply in three pieces")
+        << "127.0.0.154" << QStringList{"--pieces", "3", "--piece-gap", "5"}
+        << QStringList{"-c", "4", "-i", "0"} << 4 << 4 << 0 << 0 << 10.0 << 0.0;
+    QTest::newRow("UDP, replies two bytes longer than their length field")
+        << "127.0.0.155" << QStringList{"--extra", "2"} << QStringList{"--udp", "-c", "3", "-i", "0"} << 3
+        << 3 << 0 << 3 << 0.0 << 0.0;
+    QTest::newRow("TCP, paced by the interval")
+        << "127.0.0.156" << QStringList{"--delay", "2"} << QStringList{"-c", "3", "-i", "100"} << 3 << 3 << 0
+        << 0 << 2.0 << 0.2;
+}
+
+void TestProbeProcess::counts()
+{
+    QFETCH(QString, address);
+    QFETCH(QStringList, simulator);
+    QFETCH(QStringList, probe);
+    Simulator sim(address, simulator);
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+
+    const ProbeResult run = runProbe(withPort(probe, sim) << "--json" << address);
+    QVERIFY(!run.crashed);
+    const QJsonObject summary = run.json();
+    QVERIFY2(!summary.isEmpty(), run.out + run.err);
+    QTEST(summary["sent"].toInt(), "sent");
+    QTEST(summary["received"].toInt(), "received");
+    QTEST(summary["lost"].toInt(), "lost");
+    QTEST(summary["failed"].toInt(), "failed");
+    QCOMPARE(summary["unexpected"].toInt(), 0);
+    QCOMPARE(summary["late"].toInt(), 0);
+
+    QFETCH(int, lost);
+    QFETCH(int, failed);
+    QCOMPARE(run.exitCode, lost || failed ? 1 : 0);
+    QCOMPARE(summary["exit_status"].toInt(), run.exitCode);
+
+    // The round trip cannot be shorter than the delay the simulator adds.
+    QFETCH(double, leastMedianMs);
+    const QJsonObject rtt = summary["round_trip_ms"].toObject();
+    if (!failed) {
+        QVERIFY2(rtt["p50"].toDouble() >= leastMedianMs, qPrintable(QString::number(rtt["p50"].toDouble())));
+        QVERIFY(rtt["min"].toDouble() <= rtt["p50"].toDouble());
+        QVERIFY(rtt["p50"].toDouble() <= rtt["p99"].toDouble());
+        QVERIFY(rtt["p99"].toDouble() <= rtt["max"].toDouble());
+    }
+    QFETCH(double, leastSeconds);
+    QVERIFY(summary["duration_s"].toDouble() >= leastSeconds);
+}
+
+void TestProbeProcess::exitStatus_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QStringList>("simulator"); // empty: none started
+    QTest::addColumn<QStringList>("probe");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("every request answered")
+        << "127.0.0.160" << QStringList{"-v"} << QStringList{"-c", "3", "-i", "0"} << 0 << QString();
+    QTest::newRow("a reply dropped") << "127.0.0.161" << QStringList{"--drop-every", "2"}
+                                     << QStringList{"-c", "3", "-i", "0", "-W", "400"} << 1 << QString();
+    QTest::newRow("a reply failing a check") << "127.0.0.162" << QStringList{"--extra", "1"}
+                                             << QStringList{"--udp", "-c", "2", "-i", "0"} << 1 << QString();
+    QTest::newRow("the module closes the connection")
+        << "127.0.0.163" << QStringList{"--close-after", "2"} << QStringList{"-c", "5", "-i", "100"} << 1
+        << "vexa-probe: the module closed the connection\n";
+    QTest::newRow("the module resets the connection")
+        << "127.0.0.164" << QStringList{"--reset-after", "2"} << QStringList{"-c", "5", "-i", "0"} << 1
+        << "vexa-probe: the connection failed: Connection reset by peer\n";
+    QTest::newRow("a request text that cannot be sent")
+        << "127.0.0.165" << QStringList{} << QStringList{"--command", "5X00"} << 2
+        << "vexa-probe: --command: Command: \"5X00\" is not hexadecimal.\n"
+           "Try 'vexa-probe --help' for more information.\n";
+    QTest::newRow("an option value out of range")
+        << "127.0.0.165" << QStringList{} << QStringList{"-W", "0"} << 2
+        << "vexa-probe: -W/--timeout wants a whole number from 1 to 3600000, got \"0\"\n"
+           "Try 'vexa-probe --help' for more information.\n";
+    QTest::newRow("nothing listening on the port")
+        << "127.0.0.166" << QStringList{} << QStringList{"-c", "1", "--port", "CLOSED"} << 3
+        << "vexa-probe: cannot reach 127.0.0.166 TCP port CLOSED: Connection refused\n";
+    QTest::newRow("unknown host")
+        << "no-such-host.invalid" << QStringList{} << QStringList{"-c", "1"} << 3
+        << "vexa-probe: cannot reach no-such-host.invalid TCP port 2004: Host not found\n";
+}
+
+void TestProbeProcess::exitStatus()
+{
+    QFETCH(QString, address);
+    QFETCH(QStringList, simulator);
+    QFETCH(QStringList, probe);
+    QFETCH(QString, message);
+
+    std::unique_ptr<Simulator> sim;
+    if (!simulator.isEmpty()) {
+        sim = std::make_unique<Simulator>(address, simulator);
+        QVERIFY(sim->start());
+        probe = withPort(probe, *sim);
+    }
+    const int closed = probe.indexOf("CLOSED");
+    if (closed >= 0) {
+        const QString port = QString::number(closedPort(address));
+        probe[closed] = port;
+        message.replace("CLOSED", port);
+    }
+    const ProbeResult run = runProbe(probe << address);
+    QVERIFY(!run.crashed);
+    QTEST(run.exitCode, "status");
+    // Only what went wrong on stderr: no progress line into a pipe.
+    QCOMPARE(QString::fromLocal8Bit(run.err), message);
+}
+
+void TestProbeProcess::badTextSendsNothing()
+{
+    QTcpServer module;
+    QVERIFY(module.listen(QHostAddress("127.0.0.167"), 0));
+    const ProbeResult run = runProbe(
+        {"--port", QString::number(module.serverPort()), "--data", "08002551573X", "-c", "1", "127.0.0.167"});
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY(run.err.contains("--data: Data: \"08002551573X\""));
+    QVERIFY(run.out.isEmpty());
+    // A connection the probe had opened would wait in the backlog by now.
+    QVERIFY(!module.waitForNewConnection(0));
+}
+
+void TestProbeProcess::connectTimeout()
+{
+    // A listener whose one-place backlog is taken and that never accepts:
+    // the kernel drops further connection requests, which then hang.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "127.0.0.168", &address.sin_addr);
+    socklen_t length = sizeof address;
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+    QVERIFY(::listen(listener, 0) == 0);
+    QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+    QVERIFY(::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+
+    QElapsedTimer clock;
+    clock.start();
+    const ProbeResult run = runProbe({"--port", QString::number(ntohs(address.sin_port)), "--connect-timeout",
+                                      "0.5", "-c", "1", "127.0.0.168"});
+    const qint64 took = clock.elapsed();
+    ::close(filler);
+    ::close(listener);
+    QCOMPARE(run.exitCode, 3);
+    QVERIFY2(run.err.contains("no connection within 0.5 s"), run.err);
+    QVERIFY2(took >= 500 && took < 4000, qPrintable(QString::number(took)));
+}
+
+void TestProbeProcess::csvAndJsonAgree()
+{
+    Simulator sim("127.0.0.170", {"--drop-every", "3"});
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    QTemporaryDir dir;
+    const QString csv = dir.filePath("run.csv");
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
+    const ProbeResult run =
+        runProbe(withPort({"-c", "6", "-i", "0", "-W", "400", "--csv", csv, "--json"}, sim) << "127.0.0.170");
+    const qint64 after = QDateTime::currentMSecsSinceEpoch();
+    QCOMPARE(run.exitCode, 1);
+
+    // One JSON object on one line, and nothing else on stdout.
+    QCOMPARE(run.out.count('\n'), 1);
+    const QJsonObject summary = run.json();
+    QCOMPARE(summary["sent"].toInt(), 6);
+    QCOMPARE(summary["received"].toInt(), 4);
+    QCOMPARE(summary["lost"].toInt(), 2);
+    QCOMPARE(summary["ended"].toString(), QStringLiteral("completed"));
+    QCOMPARE(summary["round_trip_ms"].toObject()["count"].toInt(), 4);
+
+    const QList<QByteArrayList> rows = csvRows(csv);
+    QCOMPARE(rows.size(), 7);
+    QCOMPARE(rows[0].join(','), QByteArray("sequence,connection,send_time,rtt_us,bytes,state,code,verdict"));
+    const QByteArrayList verdicts{"ok", "ok", "lost", "ok", "ok", "lost"};
+    double previousSend = 0;
+    double slowest = 0;
+    for (int i = 1; i <= 6; ++i) {
+        const QByteArrayList& row = rows[i];
+        QCOMPARE(row.size(), 8);
+        QCOMPARE(row[0].toInt(), i);
+        QCOMPARE(row[1], QByteArray("1"));
+        const double sent = row[2].toDouble();
+        QVERIFY(sent >= before / 1000.0 - 0.001 && sent <= after / 1000.0 + 0.001);
+        QVERIFY(sent >= previousSend);
+        previousSend = sent;
+        QCOMPARE(row[7], verdicts[i - 1]);
+        if (row[7] == "ok") {
+            QCOMPARE(row[4], QByteArray("40"));
+            QCOMPARE(row[5], QByteArray("0000"));
+            QCOMPARE(row[6], QByteArray("0000"));
+            slowest = std::max(slowest, row[3].toDouble() / 1000.0);
+        } else {
+            QCOMPARE(row[3], QByteArray());
+        }
+    }
+    // The JSON's maximum is the slowest CSV round trip, to the microsecond.
+    QVERIFY(std::abs(summary["round_trip_ms"].toObject()["max"].toDouble() - slowest) <= 0.0011);
+}
+
+void TestProbeProcess::fullDisk()
+{
+    Simulator sim("127.0.0.171", {});
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    // Long enough for the rows to be handed to the file while it runs.
+    const ProbeResult run =
+        runProbe(withPort({"-c", "30", "-i", "100", "--csv", "/dev/full", "--json"}, sim) << "127.0.0.171");
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains("vexa-probe: --csv /dev/full: No space left on device"), run.err);
+    const QJsonObject summary = run.json();
+    QCOMPARE(summary["ended"].toString(), QStringLiteral("output-failed"));
+    QVERIFY(summary["sent"].toInt() < 30);
+}
+
+void TestProbeProcess::plotFile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("size");
+    QTest::newRow("PNG of the asked size") << "plot.png"
+                                           << "640x480";
+    QTest::newRow("SVG of the asked size") << "plot.svg"
+                                           << "900x700";
+}
+
+void TestProbeProcess::plotFile()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, size);
+    Simulator sim("127.0.0.172", {"--delay", "1"});
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    const ProbeResult run = runProbe(
+        withPort({"-c", "20", "-i", "0", "-q", "--plot", path, "--plot-size", size}, sim) << "127.0.0.172");
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QByteArray());
+    const QStringList sides = size.split('x');
+    if (name.endsWith(".png")) {
+        const QImage image(path);
+        QVERIFY(!image.isNull());
+        QCOMPARE(image.size(), QSize(sides[0].toInt(), sides[1].toInt()));
+    } else {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&file);
+        QVERIFY(xml.readNextStartElement());
+        QCOMPARE(xml.name(), QLatin1String("svg"));
+        QCOMPARE(xml.attributes().value("width").toString(), sides[0]);
+        QCOMPARE(xml.attributes().value("height").toString(), sides[1]);
+        while (!xml.atEnd())
+            xml.readNext();
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    }
+}
+
+void TestProbeProcess::interruptPrintsTheSummary()
+{
+    Simulator sim("127.0.0.173", {});
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    QProcess probe;
+    probe.start(QStringLiteral(VEXA_PROBE_PATH), {"-i", "20", "--port", sim.tcp, "127.0.0.173"});
+    QVERIFY(probe.waitForStarted());
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += probe.readAllStandardOutput()).count('\n') >= 3, 20000);
+    ::kill(static_cast<pid_t>(probe.processId()), SIGINT);
+    QVERIFY(probe.waitForFinished(20000));
+    out += probe.readAllStandardOutput();
+    QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(probe.exitCode(), 0);
+    QVERIFY2(out.contains("\n--- 127.0.0.173 vexa-probe statistics (TCP port " + sim.tcp.toLatin1()), out);
+    const QRegularExpression counts(QStringLiteral("\n(\\d+) sent, (\\d+) received, 0 lost"));
+    const QRegularExpressionMatch match = counts.match(QString::fromLatin1(out));
+    QVERIFY2(match.hasMatch(), out);
+    QVERIFY(match.captured(2).toInt() >= 3);
+}
+
+void TestProbeProcess::deadlineEndsTheRun()
+{
+    Simulator sim("127.0.0.177", {});
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    const ProbeResult run = runProbe(withPort({"-w", "0.5", "-i", "100", "--json"}, sim) << "127.0.0.177");
+    QCOMPARE(run.exitCode, 0);
+    const QJsonObject summary = run.json();
+    QCOMPARE(summary["ended"].toString(), QStringLiteral("completed"));
+    QVERIFY(summary["duration_s"].toDouble() >= 0.5);
+    QVERIFY(summary["duration_s"].toDouble() < 3.0);
+    QVERIFY(summary["sent"].toInt() >= 3 && summary["sent"].toInt() <= 6);
+    QCOMPARE(summary["received"].toInt(), summary["sent"].toInt());
+}
+
+void TestProbeProcess::longDeadlineIsNotCutShort()
+{
+    // 4294967.5 s is 2^32 ms and a half second: a deadline kept in a 32-bit
+    // count of milliseconds would end the run after half a second.
+    Simulator sim("127.0.0.178", {});
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    QProcess probe;
+    probe.start(QStringLiteral(VEXA_PROBE_PATH),
+                {"-w", "4294967.5", "-i", "50", "--port", sim.tcp, "127.0.0.178"});
+    QVERIFY(probe.waitForStarted());
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += probe.readAllStandardOutput()).count('\n') >= 20, 30000);
+    QCOMPARE(probe.state(), QProcess::Running);
+    ::kill(static_cast<pid_t>(probe.processId()), SIGINT);
+    QVERIFY(probe.waitForFinished(20000));
+    QCOMPARE(probe.exitCode(), 0);
+}
+
+void TestProbeProcess::lateReplyCountedOnce()
+{
+    QTcpServer module;
+    QVERIFY(module.listen(QHostAddress("127.0.0.174"), 0));
+    QProcess probe;
+    probe.start(QStringLiteral(VEXA_PROBE_PATH),
+                {"-c", "2", "-i", "0", "-W", "300", "--json", "--port", QString::number(module.serverPort()),
+                 "127.0.0.174"});
+    QTRY_VERIFY_WITH_TIMEOUT(module.hasPendingConnections(), 20000);
+    QTcpSocket* peer = module.nextPendingConnection();
+    QByteArray received;
+    auto requests = [&] {
+        received += peer->readAll();
+        return received.size() / (frame::kRequestFixedSize + 10);
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(requests(), 1, 20000);
+    const QByteArray request = received.left(frame::kRequestFixedSize + 10);
+    // The first request times out; the second follows it.
+    QTRY_COMPARE_WITH_TIMEOUT(requests(), 2, 20000);
+    peer->write(responseTo(request)); // the first one's reply, late
+    peer->write(responseTo(request)); // the second one's, in time
+    peer->flush();
+    QVERIFY(probe.waitForFinished(20000));
+    const QJsonObject summary = QJsonDocument::fromJson(probe.readAllStandardOutput()).object();
+    QCOMPARE(summary["sent"].toInt(), 2);
+    QCOMPARE(summary["received"].toInt(), 1);
+    QCOMPARE(summary["lost"].toInt(), 1);
+    QCOMPARE(summary["late"].toInt(), 1);
+    QCOMPARE(summary["unexpected"].toInt(), 0);
+    QCOMPARE(probe.exitCode(), 1);
+}
+
+void TestProbeProcess::lateDatagramCountedOnce()
+{
+    QUdpSocket module;
+    QVERIFY(module.bind(QHostAddress("127.0.0.176"), 0));
+    QProcess probe;
+    probe.start(QStringLiteral(VEXA_PROBE_PATH),
+                {"--udp", "-i", "300", "-W", "200", "--json", "--port", QString::number(module.localPort()),
+                 "127.0.0.176"});
+    QList<QNetworkDatagram> requests;
+    auto received = [&] {
+        while (module.hasPendingDatagrams())
+            requests << module.receiveDatagram();
+        return requests.size();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(received(), 1, 20000);
+    // The first request goes unanswered and is lost; once the second is
+    // out, its answer comes and then the second's own: the engine takes
+    // the first for the second's reply, so the second counts as the late one.
+    QTRY_COMPARE_WITH_TIMEOUT(received(), 2, 20000);
+    const QNetworkDatagram second = requests.last();
+    const QByteArray reply = responseTo(second.data());
+    module.writeDatagram(reply, second.senderAddress(), quint16(second.senderPort()));
+    module.writeDatagram(reply, second.senderAddress(), quint16(second.senderPort()));
+    // The third request follows the pause, after both replies were seen.
+    QTRY_COMPARE_WITH_TIMEOUT(received(), 3, 20000);
+    ::kill(static_cast<pid_t>(probe.processId()), SIGINT);
+    QVERIFY(probe.waitForFinished(20000));
+    const QJsonObject summary = QJsonDocument::fromJson(probe.readAllStandardOutput()).object();
+    QCOMPARE(summary["ended"].toString(), QStringLiteral("interrupted"));
+    QCOMPARE(summary["sent"].toInt(), 3);
+    QCOMPARE(summary["received"].toInt(), 1);
+    QCOMPARE(summary["lost"].toInt(), 1);
+    QCOMPARE(summary["late"].toInt(), 1);
+    QCOMPARE(summary["unexpected"].toInt(), 0);
+    QCOMPARE(summary["unanswered"].toInt(), 1);
+}
+
+void TestProbeProcess::connectionsAreSummed()
+{
+    Simulator sim("127.0.0.175", {"--delay", "2"});
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    const ProbeResult run =
+        runProbe(withPort({"--connections", "3", "-c", "30", "-i", "0", "--json"}, sim) << "127.0.0.175");
+    QCOMPARE(run.exitCode, 0);
+    const QJsonObject summary = run.json();
+    QCOMPARE(summary["connections"].toInt(), 3);
+    QCOMPARE(summary["sent"].toInt(), 30);
+    QCOMPARE(summary["received"].toInt(), 30);
+    const QJsonArray perConnection = summary["per_connection"].toArray();
+    QCOMPARE(perConnection.size(), 3);
+    int sent = 0;
+    int received = 0;
+    for (const QJsonValue& entry : perConnection) {
+        // Side by side: each connection carried part of the load.
+        QVERIFY(entry["sent"].toInt() >= 5);
+        sent += entry["sent"].toInt();
+        received += entry["received"].toInt();
+    }
+    QCOMPARE(sent, 30);
+    QCOMPARE(received, 30);
+}
+
+QTEST_GUILESS_MAIN(TestProbeProcess)
+#include "tst_probe_process.moc"

@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Ctrl+C for a run: the first SIGINT or SIGTERM is handed to the event loop
+// as interrupted(), so the run can end with its summary; a second one ends
+// the process at once, even if the event loop is stuck.
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+class SignalPipe : public QObject {
+    Q_OBJECT
+public:
+    explicit SignalPipe(QObject* parent = nullptr);
+    // False when the pipe or the handlers could not be set up.
+    bool install();
+
+    // The status a second signal ends the process with: 128 + SIGINT.
+    static constexpr int kSecondSignalStatus = 130;
+
+signals:
+    void interrupted();
+
+private:
+    static void handleSignal(int signal);
+
+    QSocketNotifier* m_notifier = nullptr;
+};
