@@ -32,7 +32,8 @@ public:
     void holdFor(int ms)
     {
         m_held = true;
-        QTimer::singleShot(ms, [this] { m_held = false; });
+        // Tied to the catcher's own timer, so it dies with the catcher.
+        QTimer::singleShot(ms, &m_timer, [this] { m_held = false; });
     }
 
 private:

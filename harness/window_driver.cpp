@@ -5,6 +5,7 @@
 #include "session/session_engine.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -82,9 +83,27 @@ bool WindowDriver::open(Proto proto)
 
 Qt::CursorShape WindowDriver::cursorOverWindow() const
 {
+    return cursorOver(&form);
+}
+
+Qt::CursorShape WindowDriver::cursorOver(const QWidget* widget) const
+{
     if (const QCursor* override = QApplication::overrideCursor())
         return override->shape();
-    return form.cursor().shape();
+    return widget->cursor().shape();
+}
+
+bool WindowDriver::framedInRed(QWidget* box) const
+{
+    const QImage shot = box->grab().toImage();
+    // Red pixels all along the left edge, where a box's frame runs.
+    int red = 0;
+    for (int y = 0; y < shot.height(); ++y) {
+        const QColor c = shot.pixelColor(1, y);
+        if (c.red() > 150 && c.green() < 80 && c.blue() < 80)
+            ++red;
+    }
+    return red > shot.height() / 2;
 }
 
 QStringList WindowDriver::responseBoxes() const

@@ -23,8 +23,12 @@ struct WindowDriver {
     // Connect (TCP) or Start (UDP); false when a TCP connection did not open.
     bool open(Proto proto);
 
-    // The cursor a user sees over the window.
+    // The cursor a user sees over the window, or over any widget of the
+    // application (a message box).
     Qt::CursorShape cursorOverWindow() const;
+    Qt::CursorShape cursorOver(const QWidget* widget) const;
+    // The box is drawn with a red frame.
+    bool framedInRed(QWidget* box) const;
     QStringList responseBoxes() const;
     QStringList requestHeaderBoxes() const;
     // The seven boxes a request is built from.

@@ -49,8 +49,14 @@ HeaderTexts headerTexts(const QByteArray& frame, qint32 count)
     HeaderTexts texts;
     if (frame::kCompanyIdOffset + frame::kCompanyIdSize <= n) {
         // ISO-8859-1, the encoder's mapping reversed, so an echoed company ID
-        // sends the same bytes again; a zero byte stays a character.
-        texts.comId = QString::fromLatin1(bytes + frame::kCompanyIdOffset, frame::kCompanyIdSize);
+        // sends the same bytes again. Trailing zero bytes are left off: the
+        // encoder pads a short ID with them anyway, and as characters they
+        // would fill the box to its limit, invisibly. A zero byte before the
+        // last non-zero one stays a character.
+        int size = frame::kCompanyIdSize;
+        while (size > 0 && bytes[frame::kCompanyIdOffset + size - 1] == '\0')
+            --size;
+        texts.comId = QString::fromLatin1(bytes + frame::kCompanyIdOffset, size);
     }
     texts.src = hexField(bytes, n, frame::kSourceOffset, 1);
     texts.invokeId = hexField(bytes, n, frame::kInvokeIdOffset, frame::kInvokeIdSize);

@@ -8,8 +8,9 @@
 // Exactly two upper-case hexadecimal digits.
 QString HexByte(quint8 byte);
 
-// The five header fields as shown: company ID (ten characters, ISO-8859-1,
-// a zero byte giving U+0000), source, invoke ID, length and checksum in hex.
+// The five header fields as shown: company ID (up to ten characters,
+// ISO-8859-1, trailing zero bytes left off, any other zero byte giving
+// U+0000), source, invoke ID, length and checksum in hex.
 struct HeaderTexts {
     QString comId;
     QString src;

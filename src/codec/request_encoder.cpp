@@ -110,49 +110,63 @@ quint8 ByteSum(const QByteArray& bytes, int first, int last)
     return static_cast<quint8>(sum);
 }
 
-std::optional<QString> checkRequestTexts(const RequestTexts& texts)
+std::optional<WrongRequestText> findWrongRequestText(const RequestTexts& texts)
 {
+    using F = RequestField;
     if (texts.comId.size() > frame::kCompanyIdSize) {
-        return QStringLiteral("Com ID: %1 has more than %2 characters.")
-            .arg(quoted(texts.comId))
-            .arg(frame::kCompanyIdSize);
+        return WrongRequestText{F::ComId,
+                                // One arg() call: a % in the typed text is not a placeholder.
+                                QStringLiteral("Com ID: %1 has more than %2 characters.")
+                                    .arg(quoted(texts.comId), QString::number(frame::kCompanyIdSize))};
     }
     for (qsizetype i = 0; i < texts.comId.size(); ++i) {
         const QChar c = texts.comId[i];
         if (c.unicode() > 0xFF) {
             // A character beyond the basic plane is quoted whole, both halves.
             const qsizetype width = c.isHighSurrogate() && i + 1 < texts.comId.size() ? 2 : 1;
-            return QStringLiteral("Com ID: %1 holds the character %2, which has no one-byte code.")
-                .arg(quoted(texts.comId), texts.comId.mid(i, width));
+            return WrongRequestText{
+                F::ComId,
+                QStringLiteral("Com ID: %1 holds the character %2, which has no one-byte code.")
+                    .arg(quoted(texts.comId), texts.comId.mid(i, width))};
         }
     }
     if (texts.src.isEmpty())
-        return QStringLiteral("Source: the text is empty; type one or two hexadecimal digits.");
+        return WrongRequestText{
+            F::Src, QStringLiteral("Source: the text is empty; type one or two hexadecimal digits.")};
     if (texts.src.size() > 2) {
-        return QStringLiteral("Source: %1 is longer than one byte; type one or two hexadecimal digits.")
-            .arg(quoted(texts.src));
+        return WrongRequestText{
+            F::Src,
+            QStringLiteral("Source: %1 is longer than one byte; type one or two hexadecimal digits.")
+                .arg(quoted(texts.src))};
     }
     if (!isHex(texts.src))
-        return notHex("Source", texts.src);
+        return WrongRequestText{F::Src, notHex("Source", texts.src)};
     if (texts.invokeId.size() == 4 && !isHex(texts.invokeId))
-        return notHex("Invoke ID", texts.invokeId);
+        return WrongRequestText{F::InvokeId, notHex("Invoke ID", texts.invokeId)};
     if (auto e = checkPairField("Command", texts.cmnd))
-        return e;
+        return WrongRequestText{F::Cmnd, *e};
     if (auto e = checkPairField("Data Type", texts.dataType))
-        return e;
+        return WrongRequestText{F::DataType, *e};
     if (auto e = checkPairField("Var No", texts.varNo))
-        return e;
+        return WrongRequestText{F::VarNo, *e};
     if (texts.data.size() > kMaxDataChars) {
-        return QStringLiteral("Data: %1 has %2 characters; at most %3 (%4 bytes) fit in one frame.")
-            .arg(quoted(texts.data))
-            .arg(texts.data.size())
-            .arg(kMaxDataChars)
-            .arg(frame::kMaxDataBytes);
+        return WrongRequestText{
+            F::Data,
+            QStringLiteral("Data: %1 has %2 characters; at most %3 (%4 bytes) fit in one frame.")
+                .arg(quoted(texts.data), QString::number(texts.data.size()), QString::number(kMaxDataChars),
+                     QString::number(frame::kMaxDataBytes))};
     }
     // Only the characters that become bytes must be digits: an odd text whose
     // pair count was rounded down drops its last character unsent.
     if (!isHex(QStringView(texts.data).left(qsizetype{2} * HalfLength(texts.data))))
-        return notHex("Data", texts.data);
+        return WrongRequestText{F::Data, notHex("Data", texts.data)};
+    return std::nullopt;
+}
+
+std::optional<QString> checkRequestTexts(const RequestTexts& texts)
+{
+    if (auto wrong = findWrongRequestText(texts))
+        return wrong->message;
     return std::nullopt;
 }
 

@@ -29,6 +29,19 @@ int HalfLength(QStringView text);
 // Sum of bytes[first..last] modulo 256; 0 when first > last.
 quint8 ByteSum(const QByteArray& bytes, int first, int last);
 
+// The seven request texts, in the order of RequestTexts.
+enum class RequestField { ComId, Src, InvokeId, Cmnd, DataType, VarNo, Data };
+
+// The first text that cannot be sent, and why.
+struct WrongRequestText {
+    RequestField field;
+    QString message; // as checkRequestTexts gives it
+};
+
+// Which text cannot be sent, checked in the order of RequestTexts; nothing
+// when every text converts.
+std::optional<WrongRequestText> findWrongRequestText(const RequestTexts& texts);
+
 // Why the texts cannot be sent, naming the field by its label and quoting
 // the text; nothing when every text converts.
 std::optional<QString> checkRequestTexts(const RequestTexts& texts);

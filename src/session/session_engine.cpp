@@ -65,10 +65,13 @@ SocketRefusal SessionEngine::Connect(const QString& host, quint16 port)
     return tcpClient->Connect();
 }
 
-void SessionEngine::Start(const QString& host, quint16 port)
+SocketRefusal SessionEngine::Start(const QString& host, quint16 port)
 {
+    if (host.isEmpty())
+        return QStringLiteral("No remote host is set.");
     tcpClient->SetRemoteHost(host);
     tcpClient->SetRemotePort(port);
+    return std::nullopt;
 }
 
 void SessionEngine::Close()
@@ -87,6 +90,25 @@ void SessionEngine::forgetWaiting()
 void SessionEngine::setRequestTexts(const RequestTexts& texts)
 {
     m_texts = texts;
+    // Said as it is typed, not only when the next reply comes: a chain
+    // whose reply was lost sends nothing more.
+    if (m_continuousMode == True || m_wrongText)
+        reportWrongText(findWrongRequestText(m_texts));
+}
+
+void SessionEngine::reportWrongText(std::optional<WrongRequestText> wrong)
+{
+    if (!wrong) {
+        if (m_wrongText) {
+            m_wrongText.reset();
+            emit requestTextsGood();
+        }
+        return;
+    }
+    if (m_wrongText && m_wrongText->field == wrong->field && m_wrongText->message == wrong->message)
+        return;
+    m_wrongText = std::move(wrong);
+    emit requestTextWrong(m_wrongText->field, m_wrongText->message);
 }
 
 void SessionEngine::SetContinuousMode(qint16 mode)
@@ -102,23 +124,37 @@ void SessionEngine::SetContinuousMode(qint16 mode)
 
 bool SessionEngine::SendAndEcho()
 {
-    if (!BuildAndSend())
+    return sendAndEcho(false);
+}
+
+bool SessionEngine::sendAndEcho(bool chained)
+{
+    if (!BuildAndSend(chained))
         return false;
     echoRequest();
     return true;
 }
 
-bool SessionEngine::BuildAndSend()
+bool SessionEngine::BuildAndSend(bool chained)
 {
+    bool keptFrame = false;
     // A buffer changed by anyone else has been detached from the copy.
     if (!m_sendBuffer.isSharedWith(m_encodedBuffer) || !sameTexts(m_texts, m_encodedTexts)) {
         if (auto error = encodeRequest(m_texts, m_sendBuffer)) {
-            stopContinuousMode();
-            emit refused(*error);
-            return false;
+            if (!chained) {
+                stopContinuousMode();
+                emit refused(*error);
+                return false;
+            }
+            // A half-typed text must not end a run: the buffer, untouched by
+            // the failed encoding, still holds the last frame that was sent.
+            reportWrongText(findWrongRequestText(m_texts));
+            keptFrame = true;
+        } else {
+            m_encodedTexts = m_texts;
+            m_encodedBuffer = m_sendBuffer;
+            reportWrongText(std::nullopt);
         }
-        m_encodedTexts = m_texts;
-        m_encodedBuffer = m_sendBuffer;
     }
     if (auto refusal = tcpClient->SendBytes(m_sendBuffer)) {
         stopContinuousMode();
@@ -130,6 +166,7 @@ bool SessionEngine::BuildAndSend()
     SendTick = tick::GetTickCount();
     const qint64 sentNs = m_clock.nsecsElapsed();
     m_request.sequence = ++m_sequence;
+    m_request.keptFrame = keptFrame;
     if (tcpClient->protocol() == ClientSocket::Protocol::Udp) {
         // A datagram lost on the way is never answered; the new request
         // takes the place of the one before.
@@ -192,7 +229,7 @@ void SessionEngine::tcpClient_DataArrival(qint32 bytesTotal)
     // The chain goes on when the replies have answered every request that
     // waited; bytes nobody asked for send nothing.
     if (m_continuousMode == True && waitingBefore > 0 && m_waiting.empty() && !m_ending)
-        SendAndEcho();
+        sendAndEcho(true);
 }
 
 void SessionEngine::takeDatagram(qint32 nowTick, qint64 nowNs)

@@ -17,6 +17,7 @@
 #include <QString>
 
 #include <deque>
+#include <optional>
 
 // A request that has just left: its sequence number (1 for the first of the
 // session), the whole frame, and the header texts as sent.
@@ -24,6 +25,9 @@ struct SentRequest {
     quint64 sequence = 0;
     QByteArray frame;
     HeaderTexts header;
+    // Continuous mode sent the last frame that could be sent again, because
+    // a text (being edited) cannot be: the texts are not what went out.
+    bool keptFrame = false;
 };
 
 // Reply bytes as they arrive, with everything there is to show of them: a
@@ -66,17 +70,21 @@ public:
     // TCP: opens the connection; connected() or sessionEnding() follows.
     [[nodiscard]] SocketRefusal Connect(const QString& host, quint16 port);
     // UDP: sets where datagrams go; nothing is sent until a request is.
-    void Start(const QString& host, quint16 port);
+    // Refused without a host, as Connect is: no datagram could leave.
+    SocketRefusal Start(const QString& host, quint16 port);
     // Closes the socket only: times, flag and request stay as they are.
     void Close();
 
-    // The seven texts the next request is built from.
+    // The seven texts the next request is built from. While continuous mode
+    // runs, or while a text is reported wrong, they are checked at once.
     void setRequestTexts(const RequestTexts& texts);
     const RequestTexts& requestTexts() const { return m_texts; }
 
     // Builds the request from the texts, sends it and announces it; false
     // (and refused()) when it could not be sent, which also stops
-    // continuous mode.
+    // continuous mode. Once continuous mode runs, a text that cannot be
+    // sent does not stop it: each reply sends the last frame that could be
+    // sent again, and requestTextWrong() says which text is at fault.
     bool SendAndEcho();
 
     qint16 ContinuousMode() const { return m_continuousMode; }
@@ -95,13 +103,21 @@ signals:
     void refused(const QString& reason);
     // Continuous mode went off by itself (a request could not be sent).
     void continuousModeChanged(qint16 mode);
+    // A text that cannot be sent while continuous mode runs, raised when the
+    // field or the message changes; requestTextsGood() once all can be again.
+    void requestTextWrong(RequestField field, const QString& message);
+    void requestTextsGood();
     // The session ends: a message to show (modal, the handler returns when
     // it is dismissed), after which the socket is closed and ended() follows.
     void sessionEnding(const QString& title, const QString& text);
     void ended();
 
 private:
-    bool BuildAndSend();
+    // `chained`: sent by a reply in continuous mode, which keeps the last
+    // good frame going out rather than stopping at a text that is wrong.
+    bool sendAndEcho(bool chained);
+    bool BuildAndSend(bool chained);
+    void reportWrongText(std::optional<WrongRequestText> wrong);
     void echoRequest();
     void tcpClient_Connect();
     void tcpClient_DataArrival(qint32 bytesTotal);
@@ -138,6 +154,8 @@ private:
     ResponseStats m_stats;
     qint16 m_continuousMode = False;
     RequestTexts m_texts;
+    // The wrong text last reported, until the texts can be sent again.
+    std::optional<WrongRequestText> m_wrongText;
     quint64 m_sequence = 0;
     bool m_ending = false;
 

@@ -108,8 +108,11 @@ void FormMain::connectEvents()
             optUDP_Click();
     });
     for (QLineEdit* box :
-         {txtReqComId, txtReqSrc, txtReqInvokeId, txtReqCmnd, txtReqDataType, txtReqVarNo, txtReqData})
+         {txtReqComId, txtReqSrc, txtReqInvokeId, txtReqCmnd, txtReqDataType, txtReqVarNo, txtReqData}) {
         connect(box, &QLineEdit::textChanged, this, &FormMain::passRequestTexts);
+        // Typing only; the echo's own writes do not count.
+        connect(box, &QLineEdit::textEdited, this, [this, box] { m_editedSinceEcho.insert(box); });
+    }
     connect(m_engine, &SessionEngine::connected, this, &FormMain::tcpClient_Connect);
     connect(m_engine, &SessionEngine::requestSent, this, &FormMain::tcpClient_RequestSent);
     connect(m_engine, &SessionEngine::replyArrived, this, &FormMain::tcpClient_DataArrival);
@@ -117,6 +120,8 @@ void FormMain::connectEvents()
     connect(m_engine, &SessionEngine::continuousModeChanged, this,
             &FormMain::tcpClient_ContinuousModeChanged);
     connect(m_engine, &SessionEngine::sessionEnding, this, &FormMain::tcpClient_SessionEnding);
+    connect(m_engine, &SessionEngine::requestTextWrong, this, &FormMain::tcpClient_RequestTextWrong);
+    connect(m_engine, &SessionEngine::requestTextsGood, this, &FormMain::tcpClient_RequestTextsGood);
     connect(m_engine, &SessionEngine::ended, this, &FormMain::EndProgram);
 }
 
@@ -161,12 +166,12 @@ void FormMain::SetMousePointer(MousePointer pointer)
 {
     if (pointer == m_pointer)
         return;
-    // An override cursor covers the window and every control in it, text
-    // boxes with their own I-beam included.
+    // The window's own pointer: message boxes, windows of their own, keep
+    // theirs.
     if (pointer == MousePointer::Hourglass)
-        QApplication::setOverrideCursor(Qt::WaitCursor);
+        setCursor(Qt::WaitCursor);
     else
-        QApplication::restoreOverrideCursor();
+        unsetCursor();
     m_pointer = pointer;
 }
 
@@ -206,11 +211,56 @@ void FormMain::passRequestTexts()
 
 void FormMain::ShowRequestHeader(const HeaderTexts& texts)
 {
-    SetText(txtReqComId, texts.comId);
-    SetText(txtReqSrc, texts.src);
-    SetText(txtReqInvokeId, texts.invokeId);
+    echoInto(txtReqComId, texts.comId);
+    echoInto(txtReqSrc, texts.src);
+    echoInto(txtReqInvokeId, texts.invokeId);
     SetText(txtReqLength, texts.length);
     SetText(txtReqCheckSum, texts.checkSum);
+}
+
+void FormMain::echoInto(QLineEdit* box, const QString& text)
+{
+    // What is being typed goes out with a later frame, once it can.
+    if (box->hasFocus() && m_editedSinceEcho.contains(box))
+        return;
+    m_editedSinceEcho.remove(box);
+    SetText(box, text);
+}
+
+QLineEdit* FormMain::requestBox(RequestField field) const
+{
+    switch (field) {
+    case RequestField::ComId:
+        return txtReqComId;
+    case RequestField::Src:
+        return txtReqSrc;
+    case RequestField::InvokeId:
+        return txtReqInvokeId;
+    case RequestField::Cmnd:
+        return txtReqCmnd;
+    case RequestField::DataType:
+        return txtReqDataType;
+    case RequestField::VarNo:
+        return txtReqVarNo;
+    case RequestField::Data:
+        return txtReqData;
+    }
+    return nullptr;
+}
+
+void FormMain::markWrongText(QLineEdit* box, const QString& message)
+{
+    if (m_wrongBox && m_wrongBox != box) {
+        m_wrongBox->setStyleSheet(QString());
+        m_wrongBox->setToolTip(QString());
+        m_wrongBox->setAccessibleDescription(QString());
+    }
+    m_wrongBox = box;
+    if (!box)
+        return;
+    box->setStyleSheet(QStringLiteral("QLineEdit { border: 2px solid #C00000; }"));
+    box->setToolTip(message);
+    box->setAccessibleDescription(message);
 }
 
 void FormMain::ShowResponse(const ResponseTexts& texts)
@@ -281,7 +331,15 @@ void FormMain::cmdConnect_Click()
         }
         return;
     }
-    m_engine->Start(host, frame::kUdpPort);
+    if (auto refusal = m_engine->Start(host, frame::kUdpPort)) {
+        reportRefusal(*refusal);
+        return;
+    }
+    // The session is bound to this address and protocol from now on, as a
+    // TCP connection is: leaving them open would take edits it ignores.
+    SetEnabled(txtIpAdd, false);
+    SetEnabled(optTCP, false);
+    SetEnabled(optUDP, false);
     SetEnabled(cmdConnect, false);
     SetEnabled(cmdSend, true);
     SetEnabled(cmdCont, true);
@@ -314,6 +372,10 @@ void FormMain::cmdCont_Click()
 
 void FormMain::tcpClient_RequestSent(const SentRequest& request)
 {
+    // A frame kept while a text cannot be sent is not what the boxes say;
+    // echoing it would undo the user's edits.
+    if (request.keptFrame)
+        return;
     ShowRequestHeader(request.header);
 }
 
@@ -342,12 +404,26 @@ void FormMain::showContinuousMode(qint16 mode)
 
 void FormMain::tcpClient_SessionEnding(const QString& title, const QString& text)
 {
+    // A connection attempt that failed is over.
+    SetMousePointer(MousePointer::Default);
     ShowMessage(text, title);
+}
+
+void FormMain::tcpClient_RequestTextWrong(RequestField field, const QString& message)
+{
+    markWrongText(requestBox(field), message);
+}
+
+void FormMain::tcpClient_RequestTextsGood()
+{
+    markWrongText(nullptr, QString());
 }
 
 void FormMain::cmdClose_Click()
 {
     m_engine->Close();
+    // Closing also ends a connection attempt, which raises no event.
+    SetMousePointer(MousePointer::Default);
     // Nothing can answer a closed socket, so no chain goes on.
     if (m_engine->ContinuousMode() == SessionEngine::True) {
         m_engine->SetContinuousMode(SessionEngine::False);

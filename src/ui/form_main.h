@@ -3,6 +3,7 @@
 // whose handlers read and write the controls and drive a session engine.
 #pragma once
 
+#include <QSet>
 #include <QWidget>
 #include <functional>
 
@@ -16,6 +17,7 @@ struct ArrivedReply;
 struct HeaderTexts;
 struct ResponseTexts;
 struct SentRequest;
+enum class RequestField;
 
 class FormMain final : public QWidget {
     Q_OBJECT
@@ -56,6 +58,13 @@ private:
     // next request (continuous mode sends without a click) is built from them.
     void passRequestTexts();
     void ShowRequestHeader(const HeaderTexts& texts);
+    // The echo leaves a box alone while the user is editing it: it has the
+    // focus and was typed into since the last echo.
+    void echoInto(QLineEdit* box, const QString& text);
+    QLineEdit* requestBox(RequestField field) const;
+    // A red frame, with the message as tooltip and accessible description,
+    // on the one box whose text cannot be sent; none for nullptr.
+    void markWrongText(QLineEdit* box, const QString& message);
     void ShowResponse(const ResponseTexts& texts);
     void reportRefusal(const QString& reason);
     // Applies a protocol choice; keeps the engine's protocol on refusal.
@@ -77,6 +86,8 @@ private:
     void tcpClient_DataArrival(const ArrivedReply& reply);
     void tcpClient_ContinuousModeChanged(qint16 mode);
     void tcpClient_SessionEnding(const QString& title, const QString& text);
+    void tcpClient_RequestTextWrong(RequestField field, const QString& message);
+    void tcpClient_RequestTextsGood();
 
     SessionEngine* m_engine = nullptr;
 
@@ -94,6 +105,8 @@ private:
     QPushButton *cmdConnect = nullptr, *cmdSend = nullptr, *cmdCont = nullptr, *cmdClose = nullptr;
 
     MousePointer m_pointer = MousePointer::Default;
+    QSet<const QLineEdit*> m_editedSinceEcho;
+    QLineEdit* m_wrongBox = nullptr;
     bool m_revertingOption = false;
     std::function<void()> m_endProgramAction;
 };

@@ -36,6 +36,7 @@ const char kDefaultFrame[] = "4B4F52562D54414D4245 000000 33 0000 1200 00 1D"
 } // namespace
 
 Q_DECLARE_METATYPE(RequestTexts)
+Q_DECLARE_METATYPE(RequestField)
 
 class TestRequestEncoder : public QObject {
     Q_OBJECT
@@ -276,40 +277,53 @@ void TestRequestEncoder::rejectsUnconvertibleText_data()
 {
     QTest::addColumn<RequestTexts>("texts");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<RequestField>("field");
     auto with = [](auto change) {
         RequestTexts t = defaults();
         change(t);
         return t;
     };
     QTest::newRow("non-hex command") << with([](RequestTexts& t) { t.cmnd = QStringLiteral("5X00"); })
-                                     << QStringLiteral("Command: \"5X00\" is not hexadecimal.");
+                                     << QStringLiteral("Command: \"5X00\" is not hexadecimal.")
+                                     << RequestField::Cmnd;
     QTest::newRow("non-hex source") << with([](RequestTexts& t) { t.src = QStringLiteral("G1"); })
-                                    << QStringLiteral("Source: \"G1\" is not hexadecimal.");
+                                    << QStringLiteral("Source: \"G1\" is not hexadecimal.")
+                                    << RequestField::Src;
     QTest::newRow("empty source") << with([](RequestTexts& t) {
         t.src.clear();
-    }) << QStringLiteral("Source: the text is empty; type one or two hexadecimal digits.");
+    }) << QStringLiteral("Source: the text is empty; type one or two hexadecimal digits.")
+                                  << RequestField::Src;
     QTest::newRow("non-hex four-character invoke ID")
         << with([](RequestTexts& t) { t.invokeId = QStringLiteral("00 1"); })
-        << QStringLiteral("Invoke ID: \"00 1\" is not hexadecimal.");
+        << QStringLiteral("Invoke ID: \"00 1\" is not hexadecimal.") << RequestField::InvokeId;
     QTest::newRow("data type of two characters")
         << with([](RequestTexts& t) { t.dataType = QStringLiteral("01"); })
-        << QStringLiteral("Data Type: \"01\" is too short; type four hexadecimal digits.");
+        << QStringLiteral("Data Type: \"01\" is too short; type four hexadecimal digits.")
+        << RequestField::DataType;
     QTest::newRow("empty Var No") << with([](RequestTexts& t) {
         t.varNo.clear();
-    }) << QStringLiteral("Var No: \"\" is too short; type four hexadecimal digits.");
-    QTest::newRow("non-hex data pair") << with([](RequestTexts& t) { t.data = QStringLiteral("08-0"); })
-                                       << QStringLiteral("Data: \"08-0\" is not hexadecimal.");
+    }) << QStringLiteral("Var No: \"\" is too short; type four hexadecimal digits.")
+                                  << RequestField::VarNo;
+    QTest::newRow("non-hex data pair")
+        << with([](RequestTexts& t) { t.data = QStringLiteral("08-0"); })
+        << QStringLiteral("Data: \"08-0\" is not hexadecimal.") << RequestField::Data;
     QTest::newRow("495 data characters")
         << with([](RequestTexts& t) { t.data = QString(495, u'0'); })
         << QStringLiteral("Data: \"0000000000000000000000000000000000000000\u2026\" has 495 characters; "
-                          "at most 494 (247 bytes) fit in one frame.");
+                          "at most 494 (247 bytes) fit in one frame.")
+        << RequestField::Data;
+    QTest::newRow("percent signs in a long company ID are quoted, not filled in")
+        << with([](RequestTexts& t) { t.comId = QStringLiteral("%1AAAAAAAAAA"); })
+        << QStringLiteral("Com ID: \"%1AAAAAAAAAA\" has more than 10 characters.") << RequestField::ComId;
     QTest::newRow("company ID character beyond one byte")
         << with([](RequestTexts& t) { t.comId = QStringLiteral("KORV\u20AC"); })
-        << QStringLiteral("Com ID: \"KORV\u20AC\" holds the character \u20AC, which has no one-byte code.");
+        << QStringLiteral("Com ID: \"KORV\u20AC\" holds the character \u20AC, which has no one-byte code.")
+        << RequestField::ComId;
     QTest::newRow("company ID character beyond the basic plane, quoted whole")
         << with([](RequestTexts& t) { t.comId = QStringLiteral("A\U0001F600"); })
         << QStringLiteral(
-               "Com ID: \"A\U0001F600\" holds the character \U0001F600, which has no one-byte code.");
+               "Com ID: \"A\U0001F600\" holds the character \U0001F600, which has no one-byte code.")
+        << RequestField::ComId;
 }
 
 void TestRequestEncoder::rejectsUnconvertibleText()
@@ -326,6 +340,11 @@ void TestRequestEncoder::rejectsUnconvertibleText()
 
     QCOMPARE(encodeRequest(texts, buffer), std::optional<QString>(message));
     QCOMPARE(buffer, before);
+    // The same message, and the text it is about.
+    const std::optional<WrongRequestText> wrong = findWrongRequestText(texts);
+    QVERIFY(wrong);
+    QTEST(wrong->field, "field");
+    QCOMPARE(wrong->message, message);
 }
 
 void TestRequestEncoder::companyIdRoundTripsEveryByte()

@@ -65,7 +65,8 @@ QByteArray withLength(QByteArray frame, quint16 length)
 // characters, zero bytes included.
 QString shownComId(const char* text)
 {
-    return QString::fromLatin1(QByteArray(text).leftJustified(frame::kCompanyIdSize, '\0', true));
+    // Trailing zero bytes of a company ID are not shown.
+    return QString::fromLatin1(text);
 }
 
 // The frames in a TCP byte stream, cut by their length fields; an unfinished

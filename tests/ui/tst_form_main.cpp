@@ -2,6 +2,7 @@
 #include "ui/form_main.h"
 
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,6 +15,16 @@ namespace {
 template <typename T> T* control(const FormMain& form, const char* name)
 {
     return form.findChild<T*>(QString::fromLatin1(name));
+}
+
+// Relative luminance of a colour as WCAG defines it.
+double luminance(QRgb rgb)
+{
+    auto linear = [](int c) {
+        const double v = c / 255.0;
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(qRed(rgb)) + 0.7152 * linear(qGreen(rgb)) + 0.0722 * linear(qBlue(rgb));
 }
 
 } // namespace
@@ -31,6 +42,8 @@ private slots:
     void optionsAreExclusive();
     void tabOrder();
     void disabledBoxesShowWrittenText();
+    void responseHeaderIsReadable_data();
+    void responseHeaderIsReadable();
     void labelsDoNotOverlapTheirBoxes();
     void accessibleNames();
 };
@@ -246,6 +259,42 @@ void TestFormMain::disabledBoxesShowWrittenText()
         box->setText(QStringLiteral("5A"));
         QCOMPARE(box->text(), QStringLiteral("5A"));
     }
+}
+
+void TestFormMain::responseHeaderIsReadable_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const char* name : {"txtResComId", "txtResSrc", "txtResInvokeId", "txtResLength", "txtResCheckSum"})
+        QTest::newRow(name) << name;
+}
+
+// Disabled, yet drawn dark enough to read: the text pixel farthest from the
+// background against the background (the empty right end of the box), as the
+// window is painted at the screen's device pixel ratio.
+void TestFormMain::responseHeaderIsReadable()
+{
+    QFETCH(QString, name);
+    FormMain form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    auto* box = form.findChild<QLineEdit*>(name);
+    box->setText(QStringLiteral("5A"));
+    const QImage shot = form.grab().toImage();
+    const qreal ratio = shot.devicePixelRatio();
+    if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR"))
+        QCOMPARE(ratio, qEnvironmentVariable("QT_SCALE_FACTOR").toDouble());
+    const QRect inside = QRect(box->mapTo(&form, QPoint(0, 0)), box->size()).adjusted(3, 3, -3, -3);
+    const QRect pixels(inside.topLeft() * ratio, inside.size() * ratio);
+    const double background = luminance(shot.pixel(pixels.right(), pixels.center().y()));
+    double contrast = 1;
+    for (int y = pixels.top(); y <= pixels.bottom(); ++y) {
+        for (int x = pixels.left(); x <= pixels.right(); ++x) {
+            const auto [dark, light] = std::minmax({luminance(shot.pixel(x, y)), background});
+            contrast = std::max(contrast, (light + 0.05) / (dark + 0.05));
+        }
+    }
+    QVERIFY(!box->isEnabled());
+    QVERIFY2(contrast >= 4.5, qPrintable(QStringLiteral("%1:1 at ratio %2").arg(contrast).arg(ratio)));
 }
 
 void TestFormMain::labelsDoNotOverlapTheirBoxes()

@@ -43,6 +43,42 @@ bool connectTo(Window& w, const TcpPeer& peer)
     return w.open(WindowDriver::Proto::Tcp) && QTest::qWaitFor([&] { return peer.socket() != nullptr; });
 }
 
+// The request the seven boxes give now, encoded independently of the window.
+QByteArray requestOfTheBoxes(const Window& w)
+{
+    QStringList t;
+    for (const QLineEdit* b : w.requestBoxes())
+        t << b->text();
+    QByteArray frame;
+    InitHeader(frame);
+    return encodeRequest({t[0], t[1], t[2], t[3], t[4], t[5], t[6]}, frame) ? QByteArray() : frame;
+}
+
+// Replaces a box's text by typing into it.
+void retype(QLineEdit* box, const QString& text)
+{
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, text);
+}
+
+// The pointer over the window at the moment a message box is shown.
+struct PointerAtMessage : QObject {
+    explicit PointerAtMessage(const Window& w)
+        : w(w)
+    {
+        qApp->installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && qobject_cast<QMessageBox*>(watched))
+            shape = w.cursorOverWindow();
+        return false;
+    }
+    const Window& w;
+    Qt::CursorShape shape = Qt::BlankCursor;
+};
+
 } // namespace
 
 class TestSession : public QObject {
@@ -63,8 +99,13 @@ private slots:
     void socketEventsIgnoredWhileEndingMessageIsUp();
     void refusedOperationsKeepTheWindow();
     void connectPressedTwice();
-    void protocolChangeAfterStart();
-    void badTextStopsContinuousMode();
+    void startLocksAddressAndProtocol();
+    void hourglassEndsWithTheAttempt_data();
+    void hourglassEndsWithTheAttempt();
+    void editingWhileContinuousModeRuns_data();
+    void editingWhileContinuousModeRuns();
+    void enterPressesFocusedButton_data();
+    void enterPressesFocusedButton();
     void closingTheWindowClosesTheSocket();
 };
 
@@ -115,8 +156,8 @@ void TestSession::udpSessionAgainstSimulator()
     w.click(w.optUDP);
     QCOMPARE(w.cmdConnect->text(), QStringLiteral("Start"));
     w.click(w.cmdConnect);
-    // Started: address and options stay open, Start is spent.
-    QCOMPARE(w.sessionControls(), (QList<bool>{true, true, true, false, true, true, true}));
+    // Started: address and options locked, Start is spent.
+    QCOMPARE(w.sessionControls(), (QList<bool>{false, false, false, false, true, true, true}));
     QCOMPARE(w.cursorOverWindow(), Qt::ArrowCursor);
 
     w.txtReqInvokeId->setText(QStringLiteral("1a2b"));
@@ -137,10 +178,9 @@ void TestSession::echoedHeaderSendsTheSameBytes()
     w.txtReqSrc->setText(QStringLiteral("5"));
     w.txtReqInvokeId->setText(QStringLiteral("12"));
     w.click(w.cmdSend);
-    // The boxes now hold the header as sent: zero bytes as U+0000, source
-    // in two digits, the invoke ID that went out.
-    QCOMPARE(w.requestHeaderBoxes(),
-             (QStringList{QStringLiteral("A\u00E9") + QString(8, QChar(0)), "05", "0000", "1200", "41"}));
+    // The boxes now hold the header as sent: the company ID without the
+    // zero bytes that pad it, source in two digits, the invoke ID that went out.
+    QCOMPARE(w.requestHeaderBoxes(), (QStringList{QStringLiteral("A\u00E9"), "05", "0000", "1200", "41"}));
     w.click(w.cmdSend);
     QTRY_COMPARE(peer.datagrams().size(), 2);
     QCOMPARE(peer.datagrams().at(0).left(20), hex("41E90000000000000000 000000 05 0000 1200 00 41"));
@@ -175,12 +215,7 @@ void TestSession::editBetweenSendsGoesOnTheWire()
     QCOMPARE(peer.datagrams().at(0), kDefaultRequest);
 
     w.requestBoxes().at(box)->setText(edited);
-    QStringList typed;
-    for (const QLineEdit* b : w.requestBoxes())
-        typed << b->text();
-    QByteArray expected;
-    InitHeader(expected);
-    QVERIFY(!encodeRequest({typed[0], typed[1], typed[2], typed[3], typed[4], typed[5], typed[6]}, expected));
+    const QByteArray expected = requestOfTheBoxes(w);
     w.click(w.cmdSend);
     QTRY_COMPARE(peer.datagrams().size(), 2);
     QCOMPARE(peer.datagrams().at(1), expected);
@@ -418,63 +453,154 @@ void TestSession::connectPressedTwice()
     QCOMPARE(w.ended, 0);
 }
 
-void TestSession::protocolChangeAfterStart()
+void TestSession::startLocksAddressAndProtocol()
 {
     const QString address = QStringLiteral("127.0.0.52");
     UdpPeer peer(address);
     Window w(address);
     MessageBoxCatcher boxes;
     QVERIFY(w.open(WindowDriver::Proto::Udp));
-
-    // Nothing is sent by Start; a protocol change before the first datagram
-    // is taken, and Connect stays spent.
-    QTest::qWait(50);
-    QCOMPARE(peer.datagrams().size(), 0);
+    // Neither can be changed under the session, as after a TCP connection.
     w.click(w.optTCP);
-    QCOMPARE(w.cmdConnect->text(), QStringLiteral("Connect"));
-    QVERIFY(!w.cmdConnect->isEnabled());
-    QCOMPARE(boxes.count(), 0);
-
-    // Back to UDP, send, then try TCP on the open socket: refused, and the
-    // options go on showing UDP.
-    w.click(w.optUDP);
-    w.click(w.cmdSend);
-    QTRY_COMPARE(peer.datagrams().size(), 1);
-    w.click(w.optTCP);
-    QCOMPARE(boxes.count(), 1);
+    QTest::keyClicks(w.txtIpAdd, QStringLiteral("9"));
     QVERIFY(w.optUDP->isChecked());
     QCOMPARE(w.cmdConnect->text(), QStringLiteral("Start"));
+    QCOMPARE(w.txtIpAdd->text(), address);
     w.click(w.cmdSend);
-    QTRY_COMPARE(peer.datagrams().size(), 2);
-    QCOMPARE(w.ended, 0);
+    QTRY_COMPARE(peer.datagrams(), QList<QByteArray>{kDefaultRequest});
+    QCOMPARE(boxes.count(), 0);
 }
 
-void TestSession::badTextStopsContinuousMode()
+void TestSession::hourglassEndsWithTheAttempt_data()
 {
+    QTest::addColumn<bool>("listening");
+    QTest::addColumn<bool>("closeAtOnce"); // Close before the attempt could end
+    QTest::addColumn<bool>("ends");
+    QTest::newRow("connected") << true << false << false;
+    QTest::newRow("refused, message shown") << false << false << true;
+    QTest::newRow("Close while connecting") << true << true << false;
+}
+
+// The hourglass is the window's alone, and only while a connection is being
+// opened.
+void TestSession::hourglassEndsWithTheAttempt()
+{
+    QFETCH(bool, listening);
+    QFETCH(bool, closeAtOnce);
+    QFETCH(bool, ends);
+    const QString address = QStringLiteral("127.0.0.85");
+    std::unique_ptr<TcpPeer> peer(listening ? new TcpPeer(address) : nullptr);
+    Window w(address);
+    MessageBoxCatcher boxes;
+    PointerAtMessage atMessage(w);
+    w.click(w.cmdConnect);
+    QCOMPARE(w.cursorOverWindow(), Qt::WaitCursor);
+    const QMessageBox box(&w.form);
+    QCOMPARE(w.cursorOver(&box), Qt::ArrowCursor);
+    if (closeAtOnce)
+        w.click(w.cmdClose);
+    else
+        QTRY_VERIFY(w.ended > 0 || w.cmdSend->isEnabled());
+    QCOMPARE(w.cursorOverWindow(), Qt::ArrowCursor);
+    QTest::qWait(100);
+    QCOMPARE(w.cursorOverWindow(), Qt::ArrowCursor);
+    QCOMPARE(boxes.count(), ends ? 1 : 0);
+    QCOMPARE(atMessage.shape, ends ? Qt::ArrowCursor : Qt::BlankCursor);
+    QCOMPARE(w.ended, ends ? 1 : 0);
+}
+
+void TestSession::editingWhileContinuousModeRuns_data()
+{
+    QTest::addColumn<int>("box"); // in the order of WindowDriver::requestBoxes
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("message"); // empty: the text can be sent
+    QTest::addColumn<QString>("final");
+    QTest::newRow("Command half typed") << 3 << "5"
+                                        << "Command: \"5\" is too short; type four hexadecimal digits."
+                                        << "5800";
+    QTest::newRow("Source not hexadecimal") << 1 << "3G"
+                                            << "Source: \"3G\" is not hexadecimal."
+                                            << "7F";
+    QTest::newRow("Source of one digit") << 1 << "7"
+                                         << ""
+                                         << "7f";
+    QTest::newRow("Invoke ID half typed") << 2 << "1A"
+                                          << ""
+                                          << "1A2B";
+}
+
+// A reply in continuous mode sends the next frame and echoes its header; the
+// box being typed into keeps its text, a text that cannot be sent is marked
+// while the last frame that could goes on, and the finished text goes out.
+void TestSession::editingWhileContinuousModeRuns()
+{
+    QFETCH(int, box);
+    QFETCH(QString, typed);
+    QFETCH(QString, message);
+    QFETCH(QString, final);
     const QString address = QStringLiteral("127.0.0.53");
     TcpPeer peer(address);
     Window w(address);
     MessageBoxCatcher boxes;
     QVERIFY(connectTo(w, peer));
+    QVERIFY(QTest::qWaitForWindowActive(&w.form));
     w.click(w.cmdCont);
-    QTRY_COMPARE(peer.received().size(), 38);
-    const QStringList echoed = w.requestHeaderBoxes();
+    QTRY_COMPARE(peer.received(), kDefaultRequest);
+    const qsizetype size = kDefaultRequest.size();
+    QLineEdit* edited = w.requestBoxes().at(box);
 
-    // An edit while the chain runs: the next send fails, the chain stops.
-    w.txtReqCmnd->setText(QStringLiteral("5X00"));
-    peer.socket()->write(kReply30);
-    QTRY_COMPARE(boxes.count(), 1);
-    QCOMPARE(boxes.messages().first().text, QStringLiteral("Command: \"5X00\" is not hexadecimal."));
-    QCOMPARE(w.cmdCont->text(), QStringLiteral("Cont"));
-    QCOMPARE(w.requestHeaderBoxes(), echoed);
-    QTest::qWait(50);
-    QCOMPARE(peer.received().size(), 38);
+    w.txtReqComId->setText(QStringLiteral("AB")); // an edit done before
+    const QByteArray before = requestOfTheBoxes(w);
+    retype(edited, typed);
+    QCOMPARE(w.framedInRed(edited), !message.isEmpty());
+    QCOMPARE(edited->toolTip(), message);
+    QCOMPARE(edited->accessibleDescription(), message);
+    peer.send(kReply30);
+    QTRY_COMPARE(peer.received().size(), 2 * size);
+    if (!message.isEmpty())
+        QCOMPARE(peer.received().mid(size), kDefaultRequest);
+    QCOMPARE(edited->text(), typed);
+    QCOMPARE(w.txtReqComId->text(), QStringLiteral("AB"));
 
-    // Mended, Send works again.
-    w.txtReqCmnd->setText(QStringLiteral("5400"));
-    w.click(w.cmdSend);
-    QTRY_COMPARE(peer.received().size(), 76);
-    QCOMPARE(w.ended, 0);
+    retype(edited, final);
+    QVERIFY(!w.framedInRed(edited));
+    QCOMPARE(edited->toolTip(), QString());
+    const QByteArray after = requestOfTheBoxes(w);
+    QVERIFY(after != before);
+    peer.send(kReply30);
+    QTRY_COMPARE(peer.received().size(), 3 * size);
+    QCOMPARE(peer.received().mid(2 * size), after);
+    QCOMPARE(edited->text(), final);
+    QCOMPARE(w.cmdCont->text(), QStringLiteral("Stop"));
+    QCOMPARE(boxes.count(), 0);
+}
+
+void TestSession::enterPressesFocusedButton_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("key");
+    for (const char* button : {"cmdConnect", "cmdSend", "cmdCont", "cmdClose"}) {
+        QTest::addRow("%s, Return", button) << button << int(Qt::Key_Return);
+        QTest::addRow("%s, Enter", button) << button << int(Qt::Key_Enter);
+    }
+}
+
+void TestSession::enterPressesFocusedButton()
+{
+    QFETCH(QString, button);
+    QFETCH(int, key);
+    Window w(QStringLiteral("127.0.0.87"));
+    MessageBoxCatcher boxes;
+    QVERIFY(QTest::qWaitForWindowActive(&w.form));
+    w.click(w.optUDP);
+    if (button != QLatin1String("cmdConnect"))
+        w.click(w.cmdConnect);
+    auto* focused = w.form.findChild<QPushButton*>(button);
+    focused->setFocus();
+    QSignalSpy pressed(focused, &QAbstractButton::clicked);
+    QTest::keyClick(focused, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+    QCOMPARE(pressed.size(), 1);
+    QCOMPARE(boxes.count(), 0);
 }
 
 void TestSession::closingTheWindowClosesTheSocket()
