@@ -77,11 +77,11 @@ SocketRefusal SessionEngine::Start(const QString& host, quint16 port)
 void SessionEngine::Close()
 {
     // No reply to anything sent before can reach a closed socket.
-    forgetWaiting();
+    GiveUpWaiting();
     tcpClient->Close();
 }
 
-void SessionEngine::forgetWaiting()
+void SessionEngine::GiveUpWaiting()
 {
     m_waiting.clear();
     m_assembler.startNext();
@@ -118,7 +118,7 @@ void SessionEngine::SetContinuousMode(qint16 mode)
         return;
     // A chain that a lost reply stopped starts again here: whatever still
     // waits would never be answered, and must not take the new reply's time.
-    forgetWaiting();
+    GiveUpWaiting();
     SendAndEcho();
 }
 
@@ -321,7 +321,7 @@ void SessionEngine::endSession(const QString& title, const QString& text)
     // Socket events are ignored from here on: the session is over once its
     // message is up.
     m_ending = true;
-    forgetWaiting();
+    GiveUpWaiting();
     emit sessionEnding(title, text);
     tcpClient->Close();
     emit ended();

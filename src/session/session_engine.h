@@ -87,6 +87,10 @@ public:
     // sent again, and requestTextWrong() says which text is at fault.
     bool SendAndEcho();
 
+    // Gives up every request still waiting for its reply, and any reply half
+    // in: whatever arrives next answers the next request.
+    void GiveUpWaiting();
+
     qint16 ContinuousMode() const { return m_continuousMode; }
     // Switching it on sends a request at once.
     void SetContinuousMode(qint16 mode);
@@ -133,8 +137,6 @@ private:
     // when `answers` is set and one is waiting.
     void announce(QByteArrayView bytes, qint32 arrivalBytes, bool complete, bool answers, qint32 nowTick,
                   qint64 nowNs);
-    // Gives up the requests still waiting and any reply half in.
-    void forgetWaiting();
     bool acceptsSocketEvents() const { return !m_ending; }
 
     ClientSocket* tcpClient = nullptr;

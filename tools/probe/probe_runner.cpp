@@ -200,14 +200,9 @@ void ProbeRunner::sendNext(Connection& c)
     }
     const bool backToBack = m_options.intervalMs == 0;
     if (c.engineBehind) {
-        // Switching continuous mode on makes the engine give up every
-        // request it still waits for, then sends; it is switched off again
-        // at once when the requests are paced.
+        // The engine still waits for a request this run has given up.
         c.engineBehind = false;
-        c.engine->SetContinuousMode(SessionEngine::True);
-        if (!backToBack && c.engine->ContinuousMode() == SessionEngine::True)
-            c.engine->SetContinuousMode(SessionEngine::False);
-        return;
+        c.engine->GiveUpWaiting();
     }
     if (!backToBack) {
         c.engine->SendAndEcho();
