@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vexa-bench: continuous mode measured beside the socket floor. Without
 // arguments it measures the floor, then runs itself once per display
 // platform (offscreen, and xcb when DISPLAY is set) and prints one table.

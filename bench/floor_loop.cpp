@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Blocking TCP and UDP request/reply loops between two threads of one process.
 #include "floor_loop.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The socket floor: a bare request/reply loop over loopback with blocking
 // POSIX calls and a peer thread, no Qt, as the bound the tool is held to.
 #pragma once

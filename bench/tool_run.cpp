@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drives FormMain as a user would: connect or start, Cont, and Stop after a
 // fixed number of replies, with the simulator as a separate process.
 #include "tool_run.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tool under load: the real window in continuous mode against the module
 // simulator, counted reply by reply, and the response times it reports.
 #pragma once

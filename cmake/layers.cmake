@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # vexa_layer(<target> <dir> [<parent>]): gives a library an include directory
 # that exposes its own folder alone, as "<dir>/header.h" (<parent>/<dir> in
 # the source tree, src/ by default). A target sees a layer's

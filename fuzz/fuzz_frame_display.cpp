@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: the response display on arbitrary received bytes with an
 // arbitrary byte count, as a socket could report it.
 #include "codec/frame_display.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: the request encoder on arbitrary texts in the seven
 // request boxes, checking the frame it builds or that a refusal leaves the
 // send buffer untouched.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starts the tool: one window, the event loop, nothing else.
 #include "ui/form_main.h"
 

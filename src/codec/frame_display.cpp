@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Frame display: bytes to hexadecimal and company-ID texts.
 #include "codec/frame_display.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turns frame bytes into the texts of the header and response boxes.
 // Pure: bytes in, texts out; the window writes them into its boxes.
 #pragma once

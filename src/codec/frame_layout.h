@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The module's frame format: every offset, width and fixed size of a request
 // and a response frame, and the ports the module listens on. The one place
 // that knows the layout; everything else uses these names.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Request frame encoding: hexadecimal pairs and company-ID characters to bytes.
 #include "codec/request_encoder.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turns the texts of the request boxes into the bytes of one request frame.
 // Pure: texts in, bytes out; the window reads the boxes and sends the frame.
 #pragma once

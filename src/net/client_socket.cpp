@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's one client socket: TCP connections and UDP datagrams to the module.
 #include "net/client_socket.h"
 

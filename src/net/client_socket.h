@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's one client socket: TCP or UDP to the module, on the thread
 // that owns it, with the operations and events the session controller uses.
 #pragma once

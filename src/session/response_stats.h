@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Smallest and largest response time since the window loaded.
 #pragma once
 

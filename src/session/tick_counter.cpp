@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Monotonic millisecond counter.
 #include "session/tick_counter.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The millisecond counter that times each reply, read as a 32-bit signed
 // value, and the wrap-safe difference of two readings.
 #pragma once

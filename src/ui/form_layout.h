@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's controls: kind, caption or default text, input limit,
 // starting state, geometry in twips and tab index, one row per control.
 #pragma once

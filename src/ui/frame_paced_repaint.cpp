@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Frame pacing for widget repaints.
 //
 // Qt widgets collect every change in the top-level's repaint manager and ask

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Holds a top-level widget to at most one repaint per display frame while
 // its contents change faster than that, as they do in continuous mode.
 #pragma once

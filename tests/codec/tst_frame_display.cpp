@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Frame display: bytes of a header or a whole reply against the box texts.
 #include "codec/frame_display.h"
 

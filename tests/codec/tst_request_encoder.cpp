@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Request encoding: texts of the request boxes against the frame bytes.
 #include "codec/frame_layout.h"
 #include "codec/request_encoder.h"

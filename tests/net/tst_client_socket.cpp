@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tests of ClientSocket against in-process TCP and UDP peers on loopback.
 #include "net/client_socket.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Response timing: the wrap-safe elapsed time and the running extremes.
 #include "session/response_stats.h"
 #include "session/tick_counter.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window against faulty peers and untypable texts: each fault must end in
 // a message or a shown frame, never a crash, a hang or an unintended frame.
 #include "ui/form_main.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window at start: texts, limits, enabled states, options, tab order.
 #include "ui/form_main.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window under a stream of replies: repaints held to one per frame yet
 // showing the latest texts, and Stop taking effect with the next reply.
 #include "codec/frame_layout.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A test session driven by clicks: the real window against peers on loopback.
 #include "ui/form_main.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // module-sim: answers the test tool's requests on loopback like the
 // controller's Ethernet module would, with switchable faults.
 #include "quit_on_signal.h"

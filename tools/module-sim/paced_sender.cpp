@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ordered, gapped execution of reply send steps.
 #include "paced_sender.h"
 

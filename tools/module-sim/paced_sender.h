@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs send steps in order, with a fixed gap between the steps of one batch,
 // so the pieces of a reply reach the peer as separate reads.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Self-pipe signal handling: the handler only writes a byte, the event loop
 // does the quitting.
 #include "quit_on_signal.h"

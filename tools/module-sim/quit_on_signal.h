@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Quits the Qt event loop on SIGTERM or SIGINT, so the simulator shuts its
 // sockets down cleanly instead of dying mid-write.
 #pragma once

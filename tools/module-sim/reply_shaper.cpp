@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fault injection on reply bytes for the module simulator.
 #include "reply_shaper.h"
 

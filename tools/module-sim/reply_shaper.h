@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turns a request into the bytes the simulator sends back, with the fault
 // switches applied, and decides which replies are dropped.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Request framing on a TCP stream for the module simulator.
 #include "request_framer.h"
 

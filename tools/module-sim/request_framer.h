@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Splits a TCP byte stream into requests: a request whose header looks right
 // is as long as its length field says, however the bytes are split; bytes
 // that cannot start a request header are one request as they are. Pure; the

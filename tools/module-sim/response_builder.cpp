@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Response frame construction for the simulator.
 #include "response_builder.h"
 

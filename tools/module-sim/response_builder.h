@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds the simulator's response frames from request bytes; pure functions.
 #pragma once
 

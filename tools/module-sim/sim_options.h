@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Command-line settings of the module simulator: where it listens and which
 // faults it injects into its replies.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Request handling on one TCP connection of the module simulator.
 #include "tcp_connection.h"
 

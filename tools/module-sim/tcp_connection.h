@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One TCP client of the simulator: frames its requests, answers each one and
 // applies the connection-level faults (close, reset, unsolicited frame).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TCP listening for the module simulator.
 #include "tcp_server.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulator's TCP listener: hands every accepted client to its own
 // TcpConnection, so any number of clients are served at once.
 #pragma once

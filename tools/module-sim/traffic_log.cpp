@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stdout output of the module simulator.
 #include "traffic_log.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stdout lines of the simulator: the ready line and the -v traffic trace.
 #pragma once
 

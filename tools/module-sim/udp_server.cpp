@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // UDP request handling for the module simulator.
 #include "udp_server.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulator's UDP side: every datagram is one request, answered to its
 // sender with the same reply faults as TCP.
 #pragma once

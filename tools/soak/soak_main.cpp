@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Soak driver: runs the real window in continuous mode against a module
 // simulator until a cycle count or a time limit, and fails on any message,
 // lost or malformed reply, or memory growth.
