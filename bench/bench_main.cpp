@@ -6,6 +6,7 @@
 #include "codec/request_encoder.h"
 #include "floor_loop.h"
 #include "harness/resident_memory.h"
+#include "probe_run.h"
 #include "tool_run.h"
 
 #include <QApplication>
@@ -129,6 +130,71 @@ QStringList runChild(const QString& self, const QString& platform, const QString
     if (child.exitStatus() != QProcess::NormalExit)
         errors << QStringLiteral("ERR %1 %2 crashed").arg(platform, args.join(' '));
     return lines;
+}
+
+// vexa-probe back to back beside the same floor: its share and its own cost
+// per cycle, 8 connections against 1, and its median against the
+// simulator's delay.
+template <typename FloorRate>
+void runProbeRows(FloorRate floorRate, long cycles, bool fidelity, QStringList& errors)
+{
+    const QString address = QStringLiteral("127.0.0.220");
+    out() << Qt::endl
+          << "vexa-probe -i 0 -q, " << cycles << " requests per run" << Qt::endl
+          << QStringLiteral("%1 %2 %3 %4 %5 %6")
+                 .arg("run", -15)
+                 .arg("proto", -5)
+                 .arg("floor/s", 8)
+                 .arg("probe/s", 8)
+                 .arg("share", 6)
+                 .arg("us/cycle", 9)
+          << Qt::endl;
+    for (const QString& protocol : {QStringLiteral("tcp"), QStringLiteral("udp")}) {
+        const double before = floorRate(protocol);
+        const ProbeRun one = runProbe(address, protocol, cycles, 1, {});
+        const double after = floorRate(protocol);
+        const ProbeRun eight = runProbe(address, protocol, cycles, 8, {});
+        if (!one.ok || !eight.ok) {
+            errors << QStringLiteral("ERR probe %1 %2").arg(protocol, one.ok ? eight.error : one.error);
+            continue;
+        }
+        const double floor = std::max(before, after);
+        out() << QStringLiteral("%1 %2 %3 %4 %5 %6")
+                     .arg("1 connection", -15)
+                     .arg(protocol, -5)
+                     .arg(fmt(floor, 0), 8)
+                     .arg(fmt(one.perSecond, 0), 8)
+                     .arg(fmt(100 * one.perSecond / floor, 0) + "%", 6)
+                     .arg(fmt(1e6 / one.perSecond - 1e6 / floor, 1), 9)
+              << Qt::endl
+              << QStringLiteral("%1 %2 %3 %4 %5")
+                     .arg("8 connections", -15)
+                     .arg(protocol, -5)
+                     .arg("", 8)
+                     .arg(fmt(eight.perSecond, 0), 8)
+                     .arg(fmt(eight.perSecond / one.perSecond, 2) + "x", 6)
+              << Qt::endl;
+    }
+    if (!fidelity)
+        return;
+    out() << Qt::endl
+          << "vexa-probe median round trip against the simulator's --delay, 200 requests" << Qt::endl;
+    for (const QString& protocol : {QStringLiteral("tcp"), QStringLiteral("udp")}) {
+        for (int delay : {5, 50}) {
+            const ProbeRun run =
+                runProbe(address, protocol, 200, 1, {QStringLiteral("--delay"), QString::number(delay)});
+            if (!run.ok) {
+                errors << QStringLiteral("ERR probe %1 delay %2: %3").arg(protocol).arg(delay).arg(run.error);
+                continue;
+            }
+            out() << QStringLiteral("%1 delay %2 ms: median %3 ms (%4 ms over)")
+                         .arg(protocol, -5)
+                         .arg(delay, 3)
+                         .arg(fmt(run.p50Ms, 3))
+                         .arg(fmt(run.p50Ms - delay, 3))
+                  << Qt::endl;
+        }
+    }
 }
 
 int runDriver(const QString& self, long cycles, bool fidelity, const QString& onlyPlatform)
@@ -256,6 +322,7 @@ int runDriver(const QString& self, long cycles, bool fidelity, const QString& on
                   << Qt::endl;
         }
     }
+    runProbeRows(floorRate, cycles, fidelity, errors);
     for (const QString& error : errors)
         out() << error << Qt::endl;
     return errors.isEmpty() ? 0 : 1;
