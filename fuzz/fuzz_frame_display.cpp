@@ -60,7 +60,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(header.checkSum == texts.header.checkSum);
 
     if (available >= frame::kCompanyIdSize) {
-        require(header.comId == QString::fromLatin1(frame.constData(), frame::kCompanyIdSize));
+        // The ten bytes, less their trailing zero bytes, one character each.
+        QByteArray comId(frame.constData(), frame::kCompanyIdSize);
+        while (comId.endsWith('\0'))
+            comId.chop(1);
+        require(header.comId == QString::fromLatin1(comId));
     } else {
         require(header.comId.isEmpty());
     }
