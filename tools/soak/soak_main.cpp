@@ -33,8 +33,11 @@ public:
         , m_maxGrowthKb(maxGrowthKb)
     {
         m_w.form.setEndProgramAction([this] { fail(QStringLiteral("the window ended the program")); });
-        connect(m_w.engine, &SessionEngine::replyArrived, this,
-                [this](const ArrivedReply& reply) { onArrival(reply.bytesTotal); });
+        connect(m_w.engine, &SessionEngine::replyArrived, this, [this](const ArrivedReply& reply) {
+            // A reply in pieces counts once, when it is whole.
+            if (reply.complete)
+                onArrival(reply.bytesTotal);
+        });
         connect(m_w.engine, &SessionEngine::connected, this, [this] { m_w.cmdCont->click(); });
 
         // A reply that never comes stalls the chain for good.
@@ -93,14 +96,11 @@ private:
         } else if (m_cycles % 100000 == 0) {
             report("progress");
         }
-        if (m_stopping) {
-            finish();
-            return;
-        }
         if (m_cycles >= m_cycleLimit || m_clock.elapsed() >= 1000 * m_secondLimit) {
-            // The request this reply brought is in flight; its reply ends the run.
-            m_stopping = true;
+            // Stop, while the engine is still handing out this reply: the
+            // next request has not left, so nothing is in flight any more.
             m_w.cmdCont->click();
+            finish();
         }
     }
 
@@ -155,7 +155,6 @@ private:
     const qint64 m_maxGrowthKb;
     qint64 m_cycles = 0;
     qint64 m_startRss = -1;
-    bool m_stopping = false;
     bool m_done = false;
     bool m_failed = false;
 };
