@@ -2,6 +2,7 @@
 // vexa-bench: continuous mode measured beside the socket floor. Without
 // arguments it measures the floor, then runs itself once per display
 // platform (offscreen, and xcb when DISPLAY is set) and prints one table.
+#include "bare_responder.h"
 #include "codec/frame_layout.h"
 #include "codec/request_encoder.h"
 #include "floor_loop.h"
@@ -138,6 +139,12 @@ QStringList runChild(const QString& self, const QString& platform, const QString
 template <typename FloorRate>
 void runProbeRows(FloorRate floorRate, long cycles, bool fidelity, QStringList& errors)
 {
+    const QByteArray reply = simulatorReply();
+    BareResponder bare("127.0.0.221", static_cast<std::size_t>(kRequest.size()),
+                       reinterpret_cast<const unsigned char*>(reply.constData()),
+                       static_cast<std::size_t>(reply.size()));
+    if (!bare.ok())
+        errors << QStringLiteral("ERR the bare responder could not listen");
     const QString address = QStringLiteral("127.0.0.220");
     out() << Qt::endl
           << "vexa-probe -i 0 -q, " << cycles << " requests per run" << Qt::endl
@@ -154,8 +161,15 @@ void runProbeRows(FloorRate floorRate, long cycles, bool fidelity, QStringList& 
         const ProbeRun one = runProbe(address, protocol, cycles, 1, {});
         const double after = floorRate(protocol);
         const ProbeRun eight = runProbe(address, protocol, cycles, 8, {});
-        if (!one.ok || !eight.ok) {
-            errors << QStringLiteral("ERR probe %1 %2").arg(protocol, one.ok ? eight.error : one.error);
+        const ProbeRun alone =
+            runProbeAt(QStringLiteral("127.0.0.221"), protocol,
+                       protocol == QLatin1String("udp") ? bare.udpPort() : bare.tcpPort(), cycles, 1);
+        if (!one.ok || !eight.ok || !alone.ok) {
+            errors << QStringLiteral("ERR probe %1 %2")
+                          .arg(protocol,
+                               !one.ok         ? one.error
+                                   : !eight.ok ? eight.error
+                                               : alone.error);
             continue;
         }
         const double floor = std::max(before, after);
@@ -173,6 +187,14 @@ void runProbeRows(FloorRate floorRate, long cycles, bool fidelity, QStringList& 
                      .arg("", 8)
                      .arg(fmt(eight.perSecond, 0), 8)
                      .arg(fmt(eight.perSecond / one.perSecond, 2) + "x", 6)
+              << Qt::endl
+              << QStringLiteral("%1 %2 %3 %4 %5 %6")
+                     .arg("bare responder", -15)
+                     .arg(protocol, -5)
+                     .arg(fmt(floor, 0), 8)
+                     .arg(fmt(alone.perSecond, 0), 8)
+                     .arg(fmt(100 * alone.perSecond / floor, 0) + "%", 6)
+                     .arg(fmt(1e6 / alone.perSecond - 1e6 / floor, 1), 9)
               << Qt::endl;
     }
     if (!fidelity)

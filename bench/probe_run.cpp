@@ -11,18 +11,26 @@
 ProbeRun runProbe(const QString& address, const QString& protocol, long requests, int connections,
                   const QStringList& simArgs)
 {
-    ProbeRun run;
     ModuleSimProcess sim(address, simArgs);
     if (!sim.start()) {
-        run.error = QStringLiteral("module-sim did not start: ") + sim.output();
-        return run;
+        ProbeRun failed;
+        failed.error = QStringLiteral("module-sim did not start: ") + sim.output();
+        return failed;
     }
+    return runProbeAt(address, protocol, protocol == QLatin1String("udp") ? sim.udpPort() : sim.tcpPort(),
+                      requests, connections);
+}
+
+ProbeRun runProbeAt(const QString& address, const QString& protocol, quint16 port, long requests,
+                    int connections)
+{
+    ProbeRun run;
     QStringList args{QStringLiteral("-c"),        QString::number(requests), QStringLiteral("-i"),
                      QStringLiteral("0"),         QStringLiteral("--json"),  QStringLiteral("--connections"),
                      QString::number(connections)};
     if (protocol == QLatin1String("udp"))
         args << QStringLiteral("--udp");
-    args << address;
+    args << QStringLiteral("--port") << QString::number(port) << address;
     QProcess probe;
     probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     probe.start(QStringLiteral(VEXA_PROBE_PATH), args);

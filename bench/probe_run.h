@@ -17,3 +17,6 @@ struct ProbeRun {
 // `protocol` is "tcp" or "udp"; `simArgs` go to the simulator on `address`.
 ProbeRun runProbe(const QString& address, const QString& protocol, long requests, int connections,
                   const QStringList& simArgs);
+// The same against whatever answers at `address`:`port`.
+ProbeRun runProbeAt(const QString& address, const QString& protocol, quint16 port, long requests,
+                    int connections);
