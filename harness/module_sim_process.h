@@ -65,7 +65,7 @@ public:
 private:
     quint16 listeningPort(const QString& protocol) const
     {
-        const QRegularExpression line(QStringLiteral("listening on \\S+ tcp (\\d+) udp (\\d+)"));
+        static const QRegularExpression line(QStringLiteral("listening on \\S+ tcp (\\d+) udp (\\d+)"));
         const QRegularExpressionMatch match = line.match(output());
         if (!match.hasMatch())
             return 0;

@@ -32,7 +32,6 @@ public:
     // The bytes of the current reply so far.
     const QByteArray& current() const { return m_reply; }
     bool isEmpty() const { return m_reply.isEmpty(); }
-    bool isComplete() const { return m_complete; }
 
     // Forgets the current reply, complete or not; the next bytes begin a new
     // one. Keeps the storage, so equal-size replies allocate nothing.

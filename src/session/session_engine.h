@@ -78,7 +78,6 @@ public:
     // The seven texts the next request is built from. While continuous mode
     // runs, or while a text is reported wrong, they are checked at once.
     void setRequestTexts(const RequestTexts& texts);
-    const RequestTexts& requestTexts() const { return m_texts; }
 
     // Builds the request from the texts, sends it and announces it; false
     // (and refused()) when it could not be sent, which also stops
@@ -96,8 +95,6 @@ public:
     void SetContinuousMode(qint16 mode);
 
     const ResponseStats& stats() const { return m_stats; }
-    quint64 requestsSent() const { return m_sequence; }
-    const QByteArray& SendBuffer() const { return m_sendBuffer; }
 
 signals:
     void connected();

@@ -65,11 +65,9 @@ struct Simulator {
     {
         if (!process.start())
             return false;
-        static const QRegularExpression listening(QStringLiteral("listening on \\S+ tcp (\\d+) udp (\\d+)"));
-        const QRegularExpressionMatch match = listening.match(process.output());
-        tcp = match.captured(1);
-        udp = match.captured(2);
-        return match.hasMatch();
+        tcp = QString::number(process.tcpPort());
+        udp = QString::number(process.udpPort());
+        return process.tcpPort() != 0;
     }
     // What it printed, for a failure message.
     QString output() const { return process.output(); }
