@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Blocking TCP and UDP responders, each on its own thread; they look up from
-// their sockets every 100 ms to see whether to stop.
+// Blocking TCP and UDP responders, each on its own thread: one receive and
+// one send per request, like the floor's peer. Their receives time out
+// every 100 ms so that they see when to stop.
 #include "bare_responder.h"
+
+#include <cerrno>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -36,6 +39,18 @@ bool readable(int fd)
 {
     pollfd p{fd, POLLIN, 0};
     return ::poll(&p, 1, 100) > 0;
+}
+
+// A blocking receive on `fd` gives up after 100 ms (EAGAIN).
+void wakeEvery100Ms(int fd)
+{
+    const timeval timeout{0, 100'000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+}
+
+bool timedOut(ssize_t received)
+{
+    return received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
 }
 
 } // namespace
@@ -77,11 +92,12 @@ void BareResponder::serveTcp()
             continue;
         const int one = 1;
         ::setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        wakeEvery100Ms(connection);
         std::size_t have = 0;
         while (!m_stop) {
-            if (!readable(connection))
-                continue;
             const ssize_t n = ::recv(connection, request.data() + have, request.size() - have, 0);
+            if (timedOut(n))
+                continue;
             if (n <= 0)
                 break;
             have += static_cast<std::size_t>(n);
@@ -98,9 +114,8 @@ void BareResponder::serveTcp()
 void BareResponder::serveUdp()
 {
     std::vector<unsigned char> request(65536);
+    wakeEvery100Ms(m_udp);
     while (!m_stop) {
-        if (!readable(m_udp))
-            continue;
         sockaddr_in from{};
         socklen_t length = sizeof from;
         const ssize_t n =

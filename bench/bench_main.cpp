@@ -219,7 +219,7 @@ void runProbeRows(FloorRate floorRate, long cycles, bool fidelity, QStringList& 
     }
 }
 
-int runDriver(const QString& self, long cycles, bool fidelity, const QString& onlyPlatform)
+int runDriver(const QString& self, long cycles, bool fidelity, const QString& onlyPlatform, bool probeOnly)
 {
     const QByteArray request = kRequest;
     const QByteArray reply = simulatorReply();
@@ -245,6 +245,8 @@ int runDriver(const QString& self, long cycles, bool fidelity, const QString& on
         out() << "vexa-bench: DISPLAY is not set; measuring offscreen only" << Qt::endl;
     if (!onlyPlatform.isEmpty())
         platforms = QStringList{onlyPlatform};
+    if (probeOnly)
+        platforms.clear();
 
     QList<Row> rows;
     QStringList fidelityLines, errors;
@@ -364,10 +366,11 @@ int main(int argc, char* argv[])
         const QCommandLineOption noFidelity("no-fidelity", "Skip the response-time check.");
         const QCommandLineOption platform("platform", "Measure only this platform (offscreen or xcb).",
                                           "name");
-        parser.addOptions({cycles, noFidelity, platform});
+        const QCommandLineOption probeOnly("probe-only", "Measure only vexa-probe beside the floor.");
+        parser.addOptions({cycles, noFidelity, platform, probeOnly});
         parser.process(app);
         return runDriver(QCoreApplication::applicationFilePath(), parser.value(cycles).toLong(),
-                         !parser.isSet(noFidelity), parser.value(platform));
+                         !parser.isSet(noFidelity), parser.value(platform), parser.isSet(probeOnly));
     }
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();

@@ -10,12 +10,14 @@
 #include <QUdpSocket>
 
 #include <cerrno>
+#include <chrono>
 #include <utility>
 
 #if VEXA_LINUX_SOCKET_PATHS
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -194,11 +196,15 @@ void ClientSocket::writeTcp(const QByteArray& bytes)
 void ClientSocket::ReceiveAll(QByteArray& into)
 {
     if (m_protocol == Protocol::Tcp) {
+        // Bytes WaitForArrival read come before any Qt has read since.
+        into.swap(m_tcpArrived);
+        m_tcpArrived.resize(0);
+        const qsizetype before = into.size();
         const qint64 waiting = m_tcp->bytesAvailable();
-        into.resize(waiting);
+        into.resize(before + waiting);
         if (waiting > 0) {
-            const qint64 got = m_tcp->read(into.data(), waiting);
-            into.resize(got > 0 ? got : 0);
+            const qint64 got = m_tcp->read(into.data() + before, waiting);
+            into.resize(before + (got > 0 ? got : 0));
         }
         return;
     }
@@ -225,6 +231,107 @@ bool ClientSocket::readUdpReply(QByteArray& into)
         }
     }
     return false;
+}
+
+bool ClientSocket::WaitForArrival(int msecs, int spinUs)
+{
+    if (m_closing)
+        return false;
+    return m_protocol == Protocol::Tcp ? waitForTcpArrival(msecs, spinUs) : waitForUdpArrival(msecs, spinUs);
+}
+
+#if VEXA_LINUX_SOCKET_PATHS
+namespace {
+
+// Large enough for any datagram and for everything a TCP arrival brings.
+constexpr qsizetype kWaitBufferSize = 65536;
+
+// One receive from `fd` into `buffer`, waiting for it first: up to `spinUs`
+// microseconds by trying again without sleeping, then up to `msecs` asleep
+// in poll. Returns what recv or recvfrom returned, or -1 with errno EAGAIN
+// when nothing came in time. An error or a hang-up that poll sees is left in
+// place, and a signal ends the wait early (EINTR), so that the event loop
+// hears of either at once.
+ssize_t receiveWithin(int fd, QByteArray& buffer, int msecs, int spinUs, sockaddr_storage* from)
+{
+    buffer.resize(kWaitBufferSize);
+    socklen_t fromLength = sizeof(sockaddr_storage);
+    const auto receive = [&] {
+        return from ? ::recvfrom(fd, buffer.data(), kWaitBufferSize, MSG_DONTWAIT,
+                                 reinterpret_cast<sockaddr*>(from), &fromLength)
+                    : ::recv(fd, buffer.data(), kWaitBufferSize, MSG_DONTWAIT);
+    };
+    if (spinUs > 0) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(spinUs);
+        for (;;) {
+            const ssize_t n = receive();
+            if (n >= 0 || errno != EAGAIN || std::chrono::steady_clock::now() >= until)
+                return n;
+        }
+    }
+    pollfd watched{fd, POLLIN, 0};
+    if (::poll(&watched, 1, msecs) != 1 || (watched.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0
+        || (watched.revents & POLLIN) == 0) {
+        errno = EAGAIN;
+        return -1;
+    }
+    return receive();
+}
+
+} // namespace
+#endif
+
+bool ClientSocket::waitForTcpArrival(int msecs, int spinUs)
+{
+#if VEXA_LINUX_SOCKET_PATHS
+    // Bytes Qt has already buffered must come first, through its own event.
+    if (m_tcp->state() != QAbstractSocket::ConnectedState || m_tcp->bytesAvailable() > 0
+        || !m_tcpArrived.isEmpty())
+        return false;
+    const ssize_t n =
+        receiveWithin(static_cast<int>(m_tcp->socketDescriptor()), m_waitBuffer, msecs, spinUs, nullptr);
+    // Nothing read may be the end of the connection or a failure: Qt reads
+    // the same and reports it from the event loop. A reset taken here still
+    // reads as one there, from the duplicate descriptor's state.
+    if (n <= 0)
+        return false;
+    m_tcpArrived = m_waitBuffer.first(n);
+    emit dataArrival(static_cast<qint32>(n));
+    return true;
+#else
+    Q_UNUSED(msecs);
+    Q_UNUSED(spinUs);
+    return false;
+#endif
+}
+
+bool ClientSocket::waitForUdpArrival(int msecs, int spinUs)
+{
+#if VEXA_LINUX_SOCKET_PATHS
+    if (m_udp->state() != QAbstractSocket::BoundState || m_udpPeerPort == 0 || m_udpReply)
+        return false;
+    sockaddr_storage from{};
+    const ssize_t n =
+        receiveWithin(static_cast<int>(m_udp->socketDescriptor()), m_waitBuffer, msecs, spinUs, &from);
+    if (n < 0)
+        return false;
+    // Only the module's replies count; anything else is read and dropped,
+    // as on the event loop's path.
+    const QHostAddress sender(reinterpret_cast<const sockaddr*>(&from));
+    const std::uint16_t senderPort = from.ss_family == AF_INET6
+        ? ntohs(reinterpret_cast<const sockaddr_in6*>(&from)->sin6_port)
+        : ntohs(reinterpret_cast<const sockaddr_in*>(&from)->sin_port);
+    if (senderPort != m_udpPeerPort || !sender.isEqual(m_udpPeerAddress, QHostAddress::ConvertV4MappedToIPv4))
+        return true;
+    m_udpReply = m_waitBuffer.first(n);
+    emit dataArrival(static_cast<qint32>(n));
+    m_udpReply.reset();
+    return true;
+#else
+    Q_UNUSED(msecs);
+    Q_UNUSED(spinUs);
+    return false;
+#endif
 }
 
 void ClientSocket::Close()
@@ -326,6 +433,7 @@ void ClientSocket::resetTcp()
     m_tcp->abort();
     m_closing = false;
     m_tcpEndReported = false;
+    m_tcpArrived.clear();
 }
 
 void ClientSocket::resetUdp()

@@ -42,6 +42,8 @@ public:
     // unless earlier bytes still wait. Otherwise Qt sends it on the next pass
     // of the event loop.
     static constexpr bool kWritesTcpBeforeReturning = VEXA_LINUX_SOCKET_PATHS != 0;
+    // True when WaitForArrival can wait; otherwise only the event loop reads.
+    static constexpr bool kWaitsForArrival = VEXA_LINUX_SOCKET_PATHS != 0;
 
     explicit ClientSocket(QObject* parent = nullptr);
     ~ClientSocket() override;
@@ -72,6 +74,15 @@ public:
     // Harmless on a socket that is not open; raises no event. Drops a held
     // datagram.
     void Close();
+    // Waits for bytes on the open TCP connection or the bound UDP socket,
+    // first up to `spinUs` microseconds without sleeping, then up to `msecs`
+    // asleep, and if some come, reads and announces them as dataArrival
+    // before returning true: a caller that expects a reply at once takes it
+    // without a pass of the event loop. Returns false when nothing came in
+    // time, when there is nothing to wait on, and for an end or a failure of
+    // the connection, which the event loop then reports as usual. Only with
+    // kWaitsForArrival; otherwise it returns false at once.
+    bool WaitForArrival(int msecs, int spinUs);
 
 signals:
     void connected();
@@ -100,6 +111,8 @@ private:
     void onUdpLookupDone(quint64 lookup, const QHostInfo& info);
     void sendDatagram(const QByteArray& bytes, std::uint16_t port);
     bool readUdpReply(QByteArray& into);
+    bool waitForTcpArrival(int msecs, int spinUs);
+    bool waitForUdpArrival(int msecs, int spinUs);
     void writeTcp(const QByteArray& bytes);
     void announceSendComplete();
     void queueError(int number, const QString& description);
@@ -137,4 +150,8 @@ private:
     std::uint16_t m_udpPeerPort = 0;
     // The reply being announced, until the handler takes it.
     std::optional<QByteArray> m_udpReply;
+    // Bytes WaitForArrival read past Qt's socket, until the handler takes
+    // them; and the buffer they are read into, kept between waits.
+    QByteArray m_tcpArrived;
+    QByteArray m_waitBuffer;
 };

@@ -87,6 +87,11 @@ void SessionEngine::GiveUpWaiting()
     m_assembler.startNext();
 }
 
+bool SessionEngine::AwaitArrival(int msecs, int spinUs)
+{
+    return acceptsSocketEvents() && tcpClient->WaitForArrival(msecs, spinUs);
+}
+
 void SessionEngine::setRequestTexts(const RequestTexts& texts)
 {
     m_texts = texts;

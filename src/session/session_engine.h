@@ -90,6 +90,14 @@ public:
     // in: whatever arrives next answers the next request.
     void GiveUpWaiting();
 
+    // Waits for the module's bytes (up to `spinUs` microseconds without
+    // sleeping, then up to `msecs` asleep) and handles them at once, with
+    // every event they raise, before returning true; false when none came or
+    // the session ended, which the event loop then handles. For a caller
+    // that runs back to back and would rather not pay a pass of the event
+    // loop per reply; ClientSocket::kWaitsForArrival says whether it can.
+    bool AwaitArrival(int msecs, int spinUs);
+
     qint16 ContinuousMode() const { return m_continuousMode; }
     // Switching it on sends a request at once.
     void SetContinuousMode(qint16 mode);

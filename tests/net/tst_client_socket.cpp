@@ -158,6 +158,8 @@ private slots:
     void misuseIsRefused_data();
     void misuseIsRefused();
     void reopensAfterClose();
+    void waitingTakesWhatTheEventLoopWould_data();
+    void waitingTakesWhatTheEventLoopWould();
 };
 
 void TestClientSocket::framesArriveWholeAndInOrder_data()
@@ -707,6 +709,110 @@ void TestClientSocket::reopensAfterClose()
     QTRY_COMPARE(received, QByteArray("againonetwo"));
     QCOMPARE(spies.error.count(), 0);
     QCOMPARE(spies.peerClosed.count(), 0);
+}
+
+// What the module does while the client waits on its socket instead of the
+// event loop.
+enum class WhileWaiting { Replies, RepliesAfterAStranger, StaysSilent, Closes, Resets };
+Q_DECLARE_METATYPE(WhileWaiting)
+
+void TestClientSocket::waitingTakesWhatTheEventLoopWould_data()
+{
+    QTest::addColumn<ClientSocket::Protocol>("protocol");
+    QTest::addColumn<WhileWaiting>("module");
+    QTest::addColumn<int>("spinUs");
+    const auto tcp = ClientSocket::Protocol::Tcp;
+    const auto udp = ClientSocket::Protocol::Udp;
+    QTest::newRow("tcp reply, asleep") << tcp << WhileWaiting::Replies << 0;
+    QTest::newRow("tcp reply, spinning") << tcp << WhileWaiting::Replies << 200'000;
+    QTest::newRow("udp reply, asleep") << udp << WhileWaiting::Replies << 0;
+    QTest::newRow("udp reply after a stranger's, spinning")
+        << udp << WhileWaiting::RepliesAfterAStranger << 50;
+    QTest::newRow("udp reply after a stranger's, asleep") << udp << WhileWaiting::RepliesAfterAStranger << 0;
+    QTest::newRow("tcp silence, spinning") << tcp << WhileWaiting::StaysSilent << 50;
+    QTest::newRow("tcp close, asleep") << tcp << WhileWaiting::Closes << 0;
+    QTest::newRow("tcp close, spinning") << tcp << WhileWaiting::Closes << 200'000;
+    QTest::newRow("tcp reset, asleep") << tcp << WhileWaiting::Resets << 0;
+    QTest::newRow("tcp reset, spinning") << tcp << WhileWaiting::Resets << 200'000;
+}
+
+void TestClientSocket::waitingTakesWhatTheEventLoopWould()
+{
+    if (!ClientSocket::kWaitsForArrival)
+        QSKIP("this build reads only from the event loop");
+    QFETCH(ClientSocket::Protocol, protocol);
+    QFETCH(WhileWaiting, module);
+    QFETCH(int, spinUs);
+    const bool tcp = protocol == ClientSocket::Protocol::Tcp;
+    TcpPeer tcpPeer(QStringLiteral("127.0.0.41"), false);
+    UdpPeer udpPeer(QStringLiteral("127.0.0.41"), false);
+    UdpPeer stranger(QStringLiteral("127.0.0.42"), false);
+    QVERIFY2(tcpPeer.failure().isEmpty(), qPrintable(tcpPeer.failure()));
+    QVERIFY2(udpPeer.failure().isEmpty(), qPrintable(udpPeer.failure()));
+    ClientSocket socket;
+    QVERIFY(!socket.SetProtocol(protocol));
+    Spies spies(socket);
+    QList<QByteArray> pieces;
+    QByteArray received;
+    collectInto(socket, received, &pieces);
+    socket.SetRemoteHost(QStringLiteral("127.0.0.41"));
+    socket.SetRemotePort(tcp ? tcpPeer.port() : udpPeer.port());
+    if (tcp) {
+        QVERIFY(!socket.Connect());
+        QTRY_VERIFY(tcpPeer.last() != nullptr);
+        QTRY_COMPARE(spies.connected.count(), 1);
+    }
+    QVERIFY(!socket.SendBytes("request"));
+    if (tcp)
+        QTRY_COMPARE(tcpPeer.received(), QByteArray("request"));
+    else
+        QTRY_COMPARE(udpPeer.received().size(), 1);
+
+    // From here on the event loop does not run until the waits are over:
+    // whatever the client hears, it hears through WaitForArrival.
+    QTcpSocket* peer = tcpPeer.last();
+    switch (module) {
+    case WhileWaiting::RepliesAfterAStranger:
+        stranger.sendTo("stranger", udpPeer.sender(), udpPeer.senderPort());
+        [[fallthrough]];
+    case WhileWaiting::Replies:
+        if (tcp) {
+            peer->write("reply");
+            QVERIFY(peer->waitForBytesWritten(1000));
+        } else {
+            udpPeer.reply("reply");
+        }
+        break;
+    case WhileWaiting::StaysSilent:
+        break;
+    case WhileWaiting::Closes:
+        peer->disconnectFromHost();
+        break;
+    case WhileWaiting::Resets: {
+        const linger abortive{1, 0};
+        ::setsockopt(int(peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        peer->abort();
+        break;
+    }
+    }
+    int waits = 0;
+    while (socket.WaitForArrival(200, spinUs))
+        ++waits;
+
+    const bool replies = module == WhileWaiting::Replies || module == WhileWaiting::RepliesAfterAStranger;
+    QCOMPARE(pieces, replies ? QList<QByteArray>{"reply"} : QList<QByteArray>{});
+    QCOMPARE(waits, module == WhileWaiting::RepliesAfterAStranger ? 2 : replies ? 1 : 0);
+    // An end of the connection is left for the event loop to report, once,
+    // and as what it was, even when the wait has run into it.
+    QTest::qWait(100);
+    QCOMPARE(spies.peerClosed.count(), module == WhileWaiting::Closes ? 1 : 0);
+    if (module == WhileWaiting::Resets) {
+        QCOMPARE(spies.error.count(), 1);
+        QVERIFY(spies.error.at(0).at(1).toString().contains(QStringLiteral("reset"), Qt::CaseInsensitive));
+    } else {
+        QCOMPARE(spies.error.count(), 0);
+    }
+    QCOMPARE(spies.dataArrival.count(), replies ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestClientSocket)

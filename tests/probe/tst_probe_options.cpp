@@ -21,16 +21,17 @@ QString describe(const ProbeOptions& o)
                     QString::number(o.deadlineMs), QString::number(o.intervalMs),
                     QString::number(o.timeoutMs), QString::number(o.connections),
                     QString::number(o.connectTimeoutMs))
-        + QStringLiteral(" q=%1 json=%2 csv=%3 plot=%4 %5x%6")
-              .arg(QString::number(o.quiet), QString::number(o.json), o.csvPath, o.plotPath,
-                   QString::number(o.plotSize.width()), QString::number(o.plotSize.height()))
+        + QStringLiteral(" bp=%1 q=%2 json=%3 csv=%4 plot=%5 %6x%7")
+              .arg(QString::number(o.busyPollUs), QString::number(o.quiet), QString::number(o.json),
+                   o.csvPath, o.plotPath, QString::number(o.plotSize.width()),
+                   QString::number(o.plotSize.height()))
         + QStringLiteral(" [%1|%2|%3|%4|%5|%6|%7]")
               .arg(o.texts.comId, o.texts.src, o.texts.invokeId, o.texts.cmnd, o.texts.dataType,
                    o.texts.varNo, o.texts.data);
 }
 
 const QString kDefaults = QStringLiteral(
-    " q=0 json=0 csv= plot= 1200x800 [KORV-TAMBE|33|0000|5400|0100|1000|0800255157302E302E30]");
+    " bp=50 q=0 json=0 csv= plot= 1200x800 [KORV-TAMBE|33|0000|5400|0100|1000|0800255157302E302E30]");
 
 } // namespace
 
@@ -68,18 +69,21 @@ void TestProbeOptions::accepted_data()
     QTest::newRow("output options") << QStringList{"-q",      "--json",      "--csv",   "run.csv", "--plot",
                                                    "run.SVG", "--plot-size", "640x480", "h"}
                                     << "h tcp:2004" + run
-            + " q=1 json=1 csv=run.csv plot=run.SVG 640x480"
+            + " bp=50 q=1 json=1 csv=run.csv plot=run.SVG 640x480"
               " [KORV-TAMBE|33|0000|5400|0100|1000|0800255157302E302E30]";
+    QTest::newRow("busy polling off")
+        << QStringList{"-i0", "--busy-poll", "0", "h"}
+        << "h tcp:2004 c=0 w=0 i=0 W=1000 k=1 ct=5000" + QString(kDefaults).replace("bp=50", "bp=0");
     QTest::newRow("request texts as typed, lower case kept")
         << QStringList{"--com-id",    "ACME", "--source", "b",    "--invoke-id", "1a2B", "--command", "540",
                        "--data-type", "0200", "--var-no", "0001", "--data",      "a1b",  "h"}
-        << "h tcp:2004" + run + " q=0 json=0 csv= plot= 1200x800 [ACME|b|1a2B|540|0200|0001|a1b]";
+        << "h tcp:2004" + run + " bp=50 q=0 json=0 csv= plot= 1200x800 [ACME|b|1a2B|540|0200|0001|a1b]";
     QTest::newRow("an empty company ID and empty data are sendable")
         << QStringList{"--com-id=", "--data=", "h"}
-        << "h tcp:2004" + run + " q=0 json=0 csv= plot= 1200x800 [|33|0000|5400|0100|1000|]";
+        << "h tcp:2004" + run + " bp=50 q=0 json=0 csv= plot= 1200x800 [|33|0000|5400|0100|1000|]";
     QTest::newRow("494 data digits fill the frame")
         << QStringList{"--data", QString(494, u'F'), "h"}
-        << "h tcp:2004" + run + " q=0 json=0 csv= plot= 1200x800 [KORV-TAMBE|33|0000|5400|0100|1000|"
+        << "h tcp:2004" + run + " bp=50 q=0 json=0 csv= plot= 1200x800 [KORV-TAMBE|33|0000|5400|0100|1000|"
             + QString(494, u'F') + "]";
 }
 
@@ -116,6 +120,9 @@ void TestProbeOptions::refused_data()
                             << "--port wants a whole number from 1 to 65535, got \"0\"";
     QTest::newRow("port beyond 16 bits") << QStringList{"--port", "65536", "h"}
                                          << "--port wants a whole number from 1 to 65535, got \"65536\"";
+    QTest::newRow("busy polling beyond a millisecond")
+        << QStringList{"--busy-poll", "1001", "h"}
+        << "--busy-poll wants a whole number from 0 to 1000, got \"1001\"";
     QTest::newRow("257 connections") << QStringList{"--connections", "257", "h"}
                                      << "--connections wants a whole number from 1 to 256, got \"257\"";
     QTest::newRow("zero deadline") << QStringList{

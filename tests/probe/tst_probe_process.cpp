@@ -121,6 +121,7 @@ private slots:
     void fullDisk();
     void plotFile_data();
     void plotFile();
+    void interruptPrintsTheSummary_data();
     void interruptPrintsTheSummary();
     void deadlineEndsTheRun();
     void longDeadlineIsNotCutShort();
@@ -411,12 +412,20 @@ void TestProbeProcess::plotFile()
     }
 }
 
+void TestProbeProcess::interruptPrintsTheSummary_data()
+{
+    QTest::addColumn<QString>("interval");
+    QTest::newRow("paced") << "20";
+    QTest::newRow("back to back") << "0";
+}
+
 void TestProbeProcess::interruptPrintsTheSummary()
 {
+    QFETCH(QString, interval);
     Simulator sim("127.0.0.173", {});
     QVERIFY2(sim.start(), qPrintable(sim.output()));
     QProcess probe;
-    probe.start(QStringLiteral(VEXA_PROBE_PATH), {"-i", "20", "--port", sim.tcp, "127.0.0.173"});
+    probe.start(QStringLiteral(VEXA_PROBE_PATH), {"-i", interval, "--port", sim.tcp, "127.0.0.173"});
     QVERIFY(probe.waitForStarted());
     QByteArray out;
     QTRY_VERIFY_WITH_TIMEOUT((out += probe.readAllStandardOutput()).count('\n') >= 3, 20000);

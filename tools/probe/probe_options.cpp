@@ -20,6 +20,8 @@ constexpr int kMaxMs = 3'600'000; // an hour, for intervals and timeouts
 constexpr double kMaxDeadlineS = 366.0 * 24 * 3600;
 constexpr double kMaxConnectTimeoutS = 3600;
 constexpr int kMaxConnections = 256;
+// A millisecond: a module slower than that is waited for asleep.
+constexpr int kMaxBusyPollUs = 1000;
 constexpr int kMinPlotWidth = 400;
 constexpr int kMinPlotHeight = 300;
 constexpr int kMaxPlotSide = 8000;
@@ -122,6 +124,7 @@ ProbeCommandLine parseProbeCommandLine(const QStringList& arguments)
     const QCommandLineOption port("port", "port", "port");
     const QCommandLineOption connections("connections", "connections", "k");
     const QCommandLineOption connectTimeout("connect-timeout", "connect-timeout", "seconds");
+    const QCommandLineOption busyPoll("busy-poll", "busy-poll", "us");
     const QCommandLineOption csv("csv", "csv", "file");
     const QCommandLineOption json("json", "json");
     const QCommandLineOption plot("plot", "plot", "file");
@@ -146,7 +149,7 @@ ProbeCommandLine parseProbeCommandLine(const QStringList& arguments)
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     parser.addOptions({help, version, count, deadline, interval, timeout, quiet, udp, port, connections,
-                       connectTimeout, csv, json, plot, plotSize});
+                       connectTimeout, busyPoll, csv, json, plot, plotSize});
     for (const TextOption& entry : textOptions)
         parser.addOption(entry.option);
     parser.addPositionalArgument("HOST", "host");
@@ -183,7 +186,8 @@ ProbeCommandLine parseProbeCommandLine(const QStringList& arguments)
         || !take(timeout, 1, kMaxMs, [&](qint64 v) { options.timeoutMs = static_cast<int>(v); })
         || !take(port, 1, 65535, [&](qint64 v) { options.port = static_cast<quint16>(v); })
         || !take(connections, 1, kMaxConnections,
-                 [&](qint64 v) { options.connections = static_cast<int>(v); }))
+                 [&](qint64 v) { options.connections = static_cast<int>(v); })
+        || !take(busyPoll, 0, kMaxBusyPollUs, [&](qint64 v) { options.busyPollUs = static_cast<int>(v); }))
         return fail(error);
 
     if (parser.isSet(deadline)) {
@@ -277,6 +281,9 @@ QString probeHelpText()
                           "      --connect-timeout=SECONDS\n"
                           "                           give up opening a TCP connection after SECONDS\n"
                           "                             (default 5)\n"
+                          "      --busy-poll=US       back to back on one connection, wait up to US\n"
+                          "                             microseconds for each reply without sleeping\n"
+                          "                             (default 50; 0 sleeps at once)\n"
                           "      --udp                UDP datagrams to port 2005 (default: TCP to 2004)\n"
                           "      --port=PORT          another port, for test rigs\n"
                           "Without -c or -w the run goes on until Ctrl+C.\n"

@@ -21,6 +21,9 @@ struct ProbeOptions {
     int timeoutMs = 1000; // a request unanswered this long is lost
     int connections = 1;
     int connectTimeoutMs = 5000;
+    // Back to back on one connection, how long to wait for each reply
+    // without sleeping first; 0 sleeps at once.
+    int busyPollUs = 50;
 
     bool quiet = false;
     bool json = false;

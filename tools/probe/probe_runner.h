@@ -110,6 +110,10 @@ private:
                                  const ArrivedReply& reply) const;
     void settleUndecidedAsLate(Connection& c);
     void armTimeout(Connection& c);
+    void keepTimeout(Connection& c);
+    bool drives() const;
+    void queueDrive();
+    void drive();
     void checkDeadline();
     bool maySend() const;
     void stopSending();
@@ -131,4 +135,5 @@ private:
     bool m_stopping = false; // no further requests: deadline reached or count sent
     bool m_finished = false;
     bool m_anyReply = false;
+    bool m_driveQueued = false;
 };
