@@ -146,56 +146,60 @@ void runProbeRows(FloorRate floorRate, long cycles, bool fidelity, QStringList& 
     if (!bare.ok())
         errors << QStringLiteral("ERR the bare responder could not listen");
     const QString address = QStringLiteral("127.0.0.220");
+    const QStringList asleep{QStringLiteral("--busy-poll"), QStringLiteral("0")};
     out() << Qt::endl
-          << "vexa-probe -i 0 -q, " << cycles << " requests per run" << Qt::endl
+          << "vexa-probe -i 0 -q, " << cycles << " requests per run; \"asleep\" is --busy-poll 0" << Qt::endl
           << QStringLiteral("%1 %2 %3 %4 %5 %6")
-                 .arg("run", -15)
+                 .arg("run", -24)
                  .arg("proto", -5)
                  .arg("floor/s", 8)
                  .arg("probe/s", 8)
                  .arg("share", 6)
                  .arg("us/cycle", 9)
           << Qt::endl;
+    // One line: the rate beside the floor, or beside another rate (a ratio).
+    const auto line = [](const QString& label, const QString& protocol, double rate, double floor,
+                         double against) {
+        QString text = QStringLiteral("%1 %2 ").arg(label, -24).arg(protocol, -5);
+        if (floor > 0) {
+            text += QStringLiteral("%1 %2 %3 %4")
+                        .arg(fmt(floor, 0), 8)
+                        .arg(fmt(rate, 0), 8)
+                        .arg(fmt(100 * rate / floor, 0) + "%", 6)
+                        .arg(fmt(1e6 / rate - 1e6 / floor, 1), 9);
+        } else {
+            text += QStringLiteral("%1 %2 %3")
+                        .arg("", 8)
+                        .arg(fmt(rate, 0), 8)
+                        .arg(fmt(rate / against, 2) + "x", 6);
+        }
+        out() << text << Qt::endl;
+    };
     for (const QString& protocol : {QStringLiteral("tcp"), QStringLiteral("udp")}) {
+        const quint16 barePort = protocol == QLatin1String("udp") ? bare.udpPort() : bare.tcpPort();
         const double before = floorRate(protocol);
         const ProbeRun one = runProbe(address, protocol, cycles, 1, {});
-        const double after = floorRate(protocol);
+        const ProbeRun oneAsleep = runProbe(address, protocol, cycles, 1, {}, asleep);
         const ProbeRun eight = runProbe(address, protocol, cycles, 8, {});
-        const ProbeRun alone =
-            runProbeAt(QStringLiteral("127.0.0.221"), protocol,
-                       protocol == QLatin1String("udp") ? bare.udpPort() : bare.tcpPort(), cycles, 1);
-        if (!one.ok || !eight.ok || !alone.ok) {
-            errors << QStringLiteral("ERR probe %1 %2")
-                          .arg(protocol,
-                               !one.ok         ? one.error
-                                   : !eight.ok ? eight.error
-                                               : alone.error);
-            continue;
+        const ProbeRun alone = runProbeAt(QStringLiteral("127.0.0.221"), protocol, barePort, cycles, 1);
+        const ProbeRun aloneAsleep =
+            runProbeAt(QStringLiteral("127.0.0.221"), protocol, barePort, cycles, 1, asleep);
+        const double after = floorRate(protocol);
+        bool ok = true;
+        for (const ProbeRun* run : {&one, &oneAsleep, &eight, &alone, &aloneAsleep}) {
+            if (!run->ok && ok) {
+                errors << QStringLiteral("ERR probe %1 %2").arg(protocol, run->error);
+                ok = false;
+            }
         }
+        if (!ok)
+            continue;
         const double floor = std::max(before, after);
-        out() << QStringLiteral("%1 %2 %3 %4 %5 %6")
-                     .arg("1 connection", -15)
-                     .arg(protocol, -5)
-                     .arg(fmt(floor, 0), 8)
-                     .arg(fmt(one.perSecond, 0), 8)
-                     .arg(fmt(100 * one.perSecond / floor, 0) + "%", 6)
-                     .arg(fmt(1e6 / one.perSecond - 1e6 / floor, 1), 9)
-              << Qt::endl
-              << QStringLiteral("%1 %2 %3 %4 %5")
-                     .arg("8 connections", -15)
-                     .arg(protocol, -5)
-                     .arg("", 8)
-                     .arg(fmt(eight.perSecond, 0), 8)
-                     .arg(fmt(eight.perSecond / one.perSecond, 2) + "x", 6)
-              << Qt::endl
-              << QStringLiteral("%1 %2 %3 %4 %5 %6")
-                     .arg("bare responder", -15)
-                     .arg(protocol, -5)
-                     .arg(fmt(floor, 0), 8)
-                     .arg(fmt(alone.perSecond, 0), 8)
-                     .arg(fmt(100 * alone.perSecond / floor, 0) + "%", 6)
-                     .arg(fmt(1e6 / alone.perSecond - 1e6 / floor, 1), 9)
-              << Qt::endl;
+        line(QStringLiteral("simulator"), protocol, one.perSecond, floor, 0);
+        line(QStringLiteral("simulator, asleep"), protocol, oneAsleep.perSecond, floor, 0);
+        line(QStringLiteral("simulator, 8 connections"), protocol, eight.perSecond, 0, one.perSecond);
+        line(QStringLiteral("bare responder"), protocol, alone.perSecond, floor, 0);
+        line(QStringLiteral("bare responder, asleep"), protocol, aloneAsleep.perSecond, floor, 0);
     }
     if (!fidelity)
         return;

@@ -9,7 +9,7 @@
 #include <QProcess>
 
 ProbeRun runProbe(const QString& address, const QString& protocol, long requests, int connections,
-                  const QStringList& simArgs)
+                  const QStringList& simArgs, const QStringList& probeArgs)
 {
     ModuleSimProcess sim(address, simArgs);
     if (!sim.start()) {
@@ -18,11 +18,11 @@ ProbeRun runProbe(const QString& address, const QString& protocol, long requests
         return failed;
     }
     return runProbeAt(address, protocol, protocol == QLatin1String("udp") ? sim.udpPort() : sim.tcpPort(),
-                      requests, connections);
+                      requests, connections, probeArgs);
 }
 
 ProbeRun runProbeAt(const QString& address, const QString& protocol, quint16 port, long requests,
-                    int connections)
+                    int connections, const QStringList& probeArgs)
 {
     ProbeRun run;
     QStringList args{QStringLiteral("-c"),        QString::number(requests), QStringLiteral("-i"),
@@ -30,6 +30,7 @@ ProbeRun runProbeAt(const QString& address, const QString& protocol, quint16 por
                      QString::number(connections)};
     if (protocol == QLatin1String("udp"))
         args << QStringLiteral("--udp");
+    args << probeArgs;
     args << QStringLiteral("--port") << QString::number(port) << address;
     QProcess probe;
     probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -14,9 +14,10 @@ struct ProbeRun {
     long lost = 0;
 };
 
-// `protocol` is "tcp" or "udp"; `simArgs` go to the simulator on `address`.
+// `protocol` is "tcp" or "udp"; `simArgs` go to the simulator on `address`,
+// `probeArgs` to the probe.
 ProbeRun runProbe(const QString& address, const QString& protocol, long requests, int connections,
-                  const QStringList& simArgs);
+                  const QStringList& simArgs, const QStringList& probeArgs = {});
 // The same against whatever answers at `address`:`port`.
 ProbeRun runProbeAt(const QString& address, const QString& protocol, quint16 port, long requests,
-                    int connections);
+                    int connections, const QStringList& probeArgs = {});

@@ -2,9 +2,10 @@
 // UDP request handling for the module simulator.
 #include "udp_server.h"
 
+#include "exact_delay.h"
+
 #include "traffic_log.h"
 
-#include <QNetworkDatagram>
 #include <QTimer>
 
 UdpServer::UdpServer(const SimOptions& options, QObject* parent)
@@ -31,37 +32,50 @@ bool UdpServer::listen(QString* error)
 
 void UdpServer::onReadyRead()
 {
-    while (m_socket.hasPendingDatagrams()) {
-        const QNetworkDatagram datagram = m_socket.receiveDatagram();
-        if (!datagram.isValid())
-            continue;
-        answer(datagram.data(), datagram.senderAddress(), static_cast<quint16>(datagram.senderPort()));
-    }
+    // One datagram per event, read in one call: Qt announces the next one
+    // on the next pass, so asking whether more wait would only cost another
+    // call per request.
+    m_buffer.resize(kLargestDatagram);
+    QHostAddress sender;
+    quint16 senderPort = 0;
+    const qint64 size = m_socket.readDatagram(m_buffer.data(), m_buffer.size(), &sender, &senderPort);
+    if (size >= 0)
+        answer(m_buffer.first(size), sender, senderPort);
 }
+
+namespace {
+
+QString peerText(const QHostAddress& sender, quint16 senderPort)
+{
+    return QString("%1:%2").arg(sender.toString()).arg(senderPort);
+}
+
+} // namespace
 
 void UdpServer::answer(const QByteArray& request, const QHostAddress& sender, quint16 senderPort)
 {
-    const QString peer = QString("%1:%2").arg(sender.toString()).arg(senderPort);
     if (m_options.verbose)
-        logTraffic("udp", peer, "request", request);
+        logTraffic("udp", peerText(sender, senderPort), "request", request);
     const std::optional<QList<QByteArray>> pieces = m_shaper.replyPieces(request);
     if (!pieces) {
         if (m_options.verbose)
-            printLine(QString("udp %1 reply dropped").arg(peer));
+            printLine(QString("udp %1 reply dropped").arg(peerText(sender, senderPort)));
         return;
     }
 
     QList<std::function<void()>> steps;
     for (const QByteArray& piece : *pieces) {
-        steps.append([this, piece, sender, senderPort, peer] {
+        steps.append([this, piece, sender, senderPort] {
             if (m_options.verbose)
-                logTraffic("udp", peer, "reply", piece);
-            if (m_socket.writeDatagram(piece, sender, senderPort) < 0)
-                printLine(QString("udp %1 reply not sent: %2").arg(peer, m_socket.errorString()));
+                logTraffic("udp", peerText(sender, senderPort), "reply", piece);
+            if (m_socket.writeDatagram(piece, sender, senderPort) < 0) {
+                printLine(QString("udp %1 reply not sent: %2")
+                              .arg(peerText(sender, senderPort), m_socket.errorString()));
+            }
         });
     }
     if (m_options.delayMs > 0)
-        QTimer::singleShot(m_options.delayMs, this, [this, steps] { m_sender.send(steps); });
+        sim::runAfter(this, m_options.delayMs, [this, steps] { m_sender.send(steps); });
     else
         m_sender.send(steps);
 }

@@ -24,8 +24,12 @@ private:
     void onReadyRead();
     void answer(const QByteArray& request, const QHostAddress& sender, quint16 senderPort);
 
+    // The largest payload a UDP datagram can carry.
+    static constexpr qint64 kLargestDatagram = 65507;
+
     SimOptions m_options;
     QUdpSocket m_socket;
+    QByteArray m_buffer;
     ReplyShaper m_shaper;
     PacedSender m_sender;
 };
