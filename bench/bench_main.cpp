@@ -3,9 +3,11 @@
 // arguments it measures the floor, then runs itself once per display
 // platform (offscreen, and xcb when DISPLAY is set) and prints one table.
 #include "bare_responder.h"
+#include "blocking_client.h"
 #include "codec/frame_layout.h"
 #include "codec/request_encoder.h"
 #include "floor_loop.h"
+#include "harness/module_sim_process.h"
 #include "harness/resident_memory.h"
 #include "probe_run.h"
 #include "tool_run.h"
@@ -204,20 +206,36 @@ void runProbeRows(FloorRate floorRate, long cycles, bool fidelity, QStringList& 
     if (!fidelity)
         return;
     out() << Qt::endl
-          << "vexa-probe median round trip against the simulator's --delay, 200 requests" << Qt::endl;
+          << "median round trip against the simulator's --delay, 200 requests: vexa-probe, and a blocking"
+          << Qt::endl
+          << "POSIX client on the same simulator just after" << Qt::endl;
     for (const QString& protocol : {QStringLiteral("tcp"), QStringLiteral("udp")}) {
         for (int delay : {5, 50}) {
-            const ProbeRun run =
-                runProbe(address, protocol, 200, 1, {QStringLiteral("--delay"), QString::number(delay)});
-            if (!run.ok) {
-                errors << QStringLiteral("ERR probe %1 delay %2: %3").arg(protocol).arg(delay).arg(run.error);
+            const bool udp = protocol == QLatin1String("udp");
+            ModuleSimProcess sim(address, {QStringLiteral("--delay"), QString::number(delay)});
+            if (!sim.start()) {
+                errors << QStringLiteral("ERR module-sim did not start: %1").arg(sim.output());
                 continue;
             }
-            out() << QStringLiteral("%1 delay %2 ms: median %3 ms (%4 ms over)")
+            const quint16 port = udp ? sim.udpPort() : sim.tcpPort();
+            const ProbeRun run = runProbeAt(address, protocol, port, 200, 1);
+            const double plain = blockingMedianMs(
+                "127.0.0.220", port, udp, reinterpret_cast<const unsigned char*>(kRequest.constData()),
+                static_cast<std::size_t>(kRequest.size()), static_cast<std::size_t>(reply.size()), 200);
+            if (!run.ok || plain < 0) {
+                errors << QStringLiteral("ERR probe %1 delay %2: %3")
+                              .arg(protocol)
+                              .arg(delay)
+                              .arg(run.ok ? QStringLiteral("the blocking client failed") : run.error);
+                continue;
+            }
+            out() << QStringLiteral("%1 delay %2 ms: probe %3 ms (%4 over), blocking client %5 ms (%6 over)")
                          .arg(protocol, -5)
                          .arg(delay, 3)
                          .arg(fmt(run.p50Ms, 3))
                          .arg(fmt(run.p50Ms - delay, 3))
+                         .arg(fmt(plain, 3))
+                         .arg(fmt(plain - delay, 3))
                   << Qt::endl;
         }
     }
