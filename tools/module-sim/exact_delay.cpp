@@ -15,8 +15,7 @@ void runAfter(QObject* context, int delayMs, std::function<void()> step)
 {
     const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs);
     QTimer::singleShot(std::max(0, delayMs - 1), Qt::PreciseTimer, context, [due, step = std::move(step)] {
-        while (std::chrono::steady_clock::now() < due) {
-        }
+        while (std::chrono::steady_clock::now() < due) { }
         step();
     });
 }
