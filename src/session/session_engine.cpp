@@ -161,15 +161,18 @@ bool SessionEngine::BuildAndSend(bool chained)
             reportWrongText(std::nullopt);
         }
     }
+    // Read just before the bytes go: building the frame lies outside the
+    // measured interval, and the send itself inside it. Read after the send,
+    // a reply that the module got out while this thread was preempted in the
+    // send would be timed from a moment after it already arrived.
+    const qint32 sendTick = tick::GetTickCount();
+    const qint64 sentNs = m_clock.nsecsElapsed();
     if (auto refusal = tcpClient->SendBytes(m_sendBuffer)) {
         stopContinuousMode();
         emit refused(*refusal);
         return false;
     }
-    // Read once the socket has taken the bytes: building the frame lies
-    // before the measured interval.
-    SendTick = tick::GetTickCount();
-    const qint64 sentNs = m_clock.nsecsElapsed();
+    SendTick = sendTick;
     m_request.sequence = ++m_sequence;
     m_request.keptFrame = keptFrame;
     if (tcpClient->protocol() == ClientSocket::Protocol::Udp) {

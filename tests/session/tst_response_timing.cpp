@@ -1,8 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Response timing: the wrap-safe elapsed time and the running extremes.
+// Response timing: the wrap-safe elapsed time, the running extremes, and
+// where a round trip starts.
+#include "harness/engine_driver.h"
+#include "harness/module_sim_process.h"
+#include "net/client_socket.h"
 #include "session/response_stats.h"
 #include "session/tick_counter.h"
 
+#include <QThread>
 #include <QtTest>
 
 #include <limits>
@@ -15,6 +20,8 @@ private slots:
     void extremes_data();
     void extremes();
     void counterRunsForward();
+    void theSendIsInsideTheRoundTrip_data();
+    void theSendIsInsideTheRoundTrip();
 };
 
 void TestResponseTiming::elapsed_data()
@@ -66,5 +73,38 @@ void TestResponseTiming::counterRunsForward()
     QVERIFY(tick::elapsedMs(tick::GetTickCount(), first) < 1000);
 }
 
-QTEST_APPLESS_MAIN(TestResponseTiming)
+void TestResponseTiming::theSendIsInsideTheRoundTrip_data()
+{
+    QTest::addColumn<ClientSocket::Protocol>("protocol");
+    QTest::newRow("tcp") << ClientSocket::Protocol::Tcp;
+    QTest::newRow("udp") << ClientSocket::Protocol::Udp;
+}
+
+// A thread preempted in the send, while the module already answers, must
+// not time the reply from after the send: it would come out shorter than
+// the module took. Here the "preemption" is a listener on the socket that
+// holds the send for 30 ms; the simulator answers at once meanwhile.
+void TestResponseTiming::theSendIsInsideTheRoundTrip()
+{
+    QFETCH(ClientSocket::Protocol, protocol);
+    constexpr int kHeldMs = 30;
+    ModuleSimProcess sim(QStringLiteral("127.0.0.245"), {"--tcp-port", "0", "--udp-port", "0"});
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    EngineDriver driver(protocol);
+    QVERIFY(driver.open(QStringLiteral("127.0.0.245"),
+                        protocol == ClientSocket::Protocol::Tcp ? sim.tcpPort() : sim.udpPort()));
+    driver.engine.setRequestTexts(
+        {"KORV-TAMBE", "33", "0000", "5400", "0100", "1000", "0800255157302E302E30"});
+    auto* socket = driver.engine.findChild<ClientSocket*>();
+    QVERIFY(socket);
+    QObject::connect(socket, &ClientSocket::sendComplete, socket, [] { QThread::msleep(kHeldMs); });
+    QVERIFY(driver.engine.SendAndEcho());
+    QTRY_COMPARE(driver.replies.size(), 1);
+    const ArrivedReply& reply = driver.replies.constFirst();
+    QVERIFY(reply.timed);
+    QVERIFY2(reply.elapsedNs >= qint64(kHeldMs) * 1'000'000, qPrintable(QString::number(reply.elapsedNs)));
+    QVERIFY(reply.elapsed >= kHeldMs - 1);
+}
+
+QTEST_GUILESS_MAIN(TestResponseTiming)
 #include "tst_response_timing.moc"
