@@ -3,10 +3,53 @@
 #include "udp_server.h"
 
 #include "exact_delay.h"
-
 #include "traffic_log.h"
 
-#include <QTimer>
+#include <QHostAddress>
+#include <QSocketNotifier>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// `host`:`port` as the system takes it; an address for any protocol binds
+// both IPv6 and IPv4.
+socklen_t socketAddress(const QHostAddress& host, quint16 port, sockaddr_storage& into)
+{
+    into = {};
+    if (host.protocol() == QAbstractSocket::IPv4Protocol) {
+        auto& in = reinterpret_cast<sockaddr_in&>(into);
+        in.sin_family = AF_INET;
+        in.sin_port = htons(port);
+        in.sin_addr.s_addr = htonl(host.toIPv4Address());
+        return sizeof(sockaddr_in);
+    }
+    auto& in6 = reinterpret_cast<sockaddr_in6&>(into);
+    in6.sin6_family = AF_INET6;
+    in6.sin6_port = htons(port);
+    if (host.protocol() == QAbstractSocket::IPv6Protocol) {
+        const Q_IPV6ADDR bytes = host.toIPv6Address();
+        std::memcpy(&in6.sin6_addr, bytes.c, sizeof bytes.c);
+        in6.sin6_scope_id = host.scopeId().toUInt();
+    }
+    return sizeof(sockaddr_in6);
+}
+
+QString peerText(const sockaddr_storage& sender)
+{
+    const QHostAddress address(reinterpret_cast<const sockaddr*>(&sender));
+    const quint16 port = sender.ss_family == AF_INET6
+        ? ntohs(reinterpret_cast<const sockaddr_in6&>(sender).sin6_port)
+        : ntohs(reinterpret_cast<const sockaddr_in&>(sender).sin_port);
+    return QString("%1:%2").arg(address.toString()).arg(port);
+}
+
+} // namespace
 
 UdpServer::UdpServer(const SimOptions& options, QObject* parent)
     : QObject(parent)
@@ -14,63 +57,77 @@ UdpServer::UdpServer(const SimOptions& options, QObject* parent)
     , m_shaper(options)
     , m_sender(options.pieceGapMs)
 {
-    connect(&m_socket, &QUdpSocket::readyRead, this, &UdpServer::onReadyRead);
+}
+
+UdpServer::~UdpServer()
+{
+    delete m_readable;
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 bool UdpServer::listen(QString* error)
 {
-    // Exclusive, so a second simulator on the same address fails loudly
+    sockaddr_storage address;
+    const socklen_t length = socketAddress(m_options.host, m_options.udpPort, address);
+    m_fd = ::socket(address.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_fd >= 0 && address.ss_family == AF_INET6) {
+        const int v6Only = m_options.host.protocol() == QAbstractSocket::IPv6Protocol ? 1 : 0;
+        ::setsockopt(m_fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6Only, sizeof v6Only);
+    }
+    // No SO_REUSEADDR: a second simulator on the same address fails loudly
     // instead of silently sharing the port.
-    if (m_socket.bind(m_options.host, m_options.udpPort, QAbstractSocket::DontShareAddress))
-        return true;
-    *error = QString("cannot bind UDP %1 port %2: %3")
-                 .arg(m_options.host.toString())
-                 .arg(m_options.udpPort)
-                 .arg(m_socket.errorString());
-    return false;
+    sockaddr_storage bound{};
+    socklen_t boundLength = sizeof bound;
+    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), length) != 0
+        || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&bound), &boundLength) != 0) {
+        *error = QString("cannot bind UDP %1 port %2: %3")
+                     .arg(m_options.host.toString())
+                     .arg(m_options.udpPort)
+                     .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    m_port = bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<const sockaddr_in6&>(bound).sin6_port)
+                                         : ntohs(reinterpret_cast<const sockaddr_in&>(bound).sin_port);
+    m_readable = new QSocketNotifier(m_fd, QSocketNotifier::Read);
+    connect(m_readable, &QSocketNotifier::activated, this, &UdpServer::onReadable);
+    return true;
 }
 
-void UdpServer::onReadyRead()
+void UdpServer::onReadable()
 {
-    // One datagram per event, read in one call: Qt announces the next one
-    // on the next pass, so asking whether more wait would only cost another
-    // call per request.
+    // One datagram per event: the notifier fires again while more wait, so
+    // asking whether they do would only cost another call per request.
     m_buffer.resize(kLargestDatagram);
-    QHostAddress sender;
-    quint16 senderPort = 0;
-    const qint64 size = m_socket.readDatagram(m_buffer.data(), m_buffer.size(), &sender, &senderPort);
+    sockaddr_storage sender{};
+    socklen_t senderLength = sizeof sender;
+    const ssize_t size = ::recvfrom(m_fd, m_buffer.data(), m_buffer.size(), 0,
+                                    reinterpret_cast<sockaddr*>(&sender), &senderLength);
     if (size >= 0)
-        answer(m_buffer.first(size), sender, senderPort);
+        answer(m_buffer.first(size), sender, senderLength);
 }
 
-namespace {
-
-QString peerText(const QHostAddress& sender, quint16 senderPort)
-{
-    return QString("%1:%2").arg(sender.toString()).arg(senderPort);
-}
-
-} // namespace
-
-void UdpServer::answer(const QByteArray& request, const QHostAddress& sender, quint16 senderPort)
+void UdpServer::answer(const QByteArray& request, const sockaddr_storage& sender, socklen_t senderLength)
 {
     if (m_options.verbose)
-        logTraffic("udp", peerText(sender, senderPort), "request", request);
+        logTraffic("udp", peerText(sender), "request", request);
     const std::optional<QList<QByteArray>> pieces = m_shaper.replyPieces(request);
     if (!pieces) {
         if (m_options.verbose)
-            printLine(QString("udp %1 reply dropped").arg(peerText(sender, senderPort)));
+            printLine(QString("udp %1 reply dropped").arg(peerText(sender)));
         return;
     }
 
     QList<std::function<void()>> steps;
     for (const QByteArray& piece : *pieces) {
-        steps.append([this, piece, sender, senderPort] {
+        steps.append([this, piece, sender, senderLength] {
             if (m_options.verbose)
-                logTraffic("udp", peerText(sender, senderPort), "reply", piece);
-            if (m_socket.writeDatagram(piece, sender, senderPort) < 0) {
+                logTraffic("udp", peerText(sender), "reply", piece);
+            if (::sendto(m_fd, piece.constData(), static_cast<size_t>(piece.size()), 0,
+                         reinterpret_cast<const sockaddr*>(&sender), senderLength)
+                < 0) {
                 printLine(QString("udp %1 reply not sent: %2")
-                              .arg(peerText(sender, senderPort), m_socket.errorString()));
+                              .arg(peerText(sender), QString::fromLocal8Bit(std::strerror(errno))));
             }
         });
     }
