@@ -21,8 +21,8 @@ struct ProbeOptions {
     int timeoutMs = 1000; // a request unanswered this long is lost
     int connections = 1;
     int connectTimeoutMs = 5000;
-    // Back to back on one connection, how long to wait for each reply
-    // without sleeping first; 0 sleeps at once.
+    // Back to back on one connection, how long a wait for a reply may go
+    // without sleeping first, while that gives shorter cycles; 0 never.
     int busyPollUs = 50;
 
     bool quiet = false;

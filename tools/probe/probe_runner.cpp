@@ -186,11 +186,11 @@ void ProbeRunner::queueDrive()
 
 // Back to back on one connection, each reply is awaited on the socket
 // itself: a cycle then costs a poll instead of a pass of the event loop with
-// its timers and notifiers. For the first --busy-poll microseconds the wait
-// does not even sleep, so that the probe's own wake-up stays out of the
-// round trips of a fast module. Every slice, and whenever the wait ends without bytes
-// (a timeout due, a signal, the connection's end, a request still to be
-// sent), the event loop gets its pass.
+// its timers and notifiers. While busy polling gives shorter cycles (see
+// BusyPollTuner), the wait does not even sleep for the first --busy-poll
+// microseconds, which keeps the probe's own wake-up out of the cycle. Every slice, and whenever the wait ends
+// without bytes (a timeout due, a signal, the connection's end, a request
+// still to be sent), the event loop gets its pass.
 void ProbeRunner::drive()
 {
     m_driveQueued = false;
@@ -204,7 +204,8 @@ void ProbeRunner::drive()
         if (untilNs <= nowNs)
             break;
         // Rounded up: the timeout's own timer decides, not this wait.
-        if (!c.engine->AwaitArrival(int((untilNs - nowNs + 999'999) / 1'000'000), m_options.busyPollUs))
+        if (!c.engine->AwaitArrival(int((untilNs - nowNs + 999'999) / 1'000'000),
+                                    c.busyPoll.busyPolling() ? m_options.busyPollUs : 0))
             break;
     }
     queueDrive();
@@ -427,6 +428,7 @@ void ProbeRunner::onReply(Connection& c, const ArrivedReply& reply)
         emitLate(c, answered.sequence, reply.elapsedNs, bytes);
     } else {
         m_anyReply = true;
+        c.busyPoll.replied(m_clock.nsecsElapsed());
         emit outcome(answerOutcome(c, answered, reply));
     }
     afterDecided(c, true);

@@ -5,6 +5,7 @@
 // so through its signals; counting, printing and files are someone else's.
 #pragma once
 
+#include "busy_poll_tuner.h"
 #include "probe_options.h"
 #include "request_outcome.h"
 #include "run_end.h"
@@ -91,6 +92,8 @@ private:
         // A request as sent: what the replies are checked against.
         QByteArray request;
         bool resumeQueued = false;
+        // Whether a back-to-back wait busy-polls first.
+        BusyPollTuner busyPoll;
     };
 
     void setUp(Connection& c);
