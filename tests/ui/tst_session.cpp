@@ -85,8 +85,8 @@ struct PointerAtMessage : QObject {
 class TestSession : public QObject {
     Q_OBJECT
 private slots:
-    void tcpSessionAgainstSimulator();
-    void udpSessionAgainstSimulator();
+    void sessionAgainstSimulator_data();
+    void sessionAgainstSimulator();
     void echoedHeaderSendsTheSameBytes();
     void editBetweenSendsGoesOnTheWire_data();
     void editBetweenSendsGoesOnTheWire();
@@ -95,12 +95,10 @@ private slots:
     void statisticsSurviveCloseAndCont();
     void continuousModeChainsAndStops();
     void replyInTwoPiecesIsOneReply();
-    void peerCloseEndsProgram();
-    void refusedConnectEndsProgram();
-    void socketEventsIgnoredWhileEndingMessageIsUp();
+    void endingMessage_data();
+    void endingMessage();
     void refusedOperationsKeepTheWindow();
     void connectPressedTwice();
-    void startLocksAddressAndProtocol();
     void hourglassEndsWithTheAttempt_data();
     void hourglassEndsWithTheAttempt();
     void editingWhileContinuousModeRuns_data();
@@ -110,29 +108,63 @@ private slots:
     void closingTheWindowClosesTheSocket();
 };
 
-void TestSession::tcpSessionAgainstSimulator()
+void TestSession::sessionAgainstSimulator_data()
 {
-    const QString address = QStringLiteral("127.0.0.41");
+    QTest::addColumn<bool>("udp");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("invokeId"); // typed before the send; empty: the default
+    QTest::addColumn<QStringList>("header"); // the request header boxes after the send
+    QTest::newRow("TCP") << false << QStringLiteral("127.0.0.41") << QString()
+                         << QStringList{"KORV-TAMBE", "33", "0000", "1200", "1D"};
+    QTest::newRow("UDP, invoke ID typed in lower case")
+        << true << QStringLiteral("127.0.0.42") << "1a2b"
+        << QStringList{"KORV-TAMBE", "33", "1A2B", "1200", "62"};
+}
+
+// Connect or Start, one request and its reply from the simulator, shown in
+// the boxes; while the session is open its address and protocol are locked.
+void TestSession::sessionAgainstSimulator()
+{
+    QFETCH(bool, udp);
+    QFETCH(QString, address);
+    QFETCH(QString, invokeId);
+    QFETCH(QStringList, header);
     ModuleSimProcess sim(address);
     QVERIFY2(sim.start(), qPrintable(sim.output()));
     Window w(address);
     MessageBoxCatcher boxes;
+    const QList<bool> ready{true, true, true, true, false, false, true};
+    const QList<bool> open{false, false, false, false, true, true, true};
+    const QString caption = udp ? QStringLiteral("Start") : QStringLiteral("Connect");
 
-    // Ready, TCP chosen.
-    QCOMPARE(w.sessionControls(), (QList<bool>{true, true, true, true, false, false, true}));
+    QCOMPARE(w.sessionControls(), ready);
+    if (udp)
+        w.click(w.optUDP);
+    QCOMPARE(w.cmdConnect->text(), caption);
     w.click(w.cmdConnect);
-    // Connecting until the event loop delivers the connection.
-    QCOMPARE(w.cursorOverWindow(), Qt::WaitCursor);
-    QCOMPARE(w.sessionControls(), (QList<bool>{true, true, true, true, false, false, true}));
-    QTRY_COMPARE(w.sessionControls(), (QList<bool>{false, false, false, false, true, true, true}));
+    if (!udp) {
+        // Connecting until the event loop delivers the connection.
+        QCOMPARE(w.cursorOverWindow(), Qt::WaitCursor);
+        QCOMPARE(w.sessionControls(), ready);
+        QTRY_COMPARE(w.sessionControls(), open);
+    }
+    // Open (UDP at once): address and options locked, Connect or Start spent.
+    QCOMPARE(w.sessionControls(), open);
     QCOMPARE(w.cursorOverWindow(), Qt::ArrowCursor);
+    w.click(udp ? w.optTCP : w.optUDP);
+    QTest::keyClicks(w.txtIpAdd, QStringLiteral("9"));
+    QCOMPARE(w.optUDP->isChecked(), udp);
+    QCOMPARE(w.cmdConnect->text(), caption);
+    QCOMPARE(w.txtIpAdd->text(), address);
 
+    if (!invokeId.isEmpty())
+        w.txtReqInvokeId->setText(invokeId);
     w.click(w.cmdSend);
-    QCOMPARE(w.requestHeaderBoxes(), (QStringList{"KORV-TAMBE", "33", "0000", "1200", "1D"}));
+    QCOMPARE(w.requestHeaderBoxes(), header);
     QTRY_VERIFY(!w.txtResTime->text().isEmpty());
     // The simulator echoes the identifying fields and the data.
     QCOMPARE(w.txtResComId->text(), QStringLiteral("KORV-TAMBE"));
-    QCOMPARE(w.txtResInvokeId->text(), QStringLiteral("0000"));
+    QCOMPARE(w.txtResInvokeId->text(), header.at(2));
     QCOMPARE(w.txtResLength->text(), QStringLiteral("1400"));
     QCOMPARE(w.txtResCmnd->text(), QStringLiteral("5400"));
     QCOMPARE(w.txtResDataType->text(), QStringLiteral("0100"));
@@ -144,29 +176,6 @@ void TestSession::tcpSessionAgainstSimulator()
     QCOMPARE(w.txtMaxTime->text(), w.txtResTime->text());
     QCOMPARE(boxes.count(), 0);
     QCOMPARE(w.ended, 0);
-}
-
-void TestSession::udpSessionAgainstSimulator()
-{
-    const QString address = QStringLiteral("127.0.0.42");
-    ModuleSimProcess sim(address);
-    QVERIFY2(sim.start(), qPrintable(sim.output()));
-    Window w(address);
-    MessageBoxCatcher boxes;
-
-    w.click(w.optUDP);
-    QCOMPARE(w.cmdConnect->text(), QStringLiteral("Start"));
-    w.click(w.cmdConnect);
-    // Started: address and options locked, Start is spent.
-    QCOMPARE(w.sessionControls(), (QList<bool>{false, false, false, false, true, true, true}));
-    QCOMPARE(w.cursorOverWindow(), Qt::ArrowCursor);
-
-    w.txtReqInvokeId->setText(QStringLiteral("1a2b"));
-    w.click(w.cmdSend);
-    QCOMPARE(w.requestHeaderBoxes(), (QStringList{"KORV-TAMBE", "33", "1A2B", "1200", "62"}));
-    QTRY_COMPARE(w.txtResInvokeId->text(), QStringLiteral("1A2B"));
-    QCOMPARE(w.txtResData->text(), QStringLiteral("0800255157302E302E30"));
-    QCOMPARE(boxes.count(), 0);
 }
 
 void TestSession::echoedHeaderSendsTheSameBytes()
@@ -308,7 +317,6 @@ void TestSession::continuousModeChainsAndStops()
     // On: caption Stop and a request at once.
     w.click(w.cmdCont);
     QCOMPARE(w.cmdCont->text(), QStringLiteral("Stop"));
-    QCOMPARE(w.cmdCont->text(), QStringLiteral("Stop"));
     QTRY_COMPARE(peer.received().size(), 38);
 
     // Each reply brings the next request.
@@ -352,59 +360,53 @@ void TestSession::replyInTwoPiecesIsOneReply()
     QCOMPARE(w.txtMinTime->text(), w.txtResTime->text());
 }
 
-void TestSession::peerCloseEndsProgram()
+void TestSession::endingMessage_data()
 {
-    const QString address = QStringLiteral("127.0.0.47");
-    ModuleSimProcess sim(address, {QStringLiteral("--close-after"), QStringLiteral("1")});
-    QVERIFY2(sim.start(), qPrintable(sim.output()));
-    Window w(address);
-    MessageBoxCatcher boxes;
-    w.click(w.cmdConnect);
-    QTRY_VERIFY(w.cmdSend->isEnabled());
-    w.click(w.cmdSend);
-    QTRY_COMPARE(w.ended, 1);
-    QCOMPARE(boxes.count(), 1);
-    QCOMPARE(boxes.messages().first().title, QStringLiteral("WinSock Message"));
-    QCOMPARE(boxes.messages().first().text, QStringLiteral("Close!"));
-    QCOMPARE(boxes.messages().first().icon, QMessageBox::Critical);
-    QCOMPARE(boxes.messages().first().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-}
-
-void TestSession::refusedConnectEndsProgram()
-{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("listening");
+    QTest::addColumn<int>("holdMs"); // how long the message stays up
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text"); // a pattern, case-insensitive
+    QTest::newRow("the module closes after its reply") << "127.0.0.47" << true << 0 << "WinSock Message"
+                                                       << "^Close!$";
+    QTest::newRow("reply and close in one burst, the message held up")
+        << "127.0.0.49" << true << 200 << "WinSock Message"
+        << "^Close!$";
     // Nothing listens on this address.
-    Window w(QStringLiteral("127.0.0.48"));
-    MessageBoxCatcher boxes;
-    w.click(w.cmdConnect);
-    QTRY_COMPARE(w.ended, 1);
-    QCOMPARE(boxes.count(), 1);
-    QCOMPARE(boxes.messages().first().title, QStringLiteral("Winsock Error"));
-    QVERIFY2(boxes.messages().first().text.contains(QLatin1String("refused"), Qt::CaseInsensitive),
-             qPrintable(boxes.messages().first().text));
-    QCOMPARE(boxes.messages().first().icon, QMessageBox::Critical);
+    QTest::newRow("connection refused") << "127.0.0.48" << false << 0 << "Winsock Error"
+                                        << "refused";
 }
 
-void TestSession::socketEventsIgnoredWhileEndingMessageIsUp()
+// The end of the connection ends the program, once, after one message; the
+// socket's events behind a message that is up change nothing.
+void TestSession::endingMessage()
 {
-    const QString address = QStringLiteral("127.0.0.49");
-    TcpPeer peer(address);
+    QFETCH(QString, address);
+    QFETCH(bool, listening);
+    QFETCH(int, holdMs);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    std::unique_ptr<TcpPeer> peer(listening ? new TcpPeer(address) : nullptr);
     Window w(address);
     MessageBoxCatcher boxes;
-    QVERIFY(connectTo(w, peer));
-
-    w.click(w.cmdSend);
-    QTRY_COMPARE(peer.received(), kDefaultRequest);
-    peer.socket()->write(kReply30);
-    QTRY_VERIFY(!w.txtResTime->text().isEmpty());
-    w.txtResTime->clear();
-
-    // A reply and the close in one burst, the message held up a while: the
-    // program ends once, after one message.
-    boxes.holdFor(200);
-    peer.socket()->write(kReply30);
-    peer.socket()->disconnectFromHost();
+    if (peer) {
+        QVERIFY(connectTo(w, *peer));
+        w.click(w.cmdSend);
+        QTRY_COMPARE(peer->received(), kDefaultRequest);
+        boxes.holdFor(holdMs);
+        peer->socket()->write(kReply30);
+        peer->socket()->disconnectFromHost();
+    } else {
+        w.click(w.cmdConnect);
+    }
     QTRY_COMPARE(w.ended, 1);
     QCOMPARE(boxes.count(), 1);
+    const MessageBoxCatcher::Message& message = boxes.messages().first();
+    QCOMPARE(message.title, title);
+    QVERIFY2(message.text.contains(QRegularExpression(text, QRegularExpression::CaseInsensitiveOption)),
+             qPrintable(message.text));
+    QCOMPARE(message.icon, QMessageBox::Critical);
+    QCOMPARE(message.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 }
 
 void TestSession::refusedOperationsKeepTheWindow()
@@ -452,24 +454,6 @@ void TestSession::connectPressedTwice()
     QTRY_VERIFY(peer.socket());
     QCOMPARE(w.cursorOverWindow(), Qt::ArrowCursor);
     QCOMPARE(w.ended, 0);
-}
-
-void TestSession::startLocksAddressAndProtocol()
-{
-    const QString address = QStringLiteral("127.0.0.52");
-    UdpPeer peer(address);
-    Window w(address);
-    MessageBoxCatcher boxes;
-    QVERIFY(w.open(WindowDriver::Proto::Udp));
-    // Neither can be changed under the session, as after a TCP connection.
-    w.click(w.optTCP);
-    QTest::keyClicks(w.txtIpAdd, QStringLiteral("9"));
-    QVERIFY(w.optUDP->isChecked());
-    QCOMPARE(w.cmdConnect->text(), QStringLiteral("Start"));
-    QCOMPARE(w.txtIpAdd->text(), address);
-    w.click(w.cmdSend);
-    QTRY_COMPARE(peer.datagrams(), QList<QByteArray>{kDefaultRequest});
-    QCOMPARE(boxes.count(), 0);
 }
 
 void TestSession::hourglassEndsWithTheAttempt_data()
