@@ -13,11 +13,20 @@ namespace sim {
 
 void runAfter(QObject* context, int delayMs, std::function<void()> step)
 {
-    const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs);
-    QTimer::singleShot(std::max(0, delayMs - 1), Qt::PreciseTimer, context, [due, step = std::move(step)] {
-        while (std::chrono::steady_clock::now() < due) { }
-        step();
-    });
+    runAfter(context, std::chrono::steady_clock::now(), delayMs, std::move(step));
+}
+
+void runAfter(QObject* context, std::chrono::steady_clock::time_point since, int delayMs,
+              std::function<void()> step)
+{
+    using namespace std::chrono;
+    const auto due = since + milliseconds(delayMs);
+    const auto timerMs = duration_cast<milliseconds>(due - steady_clock::now()) - milliseconds(1);
+    QTimer::singleShot(std::max<qint64>(0, timerMs.count()), Qt::PreciseTimer, context,
+                       [due, step = std::move(step)] {
+                           while (steady_clock::now() < due) { }
+                           step();
+                       });
 }
 
 } // namespace sim

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QObject>
+#include <chrono>
 #include <functional>
 
 namespace sim {
@@ -11,5 +12,8 @@ namespace sim {
 // Calls `step` on `context`'s thread `delayMs` after this call, unless
 // `context` is gone by then.
 void runAfter(QObject* context, int delayMs, std::function<void()> step);
+// The same, `delayMs` after `since` rather than after this call.
+void runAfter(QObject* context, std::chrono::steady_clock::time_point since, int delayMs,
+              std::function<void()> step);
 
 } // namespace sim

@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QObject>
 
+#include <chrono>
 #include <sys/socket.h>
 
 class QSocketNotifier;
@@ -29,7 +30,8 @@ public:
 
 private:
     void onReadable();
-    void answer(const QByteArray& request, const sockaddr_storage& sender, socklen_t senderLength);
+    void answer(const QByteArray& request, const sockaddr_storage& sender, socklen_t senderLength,
+                std::chrono::steady_clock::time_point arrived);
 
     // The largest payload a UDP datagram can carry.
     static constexpr qsizetype kLargestDatagram = 65507;
