@@ -3,12 +3,20 @@
 #include "tcp_connection.h"
 
 #include "exact_delay.h"
-
 #include "response_builder.h"
+#include "stamped_receive.h"
 #include "traffic_log.h"
 
-#include <QTcpSocket>
+#include <QHostAddress>
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace {
 
@@ -19,28 +27,48 @@ namespace {
 // right is not timed: it waits for the body its length field announces.
 constexpr int kHeaderWaitMs = 1000;
 
+// Enough for every request a client can have in flight.
+constexpr qsizetype kReadSize = 65536;
+
+QString peerOf(int fd)
+{
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+        return QStringLiteral("?");
+    const quint16 port = peer.ss_family == AF_INET6
+        ? ntohs(reinterpret_cast<const sockaddr_in6&>(peer).sin6_port)
+        : ntohs(reinterpret_cast<const sockaddr_in&>(peer).sin_port);
+    return QString("%1:%2").arg(QHostAddress(reinterpret_cast<const sockaddr*>(&peer)).toString()).arg(port);
+}
+
 } // namespace
 
-TcpConnection::TcpConnection(QTcpSocket* socket, const SimOptions& options, QObject* parent)
+TcpConnection::TcpConnection(int descriptor, const SimOptions& options, QObject* parent)
     : QObject(parent)
-    , m_socket(socket)
+    , m_fd(descriptor)
     , m_options(options)
     , m_shaper(options)
     , m_sender(options.pieceGapMs)
 {
-    m_socket->setParent(this);
+    ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+    ::fcntl(m_fd, F_SETFD, FD_CLOEXEC);
     // Pieces must leave as separate segments, not wait for an ACK.
-    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    m_peer = QString("%1:%2").arg(m_socket->peerAddress().toString()).arg(m_socket->peerPort());
+    const int one = 1;
+    ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sim::enableArrivalStamps(m_fd);
+    m_peer = peerOf(m_fd);
 
     m_headerWaitTimer.setSingleShot(true);
     connect(&m_headerWaitTimer, &QTimer::timeout, this, [this] {
         if (m_framer.awaitsHeader())
-            answer(m_framer.takePending());
+            answer(m_framer.takePending(), std::chrono::steady_clock::now());
     });
-    connect(m_socket, &QTcpSocket::readyRead, this, &TcpConnection::onReadyRead);
-    connect(m_socket, &QTcpSocket::bytesWritten, this, &TcpConnection::onBytesWritten);
-    connect(m_socket, &QTcpSocket::disconnected, this, &TcpConnection::finish);
+    m_readable = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    connect(m_readable, &QSocketNotifier::activated, this, &TcpConnection::onReadable);
+    m_writable = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
+    m_writable->setEnabled(false);
+    connect(m_writable, &QSocketNotifier::activated, this, &TcpConnection::onWritable);
 
     if (m_options.verbose)
         printLine(QString("tcp %1 connected").arg(m_peer));
@@ -48,28 +76,41 @@ TcpConnection::TcpConnection(QTcpSocket* socket, const SimOptions& options, QObj
         const QByteArray unsolicited = sim::buildUnsolicitedResponse();
         if (m_options.verbose)
             logTraffic("tcp", m_peer, "unsolicited", unsolicited);
-        m_socket->write(unsolicited);
+        write(unsolicited);
     }
-    // Bytes may have arrived before this object connected to readyRead.
-    if (m_socket->bytesAvailable() > 0)
-        QTimer::singleShot(0, this, &TcpConnection::onReadyRead);
 }
 
-void TcpConnection::onReadyRead()
+TcpConnection::~TcpConnection()
 {
-    const QByteArray bytes = m_socket->readAll();
-    if (m_finished || bytes.isEmpty())
+    delete m_readable;
+    delete m_writable;
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void TcpConnection::onReadable()
+{
+    if (m_finished)
         return;
-    const QList<QByteArray> requests = m_framer.push(bytes);
+    m_buffer.resize(kReadSize);
+    std::chrono::steady_clock::time_point arrived;
+    const ssize_t n = sim::receiveStamped(m_fd, m_buffer.data(), kReadSize, nullptr, nullptr, arrived);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return;
+    if (n <= 0) {
+        finish();
+        return;
+    }
+    const QList<QByteArray> requests = m_framer.push(m_buffer.first(n));
     for (const QByteArray& request : requests)
-        answer(request);
+        answer(request, arrived);
     if (m_framer.awaitsHeader())
         m_headerWaitTimer.start(kHeaderWaitMs);
     else
         m_headerWaitTimer.stop();
 }
 
-void TcpConnection::answer(const QByteArray& request)
+void TcpConnection::answer(const QByteArray& request, std::chrono::steady_clock::time_point arrived)
 {
     if (m_finished)
         return;
@@ -92,9 +133,48 @@ void TcpConnection::answer(const QByteArray& request)
         steps.append([this] { replySent(); });
 
     if (m_options.delayMs > 0)
-        sim::runAfter(this, m_options.delayMs, [this, steps] { m_sender.send(steps); });
+        sim::runAfter(this, arrived, m_options.delayMs, [this, steps] { m_sender.send(steps); });
     else
         m_sender.send(steps);
+}
+
+void TcpConnection::write(const QByteArray& bytes)
+{
+    qsizetype sent = 0;
+    if (m_unsent.isEmpty()) {
+        const ssize_t n =
+            ::send(m_fd, bytes.constData(), static_cast<size_t>(bytes.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            // The peer is gone; the read side reports it.
+            return;
+        }
+        sent = n > 0 ? n : 0;
+    }
+    if (sent < bytes.size()) {
+        m_unsent += bytes.mid(sent);
+        m_writable->setEnabled(true);
+    }
+}
+
+void TcpConnection::onWritable()
+{
+    const ssize_t n =
+        ::send(m_fd, m_unsent.constData(), static_cast<size_t>(m_unsent.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        m_unsent.clear();
+        m_writable->setEnabled(false);
+        finish();
+        return;
+    }
+    if (n > 0)
+        m_unsent.remove(0, n);
+    if (!m_unsent.isEmpty())
+        return;
+    m_writable->setEnabled(false);
+    if (m_resetPending)
+        resetNow();
+    else if (m_closePending)
+        closeWhenWritten();
 }
 
 void TcpConnection::writePiece(const QByteArray& piece, bool lastOfReply)
@@ -103,24 +183,7 @@ void TcpConnection::writePiece(const QByteArray& piece, bool lastOfReply)
         return;
     if (m_options.verbose)
         logTraffic("tcp", m_peer, "reply", piece);
-    qint64 sent = 0;
-#if defined(Q_OS_LINUX)
-    // Straight to the kernel while nothing waits in Qt's buffer: a write
-    // through Qt switches its write notifier on and off, two extra wake-ups
-    // of the event loop per reply, which a load test would measure as the
-    // module's time.
-    if (m_socket->bytesToWrite() == 0) {
-        const ssize_t n = ::send(static_cast<int>(m_socket->socketDescriptor()), piece.constData(),
-                                 static_cast<size_t>(piece.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0)
-            sent = n;
-    }
-#endif
-    // The rest, if any, the usual way; a failed socket reports through Qt.
-    if (sent < piece.size()) {
-        m_socket->write(piece.constData() + sent, piece.size() - sent);
-        m_socket->flush();
-    }
+    write(piece);
     if (lastOfReply)
         replySent();
 }
@@ -136,35 +199,45 @@ void TcpConnection::replySent()
         m_finished = true;
         m_sender.clear();
         m_headerWaitTimer.stop();
-        // Graceful: queued bytes are written before the FIN.
-        m_socket->disconnectFromHost();
+        // Graceful: what is still unsent goes before the FIN.
+        m_closePending = true;
+        if (m_unsent.isEmpty())
+            closeWhenWritten();
     } else if (m_options.resetAfter > 0 && m_repliesSent >= m_options.resetAfter) {
         if (m_options.verbose)
             printLine(QString("tcp %1 resetting after %2 replies").arg(m_peer).arg(m_repliesSent));
         m_finished = true;
         m_sender.clear();
         m_headerWaitTimer.stop();
+        // Reset only once the reply has gone, or the peer would never see
+        // the bytes the reset is meant to follow.
         m_resetPending = true;
-        onBytesWritten();
+        if (m_unsent.isEmpty())
+            resetNow();
     }
 }
 
-void TcpConnection::onBytesWritten()
+void TcpConnection::closeWhenWritten()
 {
-    // Reset only once the reply has left Qt's buffer, or the peer would
-    // never see the bytes the reset is meant to follow.
-    if (m_resetPending && m_socket->bytesToWrite() == 0)
-        resetNow();
+    m_closePending = false;
+    m_readable->setEnabled(false);
+    m_writable->setEnabled(false);
+    ::shutdown(m_fd, SHUT_WR);
+    ::close(m_fd);
+    m_fd = -1;
+    deleteLater();
 }
 
 void TcpConnection::resetNow()
 {
     m_resetPending = false;
+    m_readable->setEnabled(false);
+    m_writable->setEnabled(false);
     // A zero linger time makes close() send RST instead of FIN.
     const linger abortive{1, 0};
-    ::setsockopt(static_cast<int>(m_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive,
-                 sizeof abortive);
-    m_socket->abort();
+    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    ::close(m_fd);
+    m_fd = -1;
     deleteLater();
 }
 
@@ -175,5 +248,7 @@ void TcpConnection::finish()
     m_finished = true;
     m_sender.clear();
     m_headerWaitTimer.stop();
+    m_readable->setEnabled(false);
+    m_writable->setEnabled(false);
     deleteLater();
 }

@@ -8,34 +8,51 @@
 #include "request_framer.h"
 #include "sim_options.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QTimer>
 
-class QTcpSocket;
+#include <chrono>
+
+class QSocketNotifier;
 
 class TcpConnection : public QObject {
     Q_OBJECT
 public:
-    // Takes ownership of the socket; deletes itself when the peer goes away.
-    TcpConnection(QTcpSocket* socket, const SimOptions& options, QObject* parent = nullptr);
+    // Takes ownership of the accepted descriptor; deletes itself when the
+    // peer goes away. A plain descriptor, so that a request costs one
+    // receive and one send: Qt's socket asks the size first, and its writes
+    // wake the event loop twice more.
+    TcpConnection(int descriptor, const SimOptions& options, QObject* parent = nullptr);
+    ~TcpConnection() override;
+    TcpConnection(const TcpConnection&) = delete;
+    TcpConnection& operator=(const TcpConnection&) = delete;
 
 private:
-    void onReadyRead();
-    void onBytesWritten();
-    void answer(const QByteArray& request);
+    void onReadable();
+    void onWritable();
+    void answer(const QByteArray& request, std::chrono::steady_clock::time_point arrived);
+    void write(const QByteArray& bytes);
     void writePiece(const QByteArray& piece, bool lastOfReply);
     void replySent();
+    void closeWhenWritten();
     void resetNow();
     void finish();
 
-    QTcpSocket* m_socket;
+    int m_fd;
     SimOptions m_options;
     QString m_peer;
+    QSocketNotifier* m_readable = nullptr;
+    QSocketNotifier* m_writable = nullptr;
+    QByteArray m_buffer;
+    // What the system has not taken yet, sent when it can.
+    QByteArray m_unsent;
     RequestFramer m_framer;
     ReplyShaper m_shaper;
     PacedSender m_sender;
     QTimer m_headerWaitTimer;
     int m_repliesSent = 0;
     bool m_finished = false;
+    bool m_closePending = false;
     bool m_resetPending = false;
 };

@@ -7,25 +7,23 @@
 #include <QTcpSocket>
 
 TcpServer::TcpServer(const SimOptions& options, QObject* parent)
-    : QObject(parent)
+    : QTcpServer(parent)
     , m_options(options)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &TcpServer::acceptPending);
 }
 
 bool TcpServer::listen(QString* error)
 {
-    if (m_server.listen(m_options.host, m_options.tcpPort))
+    if (QTcpServer::listen(m_options.host, m_options.tcpPort))
         return true;
     *error = QString("cannot listen on TCP %1 port %2: %3")
                  .arg(m_options.host.toString())
                  .arg(m_options.tcpPort)
-                 .arg(m_server.errorString());
+                 .arg(errorString());
     return false;
 }
 
-void TcpServer::acceptPending()
+void TcpServer::incomingConnection(qintptr descriptor)
 {
-    while (QTcpSocket* socket = m_server.nextPendingConnection())
-        new TcpConnection(socket, m_options, this);
+    new TcpConnection(static_cast<int>(descriptor), m_options, this);
 }

@@ -8,7 +8,9 @@
 #include <QObject>
 #include <QTcpServer>
 
-class TcpServer : public QObject {
+// Qt listens and accepts; each accepted descriptor goes to a TcpConnection
+// as it is, without a QTcpSocket around it.
+class TcpServer : public QTcpServer {
     Q_OBJECT
 public:
     explicit TcpServer(const SimOptions& options, QObject* parent = nullptr);
@@ -16,12 +18,12 @@ public:
     // False with *error set when the address or port cannot be bound.
     bool listen(QString* error);
     // Where it listens once bound: a port of 0 asked for is the one picked.
-    QHostAddress address() const { return m_server.serverAddress(); }
-    quint16 port() const { return m_server.serverPort(); }
+    QHostAddress address() const { return serverAddress(); }
+    quint16 port() const { return serverPort(); }
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
 
 private:
-    void acceptPending();
-
     SimOptions m_options;
-    QTcpServer m_server;
 };

@@ -3,6 +3,7 @@
 #include "udp_server.h"
 
 #include "exact_delay.h"
+#include "stamped_receive.h"
 #include "traffic_log.h"
 
 #include <QHostAddress>
@@ -38,27 +39,6 @@ socklen_t socketAddress(const QHostAddress& host, quint16 port, sockaddr_storage
         in6.sin6_scope_id = host.scopeId().toUInt();
     }
     return sizeof(sockaddr_in6);
-}
-
-// When the datagram reached this machine, from the system's own stamp: the
-// delay counts from there, not from when this process got round to reading
-// it, which after a long sleep can be a tenth of a millisecond later.
-std::chrono::steady_clock::time_point arrivalTime(msghdr& message)
-{
-    using namespace std::chrono;
-    const auto now = steady_clock::now();
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS)
-            continue;
-        timespec stamp;
-        std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-        const auto age =
-            system_clock::now().time_since_epoch() - (seconds(stamp.tv_sec) + nanoseconds(stamp.tv_nsec));
-        // A wall clock set back or forth meanwhile gives nonsense; ignore it.
-        if (age >= nanoseconds(0) && age < milliseconds(100))
-            return now - duration_cast<steady_clock::duration>(age);
-    }
-    return now;
 }
 
 QString peerText(const sockaddr_storage& sender)
@@ -108,8 +88,7 @@ bool UdpServer::listen(QString* error)
                      .arg(QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
-    const int stamp = 1;
-    ::setsockopt(m_fd, SOL_SOCKET, SO_TIMESTAMPNS, &stamp, sizeof stamp);
+    sim::enableArrivalStamps(m_fd);
     m_port = bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<const sockaddr_in6&>(bound).sin6_port)
                                          : ntohs(reinterpret_cast<const sockaddr_in&>(bound).sin_port);
     m_readable = new QSocketNotifier(m_fd, QSocketNotifier::Read);
@@ -123,19 +102,12 @@ void UdpServer::onReadable()
     // asking whether they do would only cost another call per request.
     m_buffer.resize(kLargestDatagram);
     sockaddr_storage sender{};
-    iovec data{m_buffer.data(), static_cast<size_t>(m_buffer.size())};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
-    msghdr message{};
-    message.msg_name = &sender;
-    message.msg_namelen = sizeof sender;
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t size = ::recvmsg(m_fd, &message, 0);
-    if (size < 0)
-        return;
-    answer(m_buffer.first(size), sender, message.msg_namelen, arrivalTime(message));
+    socklen_t senderLength = 0;
+    std::chrono::steady_clock::time_point arrived;
+    const ssize_t size = sim::receiveStamped(m_fd, m_buffer.data(), static_cast<std::size_t>(m_buffer.size()),
+                                             &sender, &senderLength, arrived);
+    if (size >= 0)
+        answer(m_buffer.first(size), sender, senderLength, arrived);
 }
 
 void UdpServer::answer(const QByteArray& request, const sockaddr_storage& sender, socklen_t senderLength,
