@@ -223,9 +223,7 @@ bool ClientSocket::readUdpReply(QByteArray& into)
         const QNetworkDatagram datagram = m_udp->receiveDatagram();
         if (!datagram.isValid())
             return false;
-        // A dual-stack socket reports an IPv4 sender in its IPv6 form.
-        if (m_udpPeerPort != 0 && datagram.senderPort() == m_udpPeerPort
-            && datagram.senderAddress().isEqual(m_udpPeerAddress, QHostAddress::ConvertV4MappedToIPv4)) {
+        if (isFromPeer(datagram.senderAddress(), static_cast<std::uint16_t>(datagram.senderPort()))) {
             into = datagram.data();
             return true;
         }
@@ -233,11 +231,24 @@ bool ClientSocket::readUdpReply(QByteArray& into)
     return false;
 }
 
+bool ClientSocket::isFromPeer(const QHostAddress& sender, std::uint16_t senderPort) const
+{
+    // A dual-stack socket reports an IPv4 sender in its IPv6 form.
+    return m_udpPeerPort != 0 && senderPort == m_udpPeerPort
+        && sender.isEqual(m_udpPeerAddress, QHostAddress::ConvertV4MappedToIPv4);
+}
+
 bool ClientSocket::WaitForArrival(int msecs, int spinUs)
 {
+#if VEXA_LINUX_SOCKET_PATHS
     if (m_closing)
         return false;
     return m_protocol == Protocol::Tcp ? waitForTcpArrival(msecs, spinUs) : waitForUdpArrival(msecs, spinUs);
+#else
+    Q_UNUSED(msecs);
+    Q_UNUSED(spinUs);
+    return false;
+#endif
 }
 
 #if VEXA_LINUX_SOCKET_PATHS
@@ -279,11 +290,9 @@ ssize_t receiveWithin(int fd, QByteArray& buffer, int msecs, int spinUs, sockadd
 }
 
 } // namespace
-#endif
 
 bool ClientSocket::waitForTcpArrival(int msecs, int spinUs)
 {
-#if VEXA_LINUX_SOCKET_PATHS
     // Bytes Qt has already buffered must come first, through its own event.
     if (m_tcp->state() != QAbstractSocket::ConnectedState || m_tcp->bytesAvailable() > 0
         || !m_tcpArrived.isEmpty())
@@ -298,16 +307,10 @@ bool ClientSocket::waitForTcpArrival(int msecs, int spinUs)
     m_tcpArrived = m_waitBuffer.first(n);
     emit dataArrival(static_cast<qint32>(n));
     return true;
-#else
-    Q_UNUSED(msecs);
-    Q_UNUSED(spinUs);
-    return false;
-#endif
 }
 
 bool ClientSocket::waitForUdpArrival(int msecs, int spinUs)
 {
-#if VEXA_LINUX_SOCKET_PATHS
     if (m_udp->state() != QAbstractSocket::BoundState || m_udpPeerPort == 0 || m_udpReply)
         return false;
     sockaddr_storage from{};
@@ -317,22 +320,17 @@ bool ClientSocket::waitForUdpArrival(int msecs, int spinUs)
         return false;
     // Only the module's replies count; anything else is read and dropped,
     // as on the event loop's path.
-    const QHostAddress sender(reinterpret_cast<const sockaddr*>(&from));
     const std::uint16_t senderPort = from.ss_family == AF_INET6
         ? ntohs(reinterpret_cast<const sockaddr_in6*>(&from)->sin6_port)
         : ntohs(reinterpret_cast<const sockaddr_in*>(&from)->sin_port);
-    if (senderPort != m_udpPeerPort || !sender.isEqual(m_udpPeerAddress, QHostAddress::ConvertV4MappedToIPv4))
+    if (!isFromPeer(QHostAddress(reinterpret_cast<const sockaddr*>(&from)), senderPort))
         return true;
     m_udpReply = m_waitBuffer.first(n);
     emit dataArrival(static_cast<qint32>(n));
     m_udpReply.reset();
     return true;
-#else
-    Q_UNUSED(msecs);
-    Q_UNUSED(spinUs);
-    return false;
-#endif
 }
+#endif
 
 void ClientSocket::Close()
 {

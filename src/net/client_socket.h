@@ -111,6 +111,9 @@ private:
     void onUdpLookupDone(quint64 lookup, const QHostInfo& info);
     void sendDatagram(const QByteArray& bytes, std::uint16_t port);
     bool readUdpReply(QByteArray& into);
+    // Whether a datagram comes from where the last one went.
+    bool isFromPeer(const QHostAddress& sender, std::uint16_t senderPort) const;
+    // The two halves of WaitForArrival, on the Linux paths only.
     bool waitForTcpArrival(int msecs, int spinUs);
     bool waitForUdpArrival(int msecs, int spinUs);
     void writeTcp(const QByteArray& bytes);

@@ -333,6 +333,14 @@ void ProbeRunner::emitLate(Connection& c, quint64 sequence, qint64 roundTripNs, 
     emit stray(late);
 }
 
+void ProbeRunner::emitUnexpected(const Connection& c, int bytes)
+{
+    StrayReply other;
+    other.connection = c.index;
+    other.bytes = bytes;
+    emit stray(other);
+}
+
 void ProbeRunner::settleUndecidedAsLate(Connection& c)
 {
     if (!c.undecided)
@@ -372,10 +380,7 @@ void ProbeRunner::onReply(Connection& c, const ArrivedReply& reply)
         if (c.lateCandidate && c.lost.contains(c.lateCandidate)) {
             emitLate(c, c.lateCandidate, m_clock.nsecsElapsed() - c.lateCandidateSentNs, bytes);
         } else {
-            StrayReply other;
-            other.connection = c.index;
-            other.bytes = bytes;
-            emit stray(other);
+            emitUnexpected(c, bytes);
         }
         return;
     }
@@ -404,10 +409,7 @@ void ProbeRunner::onReply(Connection& c, const ArrivedReply& reply)
                 c.undecided = undecided;
             }
         } else {
-            StrayReply other;
-            other.connection = c.index;
-            other.bytes = bytes;
-            emit stray(other);
+            emitUnexpected(c, bytes);
         }
         return;
     }

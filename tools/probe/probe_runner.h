@@ -109,6 +109,8 @@ private:
     void afterDecided(Connection& c, bool insideReply);
     void declareLost(Connection& c, const Pending& pending, bool connectionEnded);
     void emitLate(Connection& c, quint64 sequence, qint64 roundTripNs, int bytes);
+    // A reply that answers no request this run knows of.
+    void emitUnexpected(const Connection& c, int bytes);
     RequestOutcome answerOutcome(const Connection& c, const Pending& request,
                                  const ArrivedReply& reply) const;
     void settleUndecidedAsLate(Connection& c);
