@@ -11,11 +11,6 @@
 
 namespace sim {
 
-void runAfter(QObject* context, int delayMs, std::function<void()> step)
-{
-    runAfter(context, std::chrono::steady_clock::now(), delayMs, std::move(step));
-}
-
 void runAfter(QObject* context, std::chrono::steady_clock::time_point since, int delayMs,
               std::function<void()> step)
 {

@@ -9,10 +9,8 @@
 
 namespace sim {
 
-// Calls `step` on `context`'s thread `delayMs` after this call, unless
+// Calls `step` on `context`'s thread `delayMs` after `since`, unless
 // `context` is gone by then.
-void runAfter(QObject* context, int delayMs, std::function<void()> step);
-// The same, `delayMs` after `since` rather than after this call.
 void runAfter(QObject* context, std::chrono::steady_clock::time_point since, int delayMs,
               std::function<void()> step);
 

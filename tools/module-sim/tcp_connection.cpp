@@ -4,10 +4,10 @@
 
 #include "exact_delay.h"
 #include "response_builder.h"
+#include "socket_address.h"
 #include "stamped_receive.h"
 #include "traffic_log.h"
 
-#include <QHostAddress>
 #include <QSocketNotifier>
 
 #include <fcntl.h>
@@ -36,10 +36,7 @@ QString peerOf(int fd)
     socklen_t length = sizeof peer;
     if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
         return QStringLiteral("?");
-    const quint16 port = peer.ss_family == AF_INET6
-        ? ntohs(reinterpret_cast<const sockaddr_in6&>(peer).sin6_port)
-        : ntohs(reinterpret_cast<const sockaddr_in&>(peer).sin_port);
-    return QString("%1:%2").arg(QHostAddress(reinterpret_cast<const sockaddr*>(&peer)).toString()).arg(port);
+    return sim::endpointText(peer);
 }
 
 } // namespace

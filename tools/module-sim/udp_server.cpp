@@ -3,54 +3,18 @@
 #include "udp_server.h"
 
 #include "exact_delay.h"
+#include "socket_address.h"
 #include "stamped_receive.h"
 #include "traffic_log.h"
 
 #include <QHostAddress>
 #include <QSocketNotifier>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-
-namespace {
-
-// `host`:`port` as the system takes it; an address for any protocol binds
-// both IPv6 and IPv4.
-socklen_t socketAddress(const QHostAddress& host, quint16 port, sockaddr_storage& into)
-{
-    into = {};
-    if (host.protocol() == QAbstractSocket::IPv4Protocol) {
-        auto& in = reinterpret_cast<sockaddr_in&>(into);
-        in.sin_family = AF_INET;
-        in.sin_port = htons(port);
-        in.sin_addr.s_addr = htonl(host.toIPv4Address());
-        return sizeof(sockaddr_in);
-    }
-    auto& in6 = reinterpret_cast<sockaddr_in6&>(into);
-    in6.sin6_family = AF_INET6;
-    in6.sin6_port = htons(port);
-    if (host.protocol() == QAbstractSocket::IPv6Protocol) {
-        const Q_IPV6ADDR bytes = host.toIPv6Address();
-        std::memcpy(&in6.sin6_addr, bytes.c, sizeof bytes.c);
-        in6.sin6_scope_id = host.scopeId().toUInt();
-    }
-    return sizeof(sockaddr_in6);
-}
-
-QString peerText(const sockaddr_storage& sender)
-{
-    const QHostAddress address(reinterpret_cast<const sockaddr*>(&sender));
-    const quint16 port = sender.ss_family == AF_INET6
-        ? ntohs(reinterpret_cast<const sockaddr_in6&>(sender).sin6_port)
-        : ntohs(reinterpret_cast<const sockaddr_in&>(sender).sin_port);
-    return QString("%1:%2").arg(address.toString()).arg(port);
-}
-
-} // namespace
 
 UdpServer::UdpServer(const SimOptions& options, QObject* parent)
     : QObject(parent)
@@ -70,7 +34,7 @@ UdpServer::~UdpServer()
 bool UdpServer::listen(QString* error)
 {
     sockaddr_storage address;
-    const socklen_t length = socketAddress(m_options.host, m_options.udpPort, address);
+    const socklen_t length = sim::toSocketAddress(m_options.host, m_options.udpPort, address);
     m_fd = ::socket(address.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (m_fd >= 0 && address.ss_family == AF_INET6) {
         const int v6Only = m_options.host.protocol() == QAbstractSocket::IPv6Protocol ? 1 : 0;
@@ -89,8 +53,7 @@ bool UdpServer::listen(QString* error)
         return false;
     }
     sim::enableArrivalStamps(m_fd);
-    m_port = bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<const sockaddr_in6&>(bound).sin6_port)
-                                         : ntohs(reinterpret_cast<const sockaddr_in&>(bound).sin_port);
+    m_port = sim::portOf(bound);
     m_readable = new QSocketNotifier(m_fd, QSocketNotifier::Read);
     connect(m_readable, &QSocketNotifier::activated, this, &UdpServer::onReadable);
     return true;
@@ -114,11 +77,11 @@ void UdpServer::answer(const QByteArray& request, const sockaddr_storage& sender
                        std::chrono::steady_clock::time_point arrived)
 {
     if (m_options.verbose)
-        logTraffic("udp", peerText(sender), "request", request);
+        logTraffic("udp", sim::endpointText(sender), "request", request);
     const std::optional<QList<QByteArray>> pieces = m_shaper.replyPieces(request);
     if (!pieces) {
         if (m_options.verbose)
-            printLine(QString("udp %1 reply dropped").arg(peerText(sender)));
+            printLine(QString("udp %1 reply dropped").arg(sim::endpointText(sender)));
         return;
     }
 
@@ -126,12 +89,12 @@ void UdpServer::answer(const QByteArray& request, const sockaddr_storage& sender
     for (const QByteArray& piece : *pieces) {
         steps.append([this, piece, sender, senderLength] {
             if (m_options.verbose)
-                logTraffic("udp", peerText(sender), "reply", piece);
+                logTraffic("udp", sim::endpointText(sender), "reply", piece);
             if (::sendto(m_fd, piece.constData(), static_cast<size_t>(piece.size()), 0,
                          reinterpret_cast<const sockaddr*>(&sender), senderLength)
                 < 0) {
                 printLine(QString("udp %1 reply not sent: %2")
-                              .arg(peerText(sender), QString::fromLocal8Bit(std::strerror(errno))));
+                              .arg(sim::endpointText(sender), QString::fromLocal8Bit(std::strerror(errno))));
             }
         });
     }
