@@ -220,3 +220,23 @@ std::optional<QString> encodeRequest(const RequestTexts& texts, QByteArray& send
         bytes[frame::kRequestDataOffset + i] = static_cast<char>(hexValue(slice2(data, 2 * i)));
     return std::nullopt;
 }
+
+void setInvokeId(QByteArray& frame, quint16 invokeId)
+{
+    if (frame.size() < frame::kHeaderSize)
+        return;
+    char* bytes = frame.data();
+    bytes[frame::kInvokeIdOffset] = static_cast<char>(invokeId >> 8);
+    bytes[frame::kInvokeIdOffset + 1] = static_cast<char>(invokeId & 0xFF);
+    bytes[frame::kCheckSumOffset] =
+        static_cast<char>(ByteSum(frame, frame::kCheckSumFirst, frame::kCheckSumLast));
+}
+
+std::optional<quint16> invokeIdOf(QByteArrayView frame)
+{
+    if (frame.size() < frame::kInvokeIdOffset + frame::kInvokeIdSize)
+        return std::nullopt;
+    const auto high = static_cast<quint8>(frame[frame::kInvokeIdOffset]);
+    const auto low = static_cast<quint8>(frame[frame::kInvokeIdOffset + 1]);
+    return static_cast<quint16>(high << 8 | low);
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 #include <optional>
@@ -56,3 +57,12 @@ void LoadHeaderFields(const RequestTexts& texts, QByteArray& sendBuffer);
 // are zeroed). Every text is checked before any byte is written,
 // so on failure the buffer is exactly as it was and the message is returned.
 std::optional<QString> encodeRequest(const RequestTexts& texts, QByteArray& sendBuffer);
+
+// Writes `invokeId` (first byte high, as the text reads) into a whole
+// header and brings its checksum up to date; a buffer shorter than a header
+// is left alone.
+void setInvokeId(QByteArray& frame, quint16 invokeId);
+
+// The invoke ID a frame carries, first byte high; nothing for fewer bytes
+// than reach it.
+std::optional<quint16> invokeIdOf(QByteArrayView frame);

@@ -68,6 +68,9 @@ public:
     // and goes out once the address is known; a later one replaces it.
     // Refused when no host is set or, in TCP, when no connection is open.
     [[nodiscard]] SocketRefusal SendBytes(const QByteArray& bytes);
+    // A datagram waits for its host's address; sendComplete() says when it
+    // leaves.
+    bool holdsDatagram() const { return m_udpHeld.has_value(); }
     // Moves every waiting byte (TCP) or the waiting datagram (UDP) into
     // `into`, replacing its content.
     void ReceiveAll(QByteArray& into);

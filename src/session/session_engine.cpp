@@ -5,7 +5,10 @@
 #include "codec/frame_layout.h"
 #include "session/tick_counter.h"
 
+#include <QTimer>
+
 #include <algorithm>
+#include <climits>
 
 namespace {
 
@@ -25,17 +28,29 @@ void setNumberText(QString& text, qint32& shown, qint32 value)
     }
 }
 
+// Nanoseconds to whole milliseconds, rounded up: a timer set to it never
+// fires before the moment.
+int msecsUntil(qint64 ns)
+{
+    return static_cast<int>(std::clamp<qint64>((ns + 999'999) / 1'000'000, 0, INT_MAX));
+}
+
 } // namespace
 
 SessionEngine::SessionEngine(QObject* parent)
     : QObject(parent)
     , tcpClient(new ClientSocket(this))
+    , m_deadlineTimer(new QTimer(this))
 {
+    m_deadlineTimer->setSingleShot(true);
+    m_deadlineTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_deadlineTimer, &QTimer::timeout, this, &SessionEngine::onDeadline);
     connect(tcpClient, &ClientSocket::connected, this, &SessionEngine::tcpClient_Connect);
     connect(tcpClient, &ClientSocket::dataArrival, this, &SessionEngine::tcpClient_DataArrival);
     connect(tcpClient, &ClientSocket::peerClosed, this, &SessionEngine::tcpClient_Close);
     connect(tcpClient, &ClientSocket::error, this, &SessionEngine::tcpClient_Error);
     connect(tcpClient, &ClientSocket::sendComplete, this, &SessionEngine::tcpClient_SendComplete);
+    connect(tcpClient, &ClientSocket::sendComplete, this, &SessionEngine::onSendComplete);
     m_clock.start();
     Load();
 }
@@ -50,7 +65,12 @@ void SessionEngine::Load()
 
 SocketRefusal SessionEngine::SetProtocol(ClientSocket::Protocol protocol)
 {
-    return tcpClient->SetProtocol(protocol);
+    auto refusal = tcpClient->SetProtocol(protocol);
+    if (!refusal) {
+        m_ledger.setTransport(protocol == ClientSocket::Protocol::Tcp ? ReplyLedger::Transport::Tcp
+                                                                      : ReplyLedger::Transport::Udp);
+    }
+    return refusal;
 }
 
 ClientSocket::Protocol SessionEngine::protocol() const
@@ -83,13 +103,55 @@ void SessionEngine::Close()
 
 void SessionEngine::GiveUpWaiting()
 {
-    m_waiting.clear();
+    const qint64 nowNs = m_clock.nsecsElapsed();
+    m_ledger.giveUpAll(ReplyLedger::GiveUpReason::Abandoned);
+    announceGivenUp(nowNs);
+    if (m_held) {
+        const GivenUpRequest held{m_held->sequence, ReplyLedger::GiveUpReason::Abandoned, 0, 0, -1};
+        m_held.reset();
+        emit requestGivenUp(held);
+    }
     m_assembler.startNext();
+    m_deadlineTimer->stop();
+}
+
+bool SessionEngine::isWaiting() const
+{
+    return hasOutstanding();
+}
+
+void SessionEngine::setNumberedInvokeIds(bool numbered)
+{
+    m_numberedIds = numbered;
+    m_ledger.setUnmatched(numbered ? ReplyLedger::Unmatched::Nothing : ReplyLedger::Unmatched::ByOrder,
+                          numbered);
+}
+
+void SessionEngine::setReplyTimeoutMs(int ms)
+{
+    m_replyTimeoutMs = ms;
 }
 
 bool SessionEngine::AwaitArrival(int msecs, int spinUs)
 {
-    return acceptsSocketEvents() && tcpClient->WaitForArrival(msecs, spinUs);
+    if (!acceptsSocketEvents())
+        return false;
+    const std::optional<qint64> deadline = m_ledger.nextDeadlineNs();
+    if (deadline) {
+        const qint64 leftNs = *deadline - m_clock.nsecsElapsed();
+        if (leftNs <= 0) {
+            onDeadline();
+            return true;
+        }
+        msecs = std::min(msecs, msecsUntil(leftNs));
+    }
+    if (tcpClient->WaitForArrival(msecs, spinUs))
+        return true;
+    if (deadline && *deadline <= m_clock.nsecsElapsed() && acceptsSocketEvents()) {
+        onDeadline();
+        return true;
+    }
+    return false;
 }
 
 void SessionEngine::setRequestTexts(const RequestTexts& texts)
@@ -119,11 +181,10 @@ void SessionEngine::reportWrongText(std::optional<WrongRequestText> wrong)
 void SessionEngine::SetContinuousMode(qint16 mode)
 {
     m_continuousMode = mode;
-    if (m_continuousMode != True)
+    // One request of the chain in flight at most: while one waits, the chain
+    // goes on from its reply or its deadline.
+    if (m_continuousMode != True || hasOutstanding())
         return;
-    // A chain that a lost reply stopped starts again here: whatever still
-    // waits would never be answered, and must not take the new reply's time.
-    GiveUpWaiting();
     SendAndEcho();
 }
 
@@ -165,9 +226,17 @@ bool SessionEngine::BuildAndSend(bool chained)
     // measured interval, and the send itself inside it. Read after the send,
     // a reply that the module got out while this thread was preempted in the
     // send would be timed from a moment after it already arrived.
+    if (m_numberedIds) {
+        setInvokeId(m_sendBuffer, static_cast<quint16>((m_sequence + 1) & 0xFFFF));
+        // Still what the texts encode to, with the ID that replaces theirs.
+        m_encodedBuffer = m_sendBuffer;
+    }
     const qint32 sendTick = tick::GetTickCount();
     const qint64 sentNs = m_clock.nsecsElapsed();
-    if (auto refusal = tcpClient->SendBytes(m_sendBuffer)) {
+    m_inSend = true;
+    const SocketRefusal refusal = tcpClient->SendBytes(m_sendBuffer);
+    m_inSend = false;
+    if (refusal) {
         stopContinuousMode();
         emit refused(*refusal);
         return false;
@@ -175,19 +244,96 @@ bool SessionEngine::BuildAndSend(bool chained)
     SendTick = sendTick;
     m_request.sequence = ++m_sequence;
     m_request.keptFrame = keptFrame;
-    if (tcpClient->protocol() == ClientSocket::Protocol::Udp) {
-        // A datagram lost on the way is never answered; the new request
-        // takes the place of the one before.
-        m_waiting.clear();
-    } else if (!m_assembler.isEmpty()) {
+    if (tcpClient->protocol() == ClientSocket::Protocol::Tcp && !m_assembler.isEmpty()) {
         // A reply that never completed has been shown as far as it came; its
         // request is given up and the next reply starts clean.
         m_assembler.startNext();
-        if (!m_waiting.empty())
-            m_waiting.pop_front();
+        m_ledger.giveUpOldest(ReplyLedger::GiveUpReason::Superseded);
+        announceGivenUp(sentNs);
     }
-    m_waiting.push_back({m_request.sequence, SendTick, sentNs});
+    const ReplyLedger::Request request{m_request.sequence, invokeIdOf(m_sendBuffer).value_or(0), sentNs,
+                                       sendTick, sentNs + qint64(m_replyTimeoutMs) * 1'000'000};
+    if (tcpClient->protocol() == ClientSocket::Protocol::Udp && tcpClient->holdsDatagram()) {
+        // The socket sends only the latest of the datagrams it holds.
+        if (m_held)
+            emit requestGivenUp({m_held->sequence, ReplyLedger::GiveUpReason::Superseded, 0, 0, -1});
+        m_held = request;
+        return true;
+    }
+    enterLedger(request);
     return true;
+}
+
+void SessionEngine::enterLedger(ReplyLedger::Request request)
+{
+    m_ledger.sent(request);
+    armDeadline();
+}
+
+void SessionEngine::onSendComplete()
+{
+    // A held datagram has left: it is timed, and waits, from now.
+    if (m_inSend || !m_held)
+        return;
+    ReplyLedger::Request request = *m_held;
+    m_held.reset();
+    request.sentNs = m_clock.nsecsElapsed();
+    request.sentTick = tick::GetTickCount();
+    request.deadlineNs = request.sentNs + qint64(m_replyTimeoutMs) * 1'000'000;
+    SendTick = request.sentTick;
+    enterLedger(request);
+}
+
+// The timer is moved only when it fires or a deadline comes before the one
+// it is set for: replies in time cost no timer update.
+void SessionEngine::armDeadline()
+{
+    const std::optional<qint64> deadline = m_ledger.nextDeadlineNs();
+    if (!deadline) {
+        m_deadlineTimer->stop();
+        return;
+    }
+    if (m_deadlineTimer->isActive() && m_timerDueNs <= *deadline)
+        return;
+    m_timerDueNs = *deadline;
+    m_deadlineTimer->start(msecsUntil(*deadline - m_clock.nsecsElapsed()));
+}
+
+void SessionEngine::onDeadline()
+{
+    if (!acceptsSocketEvents())
+        return;
+    const qint64 nowNs = m_clock.nsecsElapsed();
+    const bool waitedBefore = hasOutstanding();
+    m_ledger.expire(nowNs);
+    announceGivenUp(nowNs);
+    m_deadlineTimer->stop();
+    armDeadline();
+    continueChain(waitedBefore);
+}
+
+void SessionEngine::announceGivenUp(qint64 nowNs)
+{
+    bool first = true;
+    for (const ReplyLedger::GivenUp& entry : m_ledger.givenUp()) {
+        GivenUpRequest given{entry.request.sequence, entry.reason, nowNs - entry.request.sentNs, 0, -1};
+        // Over TCP the oldest request's reply is the one coming in.
+        if (first && entry.reason == ReplyLedger::GiveUpReason::Deadline
+            && tcpClient->protocol() == ClientSocket::Protocol::Tcp && !m_assembler.isEmpty()) {
+            given.arrivedBytes = static_cast<qint32>(m_assembler.current().size());
+            given.expectedBytes = static_cast<qint32>(m_assembler.expectedSize());
+        }
+        first = false;
+        emit requestGivenUp(given);
+    }
+}
+
+void SessionEngine::continueChain(bool waitedBefore)
+{
+    // Bytes nobody asked for send nothing; a reply or a deadline that leaves
+    // nothing waiting sends the next request.
+    if (m_continuousMode == True && waitedBefore && !hasOutstanding() && !m_ending)
+        sendAndEcho(true);
 }
 
 void SessionEngine::echoRequest()
@@ -228,16 +374,13 @@ void SessionEngine::tcpClient_DataArrival(qint32 bytesTotal)
     // First, before the reply is fetched or shown.
     const qint32 nowTick = tick::GetTickCount();
     const qint64 nowNs = m_clock.nsecsElapsed();
-    const std::size_t waitingBefore = m_waiting.size();
+    const bool waitedBefore = hasOutstanding();
     tcpClient->ReceiveAll(m_received);
     if (tcpClient->protocol() == ClientSocket::Protocol::Udp)
         takeDatagram(nowTick, nowNs);
     else
         takeTcpArrival(nowTick, nowNs);
-    // The chain goes on when the replies have answered every request that
-    // waited; bytes nobody asked for send nothing.
-    if (m_continuousMode == True && waitingBefore > 0 && m_waiting.empty() && !m_ending)
-        sendAndEcho(true);
+    continueChain(waitedBefore);
 }
 
 void SessionEngine::takeDatagram(qint32 nowTick, qint64 nowNs)
@@ -261,7 +404,7 @@ void SessionEngine::takeTcpArrival(qint32 nowTick, qint64 nowNs)
         m_assembler.startNext();
         if (m_ending)
             return;
-        if (offset < arrival.size() && m_waiting.empty()) {
+        if (offset < arrival.size() && !m_ledger.isWaiting()) {
             // Nobody asked for the rest: shown as it is, and the next arrival
             // starts clean, so a module that fills its length field some
             // other way cannot put the tool out of step for good.
@@ -277,19 +420,26 @@ void SessionEngine::announce(QByteArrayView bytes, qint32 arrivalBytes, bool com
 {
     ArrivedReply& reply = m_reply;
     reply.complete = complete;
-    reply.timed = complete && answers && !m_waiting.empty();
-    if (reply.timed) {
-        const Waiting answered = m_waiting.front();
-        m_waiting.pop_front();
-        const qint32 elapsed = tick::elapsedMs(nowTick, answered.tick);
-        m_stats.record(elapsed);
-        reply.sequence = answered.sequence;
-        reply.elapsedNs = nowNs - answered.sentNs;
-        setNumberText(reply.elapsedText, reply.elapsed, elapsed);
-        setNumberText(reply.minText, reply.MinTime, m_stats.MinTime);
-        setNumberText(reply.maxText, reply.MaxTime, m_stats.MaxTime);
-    } else {
-        reply.sequence = 0;
+    reply.timed = false;
+    reply.late = false;
+    reply.sequence = 0;
+    if (complete && answers) {
+        const ReplyLedger::Match match = m_ledger.reply(invokeIdOf(bytes), nowNs);
+        announceGivenUp(nowNs);
+        if (match.kind != ReplyLedger::Match::Kind::Nothing) {
+            reply.sequence = match.request.sequence;
+            reply.requestInvokeId = match.request.invokeId;
+            reply.late = match.kind == ReplyLedger::Match::Kind::Late;
+        }
+        if (match.timed) {
+            reply.timed = true;
+            const qint32 elapsed = tick::elapsedMs(nowTick, match.request.sentTick);
+            m_stats.record(elapsed);
+            reply.elapsedNs = nowNs - match.request.sentNs;
+            setNumberText(reply.elapsedText, reply.elapsed, elapsed);
+            setNumberText(reply.minText, reply.MinTime, m_stats.MinTime);
+            setNumberText(reply.maxText, reply.MaxTime, m_stats.MaxTime);
+        }
     }
     // Replies in continuous mode repeat byte for byte; their texts are built
     // again only when the bytes change.
@@ -321,7 +471,8 @@ void SessionEngine::tcpClient_Error(int number, const QString& description)
 
 void SessionEngine::tcpClient_SendComplete()
 {
-    // Nothing to do: a request counts as sent once the socket has taken it.
+    // Nothing to do here: a request counts as sent once the socket has taken
+    // it; a held datagram's leaving is timed by onSendComplete.
 }
 
 void SessionEngine::endSession(const QString& title, const QString& text)

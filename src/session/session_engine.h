@@ -9,6 +9,7 @@
 #include "codec/request_encoder.h"
 #include "net/client_socket.h"
 #include "session/reply_assembler.h"
+#include "session/reply_ledger.h"
 #include "session/response_stats.h"
 
 #include <QByteArray>
@@ -16,8 +17,9 @@
 #include <QObject>
 #include <QString>
 
-#include <deque>
 #include <optional>
+
+class QTimer;
 
 // A request that has just left: its sequence number (1 for the first of the
 // session), the whole frame, and the header texts as sent.
@@ -43,12 +45,27 @@ struct ArrivedReply {
     // bytes nobody asked for, which leave the times alone.
     bool timed = true;
     quint64 sequence = 0; // the request it answers; 0 when none
+    // It answers a request already given up (sequence names it); timed only
+    // when nothing sent since could have drawn it.
+    bool late = false;
+    quint16 requestInvokeId = 0; // the invoke ID of the request it answers
     qint32 elapsed = 0; // milliseconds on the tick counter
     qint64 elapsedNs = 0; // the same interval on a nanosecond clock
     qint32 MinTime = 0;
     qint32 MaxTime = 0;
     // The three times as decimal texts, built only when they change.
     QString elapsedText, minText, maxText;
+};
+
+// A request that waits no longer for its reply.
+struct GivenUpRequest {
+    quint64 sequence = 0;
+    ReplyLedger::GiveUpReason reason = ReplyLedger::GiveUpReason::Deadline;
+    qint64 waitedNs = 0; // from its send to being given up
+    // Over TCP at its deadline, what had arrived of a reply: the bytes in,
+    // and the size the reply announced (-1 before its header was in).
+    qint32 arrivedBytes = 0;
+    qint32 expectedBytes = -1;
 };
 
 class SessionEngine : public QObject {
@@ -89,14 +106,22 @@ public:
     // Gives up every request still waiting for its reply, and any reply half
     // in: whatever arrives next answers the next request.
     void GiveUpWaiting();
+    // Whether a request sent waits for its reply.
+    bool isWaiting() const;
 
     // Waits for the module's bytes (up to `spinUs` microseconds without
-    // sleeping, then up to `msecs` asleep) and handles them at once, with
-    // every event they raise, before returning true; false when none came or
-    // the session ended, which the event loop then handles. For a caller
-    // that runs back to back and would rather not pay a pass of the event
-    // loop per reply; ClientSocket::kWaitsForArrival says whether it can.
+    // sleeping, then up to `msecs` asleep, never past a request's deadline)
+    // and handles them, or the deadline, at once, with every event they
+    // raise, before returning true; false when nothing came or the session
+    // ended, which the event loop then handles. For a caller that runs back
+    // to back and would rather not pay a pass of the event loop per reply;
+    // ClientSocket::kWaitsForArrival says whether it can.
     bool AwaitArrival(int msecs, int spinUs);
+
+    // Each request carries its own invoke ID, its sequence number modulo
+    // 65536, instead of the typed one; a reply whose invoke ID no request
+    // carries then answers nothing, rather than a request by order.
+    void setNumberedInvokeIds(bool numbered);
 
     qint16 ContinuousMode() const { return m_continuousMode; }
     // Switching it on sends a request at once.
@@ -104,9 +129,16 @@ public:
 
     const ResponseStats& stats() const { return m_stats; }
 
+    // How long a request waits for its reply before it is given up.
+    static constexpr int kDefaultReplyTimeoutMs = 1000;
+    void setReplyTimeoutMs(int ms);
+    int replyTimeoutMs() const { return m_replyTimeoutMs; }
+
 signals:
     void connected();
     void requestSent(const SentRequest& request);
+    // Raised before the reply that gave the request up, if one did.
+    void requestGivenUp(const GivenUpRequest& request);
     void replyArrived(const ArrivedReply& reply);
     // An operation or a send that did not happen, and why.
     void refused(const QString& reason);
@@ -138,24 +170,33 @@ private:
     // The bytes of one arrival, cut into replies (TCP) or taken whole (UDP).
     void takeTcpArrival(qint32 nowTick, qint64 nowNs);
     void takeDatagram(qint32 nowTick, qint64 nowNs);
-    // Announces `bytes` as a reply, timed against the oldest waiting request
-    // when `answers` is set and one is waiting.
+    // Announces `bytes` as a reply; a whole one that `answers` is matched to
+    // its request and timed.
     void announce(QByteArrayView bytes, qint32 arrivalBytes, bool complete, bool answers, qint32 nowTick,
                   qint64 nowNs);
+    // Tells of what the ledger's last call gave up.
+    void announceGivenUp(qint64 nowNs);
+    // A request's deadline may have come.
+    void onDeadline();
+    void armDeadline();
+    void onSendComplete();
+    void enterLedger(ReplyLedger::Request request);
+    bool hasOutstanding() const { return m_ledger.isWaiting() || m_held.has_value(); }
+    // In continuous mode the next request follows once nothing waits.
+    void continueChain(bool waitedBefore);
     bool acceptsSocketEvents() const { return !m_ending; }
 
     ClientSocket* tcpClient = nullptr;
     QByteArray m_sendBuffer;
     qint32 SendTick = 0;
-    // Requests that wait for their reply, oldest first: over TCP replies come
-    // in the order of their requests; over UDP a new request gives up the
-    // one before, so at most one waits.
-    struct Waiting {
-        quint64 sequence;
-        qint32 tick;
-        qint64 sentNs;
-    };
-    std::deque<Waiting> m_waiting;
+    ReplyLedger m_ledger;
+    // A datagram held until its host's address is known: it enters the
+    // ledger, timed from then, when it leaves.
+    std::optional<ReplyLedger::Request> m_held;
+    bool m_inSend = false;
+    QTimer* m_deadlineTimer = nullptr;
+    qint64 m_timerDueNs = 0;
+    bool m_numberedIds = false;
     ReplyAssembler m_assembler;
     QElapsedTimer m_clock;
     ResponseStats m_stats;
@@ -165,6 +206,7 @@ private:
     std::optional<WrongRequestText> m_wrongText;
     quint64 m_sequence = 0;
     bool m_ending = false;
+    int m_replyTimeoutMs = kDefaultReplyTimeoutMs;
 
     // The texts the buffer was last encoded from, and a shallow copy of it:
     // the same texts over the same untouched buffer encode to the same bytes.

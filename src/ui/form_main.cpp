@@ -52,6 +52,17 @@ FormMain::FormMain(QWidget* parent)
 
 FormMain::~FormMain() = default;
 
+void FormMain::setReplyTimeoutMs(int ms)
+{
+    m_engine->setReplyTimeoutMs(ms);
+    showGivenUpCount();
+}
+
+int FormMain::replyTimeoutMs() const
+{
+    return m_engine->replyTimeoutMs();
+}
+
 void FormMain::findControls()
 {
     auto get = [this](auto*& member, const char* name) {
@@ -116,6 +127,7 @@ void FormMain::connectEvents()
     connect(m_engine, &SessionEngine::connected, this, &FormMain::tcpClient_Connect);
     connect(m_engine, &SessionEngine::requestSent, this, &FormMain::tcpClient_RequestSent);
     connect(m_engine, &SessionEngine::replyArrived, this, &FormMain::tcpClient_DataArrival);
+    connect(m_engine, &SessionEngine::requestGivenUp, this, &FormMain::tcpClient_RequestGivenUp);
     connect(m_engine, &SessionEngine::refused, this, &FormMain::reportRefusal);
     connect(m_engine, &SessionEngine::continuousModeChanged, this,
             &FormMain::tcpClient_ContinuousModeChanged);
@@ -302,6 +314,7 @@ void FormMain::Form_Load()
 {
     m_engine->Load();
     passRequestTexts();
+    showGivenUpCount();
 }
 
 void FormMain::Form_Unload()
@@ -387,6 +400,24 @@ void FormMain::tcpClient_DataArrival(const ArrivedReply& reply)
         SetText(txtMaxTime, reply.maxText);
     }
     ShowResponse(reply.texts);
+}
+
+void FormMain::tcpClient_RequestGivenUp(const GivenUpRequest& request)
+{
+    // Requests dropped because the socket closed were never the module's to
+    // answer.
+    if (request.reason == ReplyLedger::GiveUpReason::Abandoned)
+        return;
+    ++m_givenUp;
+    showGivenUpCount();
+}
+
+void FormMain::showGivenUpCount()
+{
+    const QString text = QStringLiteral("Requests given up without a reply: %1 (reply timeout %2 ms)")
+                             .arg(QString::number(m_givenUp), QString::number(m_engine->replyTimeoutMs()));
+    txtResTime->setToolTip(text);
+    txtResTime->setAccessibleDescription(text);
 }
 
 void FormMain::tcpClient_ContinuousModeChanged(qint16 mode)

@@ -14,6 +14,7 @@ class QPushButton;
 class QRadioButton;
 class SessionEngine;
 struct ArrivedReply;
+struct GivenUpRequest;
 struct HeaderTexts;
 struct ResponseTexts;
 struct SentRequest;
@@ -29,6 +30,11 @@ public:
     // What EndProgram does besides stopping the handlers: quitting the
     // application by default; a test or a benchmark records the call instead.
     void setEndProgramAction(std::function<void()> action) { m_endProgramAction = std::move(action); }
+
+    // How long a request waits for its reply before it is given up; for
+    // requests sent from now on.
+    void setReplyTimeoutMs(int ms);
+    int replyTimeoutMs() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -84,6 +90,10 @@ private:
     void tcpClient_Connect();
     void tcpClient_RequestSent(const SentRequest& request);
     void tcpClient_DataArrival(const ArrivedReply& reply);
+    void tcpClient_RequestGivenUp(const GivenUpRequest& request);
+    // How many requests went without a reply, on the Response Time box's
+    // tooltip and accessible description: told without moving any control.
+    void showGivenUpCount();
     void tcpClient_ContinuousModeChanged(qint16 mode);
     void tcpClient_SessionEnding(const QString& title, const QString& text);
     void tcpClient_RequestTextWrong(RequestField field, const QString& message);
@@ -107,6 +117,7 @@ private:
     MousePointer m_pointer = MousePointer::Default;
     QSet<const QLineEdit*> m_editedSinceEcho;
     QLineEdit* m_wrongBox = nullptr;
+    quint64 m_givenUp = 0;
     bool m_revertingOption = false;
     std::function<void()> m_endProgramAction;
 };
