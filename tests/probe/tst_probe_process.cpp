@@ -6,6 +6,7 @@
 #include "net/client_socket.h"
 #include "response_frame.h"
 
+#include <QDir>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -117,7 +118,8 @@ private slots:
     void exitStatus();
     void connectTimeout();
     void csvAndJsonAgree();
-    void fullDisk();
+    void outputNotWritten_data();
+    void outputNotWritten();
     void plotFile_data();
     void plotFile();
     void interruptPrintsTheSummary_data();
@@ -379,18 +381,46 @@ void TestProbeProcess::csvAndJsonAgree()
     QVERIFY(std::abs(summary["round_trip_ms"].toObject()["max"].toDouble() - slowest) <= 0.0011);
 }
 
-void TestProbeProcess::fullDisk()
+void TestProbeProcess::outputNotWritten_data()
 {
-    Simulator sim("127.0.0.171", {});
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<bool>("removeFolder"); // the plot's folder goes while the run is on
+    QTest::addColumn<QString>("message");
+    QTest::newRow("a full disk under the CSV file")
+        << "--csv" << false << "vexa-probe: --csv /dev/full: No space left on device";
+    QTest::newRow("the plot's folder removed during the run") << "--plot" << true << "vexa-probe: --plot ";
+}
+
+// An output that cannot be written ends the run as failed, and the JSON
+// summary says so with the reason.
+void TestProbeProcess::outputNotWritten()
+{
+    QFETCH(QString, option);
+    QFETCH(bool, removeFolder);
+    QFETCH(QString, message);
+    Simulator sim("127.0.0.171", {"-v"});
     QVERIFY2(sim.start(), qPrintable(sim.output()));
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("plots");
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = removeFolder ? folder + "/plot.png" : QStringLiteral("/dev/full");
+    QProcess probe;
     // Long enough for the rows to be handed to the file while it runs.
-    const ProbeResult run =
-        runProbe(withPort({"-c", "30", "-i", "100", "--csv", "/dev/full", "--json"}, sim) << "127.0.0.171");
-    QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.err.contains("vexa-probe: --csv /dev/full: No space left on device"), run.err);
-    const QJsonObject summary = run.json();
+    probe.start(QStringLiteral(VEXA_PROBE_PATH),
+                withPort({"-c", "30", "-i", "100", option, path, "--json"}, sim) << "127.0.0.171");
+    if (removeFolder) {
+        QTRY_VERIFY_WITH_TIMEOUT(sim.output().contains("request"), 20000);
+        QVERIFY(QDir(folder).removeRecursively());
+    }
+    QVERIFY(probe.waitForFinished(kRunMs));
+    const QByteArray err = probe.readAllStandardError();
+    QCOMPARE(probe.exitCode(), 1);
+    QVERIFY2(err.contains(message.toLatin1()), err);
+    const QJsonObject summary = QJsonDocument::fromJson(probe.readAllStandardOutput()).object();
     QCOMPARE(summary["ended"].toString(), QStringLiteral("output-failed"));
-    QVERIFY(summary["sent"].toInt() < 30);
+    QVERIFY2(summary["message"].toString().startsWith(message.mid(12)),
+             qPrintable(summary["message"].toString()));
+    QCOMPARE(summary["exit_status"].toInt(), 1);
 }
 
 void TestProbeProcess::plotFile_data()
@@ -506,11 +536,11 @@ void TestProbeProcess::lateReplyCountedOnce()
         return received.size() / (frame::kRequestFixedSize + 10);
     };
     QTRY_COMPARE_WITH_TIMEOUT(requests(), 1, 20000);
-    const QByteArray request = received.left(frame::kRequestFixedSize + 10);
     // The first request times out; the second follows it.
     QTRY_COMPARE_WITH_TIMEOUT(requests(), 2, 20000);
-    peer->write(responseTo(request)); // the first one's reply, late
-    peer->write(responseTo(request)); // the second one's, in time
+    const int size = frame::kRequestFixedSize + 10;
+    peer->write(responseTo(received.left(size))); // the first one's reply, late
+    peer->write(responseTo(received.mid(size, size))); // the second one's, in time
     peer->flush();
     QVERIFY(probe.waitForFinished(20000));
     const QJsonObject summary = QJsonDocument::fromJson(probe.readAllStandardOutput()).object();
@@ -538,13 +568,13 @@ void TestProbeProcess::lateDatagramCountedOnce()
     };
     QTRY_COMPARE_WITH_TIMEOUT(received(), 1, 20000);
     // The first request goes unanswered and is lost; once the second is
-    // out, its answer comes and then the second's own: the engine takes
-    // the first for the second's reply, so the second counts as the late one.
+    // out, the first's answer comes and then the second's own: each is told
+    // by its invoke ID.
     QTRY_COMPARE_WITH_TIMEOUT(received(), 2, 20000);
     const QNetworkDatagram second = requests.last();
-    const QByteArray reply = responseTo(second.data());
-    module.writeDatagram(reply, second.senderAddress(), quint16(second.senderPort()));
-    module.writeDatagram(reply, second.senderAddress(), quint16(second.senderPort()));
+    module.writeDatagram(responseTo(requests.first().data()), second.senderAddress(),
+                         quint16(second.senderPort()));
+    module.writeDatagram(responseTo(second.data()), second.senderAddress(), quint16(second.senderPort()));
     // The third request follows the pause, after both replies were seen.
     QTRY_COMPARE_WITH_TIMEOUT(received(), 3, 20000);
     ::kill(static_cast<pid_t>(probe.processId()), SIGINT);

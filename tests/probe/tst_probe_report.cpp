@@ -121,11 +121,20 @@ void TestProbeReport::strayLines()
     late.bytes = 40;
     QCOMPARE(strayLine(late, QStringLiteral("h"), false),
              QStringLiteral("late reply from h: seq=3 time=1503.210 ms, already counted lost"));
+    late.roundTripNs = -1;
+    QCOMPARE(strayLine(late, QStringLiteral("h"), false),
+             QStringLiteral("late reply from h: seq=3 (untimed: requests sent since could have drawn it), "
+                            "already counted lost"));
     StrayReply unexpected;
     unexpected.connection = 2;
     unexpected.bytes = 30;
+    unexpected.invokeId = QStringLiteral("0000");
     QCOMPARE(strayLine(unexpected, QStringLiteral("h"), true),
-             QStringLiteral("unexpected reply from h: conn=2 30 bytes, no request waiting"));
+             QStringLiteral("unexpected reply from h: conn=2 30 bytes, invoke ID 0000 answers no request"));
+    unexpected.invokeId.clear();
+    unexpected.bytes = 5;
+    QCOMPARE(strayLine(unexpected, QStringLiteral("h"), true),
+             QStringLiteral("unexpected bytes from h: conn=2 5 bytes, too few for a reply's header"));
     // A host named with '%' signs is printed as given.
     QCOMPARE(outcomeLine(answered(1, 1, 1000), QStringLiteral("%2%1"), false, 1000),
              QStringLiteral("40 bytes from %2%1: seq=1 state=0000 code=0000 time=0.001 ms"));
@@ -275,40 +284,42 @@ void TestProbeReport::exitStatus_data()
 {
     QTest::addColumn<RunEnd::Kind>("kind");
     QTest::addColumn<QList<RequestOutcome>>("outcomes");
-    QTest::addColumn<bool>("outputFailed");
+    QTest::addColumn<int>("unexpected"); // replies that answer no request
     QTest::addColumn<int>("status");
 
     const RequestOutcome ok = answered(1, 1, 1000);
     const RequestOutcome lost = decided(1, 2, RequestOutcome::Verdict::Lost);
     const RequestOutcome waiting = decided(1, 3, RequestOutcome::Verdict::Unanswered);
     using Kind = RunEnd::Kind;
-    QTest::newRow("every request answered") << Kind::Completed << QList<RequestOutcome>{ok, ok} << false << 0;
-    QTest::newRow("one lost") << Kind::Completed << QList<RequestOutcome>{ok, lost} << false << 1;
+    QTest::newRow("every request answered") << Kind::Completed << QList<RequestOutcome>{ok, ok} << 0 << 0;
+    QTest::newRow("one lost") << Kind::Completed << QList<RequestOutcome>{ok, lost} << 0 << 1;
     QTest::newRow("one failed a check")
-        << Kind::Completed << QList<RequestOutcome>{ok, answered(1, 2, 1000, kFaultCompanyId)} << false << 1;
+        << Kind::Completed << QList<RequestOutcome>{ok, answered(1, 2, 1000, kFaultCompanyId)} << 0 << 1;
+    QTest::newRow("a reply that answers no request")
+        << Kind::Completed << QList<RequestOutcome>{ok, ok} << 1 << 1;
     QTest::newRow("interrupted with one in flight")
-        << Kind::Interrupted << QList<RequestOutcome>{ok, waiting} << false << 0;
+        << Kind::Interrupted << QList<RequestOutcome>{ok, waiting} << 0 << 0;
     QTest::newRow("interrupted before any reply")
-        << Kind::Interrupted << QList<RequestOutcome>{waiting} << false << 1;
-    QTest::newRow("the connection ended") << Kind::ConnectionEnded << QList<RequestOutcome>{ok} << false << 1;
-    QTest::newRow("the CSV file could not be written")
-        << Kind::Completed << QList<RequestOutcome>{ok} << true << 1;
-    QTest::newRow("the run stopped for its output")
-        << Kind::OutputFailed << QList<RequestOutcome>{ok} << false << 1;
-    QTest::newRow("unreachable") << Kind::Unreachable << QList<RequestOutcome>{} << false << 3;
+        << Kind::Interrupted << QList<RequestOutcome>{waiting} << 0 << 1;
+    QTest::newRow("the connection ended") << Kind::ConnectionEnded << QList<RequestOutcome>{ok} << 0 << 1;
+    QTest::newRow("an output file could not be written")
+        << Kind::OutputFailed << QList<RequestOutcome>{ok} << 0 << 1;
+    QTest::newRow("unreachable") << Kind::Unreachable << QList<RequestOutcome>{} << 0 << 3;
 }
 
 void TestProbeReport::exitStatus()
 {
     QFETCH(RunEnd::Kind, kind);
     QFETCH(QList<RequestOutcome>, outcomes);
-    QFETCH(bool, outputFailed);
+    QFETCH(int, unexpected);
     RunTally tally(1);
     for (const RequestOutcome& o : outcomes) {
         tally.addSent(1);
         tally.add(o);
     }
-    QTEST(probeExitStatus({kind, {}}, tally.total(), outputFailed), "status");
+    for (int i = 0; i < unexpected; ++i)
+        tally.add(StrayReply{});
+    QTEST(probeExitStatus({kind, {}}, tally.total()), "status");
 }
 
 QTEST_APPLESS_MAIN(TestProbeReport)

@@ -147,27 +147,38 @@ int main(int argc, char* argv[])
     if (!signalPipe.install())
         printError(QStringLiteral("cannot catch Ctrl+C; it will end the run without a summary"));
     QObject::connect(&signalPipe, &SignalPipe::interrupted, &runner, &ProbeRunner::interrupt);
+    QObject::connect(&runner, &ProbeRunner::notice, app.get(), [](const QString& text) { printError(text); });
 
-    QObject::connect(&runner, &ProbeRunner::finished, app.get(), [&](const RunEnd& end) {
+    QObject::connect(&runner, &ProbeRunner::finished, app.get(), [&](RunEnd end) {
         recorder.stop();
         std::fflush(stdout);
-        bool outputFailed = false;
-        if (csv && !csv->close() && end.kind != RunEnd::Kind::OutputFailed) {
-            printError(QStringLiteral("--csv %1: %2").arg(options.csvPath, csv->errorString()));
-            outputFailed = true;
-        }
-        if (recorder.timeBins() && end.kind != RunEnd::Kind::Unreachable) {
-            QString error;
-            if (!writePlot(options.plotPath, options.plotSize,
-                           plotInput(options, recorder.tally(), *recorder.timeBins(), runner), &error)) {
-                printError(QStringLiteral("--plot %1: %2").arg(options.plotPath, error));
-                outputFailed = true;
-            }
-        }
+        // An output that could not be written is how the run ended, unless
+        // it ended worse.
+        auto outputFailed = [&end](const QString& message) {
+            printError(message);
+            if (end.kind == RunEnd::Kind::Completed || end.kind == RunEnd::Kind::Interrupted)
+                end = {RunEnd::Kind::OutputFailed, message};
+        };
         if (!end.message.isEmpty() && end.kind != RunEnd::Kind::Interrupted)
             printError(end.message);
+        if (csv && !csv->close() && end.kind != RunEnd::Kind::OutputFailed)
+            outputFailed(QStringLiteral("--csv %1: %2").arg(options.csvPath, csv->errorString()));
+        const bool plots = recorder.timeBins() && end.kind != RunEnd::Kind::Unreachable;
+        auto drawPlot = [&] {
+            QString error;
+            if (!writePlot(options.plotPath, options.plotSize,
+                           plotInput(options, recorder.tally(), *recorder.timeBins(), runner), &error))
+                outputFailed(QStringLiteral("--plot %1: %2").arg(options.plotPath, error));
+        };
+        // The JSON summary tells whether the plot was written, so it is
+        // drawn first, and a second Ctrl+C meanwhile waits for the summary.
+        // The text summary goes first instead: a second Ctrl+C while the
+        // plot is drawn then loses only the plot.
+        if (plots && options.json) {
+            SignalPipe::holdSecondSignal(true);
+            drawPlot();
+        }
 
-        const int status = probeExitStatus(end, recorder.tally().total(), outputFailed);
         RunSummary summary;
         summary.host = options.host;
         summary.udp = options.udp;
@@ -177,14 +188,21 @@ int main(int argc, char* argv[])
         summary.durationNs = runner.elapsedNs();
         summary.end = end;
         if (options.json) {
+            const int status = probeExitStatus(end, recorder.tally().total());
             const QByteArray json = summaryJson(summary, recorder.tally(), status);
             std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
-        } else if (end.kind != RunEnd::Kind::Unreachable) {
+            std::fflush(stdout);
+            QCoreApplication::exit(status);
+            return;
+        }
+        if (end.kind != RunEnd::Kind::Unreachable) {
             printOut((options.quiet ? QString() : QStringLiteral("\n"))
                      + summaryText(summary, recorder.tally()));
         }
         std::fflush(stdout);
-        QCoreApplication::exit(status);
+        if (plots)
+            drawPlot();
+        QCoreApplication::exit(probeExitStatus(end, recorder.tally().total()));
     });
 
     runner.start();

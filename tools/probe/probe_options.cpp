@@ -3,6 +3,7 @@
 #include "probe_options.h"
 
 #include "codec/frame_layout.h"
+#include "codec/request_file.h"
 #include "request_defaults.h"
 
 #include <QCommandLineParser>
@@ -90,6 +91,27 @@ std::optional<QString> checkRequestText(const QCommandLineOption& option, const 
     return std::nullopt;
 }
 
+// --request FILE: the file's request texts and protocol, its port while the
+// protocol is the file's, and its host for want of a HOST argument. Applied
+// before the options beside it, so that each of those overrides its field.
+std::optional<QString> applyRequestFile(const QString& path, bool udpGiven, ProbeOptions& options)
+{
+    const RequestFileRead read = loadRequestFile(path);
+    if (!read.file)
+        return QStringLiteral("--request %1: %2").arg(path, read.error);
+    const RequestFile& file = *read.file;
+    options.texts = file.texts;
+    options.udp = file.protocol == RequestProtocol::Udp;
+    // A port belongs to its protocol: with --udp beside a TCP file, the
+    // file's TCP port would reach no UDP listener.
+    const bool protocolKept = !file.protocol || options.udp || !udpGiven;
+    if (file.port && protocolKept)
+        options.port = *file.port;
+    if (file.host)
+        options.host = *file.host;
+    return std::nullopt;
+}
+
 } // namespace
 
 quint16 ProbeOptions::effectivePort() const
@@ -129,6 +151,7 @@ ProbeCommandLine parseProbeCommandLine(const QStringList& arguments)
     const QCommandLineOption json("json", "json");
     const QCommandLineOption plot("plot", "plot", "file");
     const QCommandLineOption plotSize("plot-size", "plot-size", "WxH");
+    const QCommandLineOption request("request", "request", "file");
 
     struct TextOption {
         QCommandLineOption option;
@@ -149,7 +172,7 @@ ProbeCommandLine parseProbeCommandLine(const QStringList& arguments)
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     parser.addOptions({help, version, count, deadline, interval, timeout, quiet, udp, port, connections,
-                       connectTimeout, busyPoll, csv, json, plot, plotSize});
+                       connectTimeout, busyPoll, csv, json, plot, plotSize, request});
     for (const TextOption& entry : textOptions)
         parser.addOption(entry.option);
     parser.addPositionalArgument("HOST", "host");
@@ -169,6 +192,11 @@ ProbeCommandLine parseProbeCommandLine(const QStringList& arguments)
     if (parser.isSet(version)) {
         result.action = ProbeCommandLine::Action::Version;
         return result;
+    }
+
+    if (parser.isSet(request)) {
+        if (auto message = applyRequestFile(parser.value(request), parser.isSet(udp), options))
+            return fail(*message);
     }
 
     QString error;
@@ -212,6 +240,7 @@ ProbeCommandLine parseProbeCommandLine(const QStringList& arguments)
                 checkRequestText(entry.option, options.texts, entry.field, entry.boxChars, entry.label))
             return fail(*message);
     }
+    options.numberedInvokeIds = !parser.isSet(QStringLiteral("invoke-id"));
     // The window keeps the previous invoke ID for a text of any other length;
     // a probe has no previous one, and sending 0000 for "12" would be wrong.
     if (options.texts.invokeId.size() != kPairFieldChars) {
@@ -247,16 +276,19 @@ ProbeCommandLine parseProbeCommandLine(const QStringList& arguments)
         options.plotSize = QSize(width, height);
     }
 
-    options.udp = parser.isSet(udp);
+    options.udp = options.udp || parser.isSet(udp);
     options.quiet = parser.isSet(quiet);
     options.json = parser.isSet(json);
 
     const QStringList positional = parser.positionalArguments();
-    if (positional.isEmpty())
+    if (positional.isEmpty() && !parser.isSet(request))
         return fail(QStringLiteral("missing HOST"));
+    if (positional.isEmpty() && options.host.isEmpty())
+        return fail(QStringLiteral("missing HOST (the request file names none)"));
     if (positional.size() > 1)
         return fail(QStringLiteral("one HOST only; also got %1").arg(quoted(positional.at(1))));
-    options.host = positional.constFirst();
+    if (!positional.isEmpty())
+        options.host = positional.constFirst();
     if (options.host.trimmed().isEmpty())
         return fail(QStringLiteral("HOST is empty"));
 
@@ -267,6 +299,7 @@ ProbeCommandLine parseProbeCommandLine(const QStringList& arguments)
 QString probeHelpText()
 {
     return QStringLiteral("Usage: vexa-probe [OPTION]... HOST\n"
+                          "  or:  vexa-probe --request=FILE [OPTION]... [HOST]\n"
                           "Send request frames to the Ethernet module at HOST, time every reply and\n"
                           "check it, and print the replies as they come and a summary at the end.\n"
                           "\n"
@@ -289,9 +322,15 @@ QString probeHelpText()
                           "Without -c or -w the run goes on until Ctrl+C.\n"
                           "\n"
                           "Request (hexadecimal pairs in frame order, as in the window's boxes):\n"
+                          "      --request=FILE       the texts, protocol and port of a request file as the\n"
+                          "                             window saves it (.vexa), and its host when no\n"
+                          "                             HOST is given; each option here or --udp or --port\n"
+                          "                             beside it overrides that one field\n"
                           "      --com-id=TEXT        company ID, up to 10 characters (default KORV-TAMBE)\n"
                           "      --source=HEX         source byte (default 33)\n"
-                          "      --invoke-id=HEX      invoke ID, four digits (default 0000)\n"
+                          "      --invoke-id=HEX      invoke ID, four digits, the same in every request\n"
+                          "                             (default: each request's sequence number, so\n"
+                          "                             late and stray replies are told apart)\n"
                           "      --command=HEX        command (default 5400)\n"
                           "      --data-type=HEX      data type (default 0100)\n"
                           "      --var-no=HEX         Var No (default 1000)\n"
@@ -309,7 +348,8 @@ QString probeHelpText()
                           "\n"
                           "Exit status:\n"
                           "  0  every request answered and every reply passed the checks\n"
-                          "  1  a request was lost, a reply failed a check, the connection ended, or\n"
+                          "  1  a request was lost, a reply failed a check or answered no request, the\n"
+                          "     connection ended, or\n"
                           "     the CSV or plot file could not be written\n"
                           "  2  bad usage or a request text that cannot be sent (nothing was sent)\n"
                           "  3  the module could not be reached\n"

@@ -12,6 +12,9 @@
 struct ProbeOptions {
     QString host;
     RequestTexts texts;
+    // Each request carries its sequence number as invoke ID, unless
+    // --invoke-id fixes one.
+    bool numberedInvokeIds = true;
     bool udp = false;
     quint16 port = 0; // the protocol's own port unless --port was given
 

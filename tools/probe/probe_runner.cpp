@@ -1,29 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The probe's run over its session engines.
 //
-// Counting rules. A request is decided once: Answered when a whole reply for
-// it comes within the timeout (its round trip is the engine's elapsed
-// time); Lost when the timeout passes first, when the reply's round trip
-// exceeds the timeout (whichever the event loop saw first), or when the
-// connection ends; Unanswered when the run is interrupted. A reply for a
-// request already counted lost is late: reported and counted apart, never
-// received and never lost a second time. A reply that answers nothing at all
-// is unexpected.
-//
-// Matching replies to requests. Every request carries the same invoke ID, so
-// only order and timing tell replies apart. The engine matches TCP replies to
-// requests in order and keeps a lost request waiting, so a late reply is
-// taken for it, as it should be. But a module that never answers a request
-// would then put every later reply one request behind. So a reply for a lost
-// request that comes while the next request waits stays undecided: if
-// another reply follows, it was late; if the waiting request times out
-// instead, it was that request's own reply (the lost one never got any), and
-// the engine is told to give up the request it still waits for. Over UDP the
-// engine gives up a waiting request when the next one is sent, so a late
-// datagram is taken for the next request's reply, whose own reply then
-// comes when nothing waits: a reply that answers nothing is taken for the
-// latest lost request's late reply while one is owed. The counts stay
-// right; one round trip is short.
+// Counting rules. Which request a reply answers is the engine's to say; the
+// run counts what it says. A request is decided once: Answered when a whole
+// reply for it comes within the timeout; Lost when the engine gives it up
+// (no reply by its deadline, a later request answered first over TCP) or
+// when the connection ends; Unanswered when the run is interrupted. A reply
+// for a request already counted lost is late: reported and counted apart,
+// never received and never lost a second time. A reply that answers no
+// request is unexpected. By default every request carries its sequence
+// number as its invoke ID, so each of these is told apart exactly.
 #include "probe_runner.h"
 
 #include "net/client_socket.h"
@@ -36,21 +22,20 @@
 
 namespace {
 
-// Lost requests remembered per connection for telling late replies apart;
-// a reply later than this many losses counts as unexpected instead.
-constexpr size_t kRememberedLosses = 4096;
-
 // How long a back-to-back run waits on its socket before it lets the event
 // loop have a pass: the most that a timer, a signal or a socket event of
 // its own waits behind the replies.
 constexpr qint64 kDriveSliceNs = 20'000'000;
+
+// Replies that answer nothing, with none that answered a request, before
+// the run says the module seems not to copy invoke IDs.
+constexpr quint64 kUnmatchedBeforeAdvice = 3;
 
 } // namespace
 
 ProbeRunner::ProbeRunner(const ProbeOptions& options, QObject* parent)
     : QObject(parent)
     , m_options(options)
-    , m_timeoutNs(qint64(options.timeoutMs) * 1'000'000)
 {
 }
 
@@ -94,6 +79,8 @@ void ProbeRunner::start()
     }
     m_connectTimer = new QTimer(this);
     m_connectTimer->setSingleShot(true);
+    // A coarse timer may fire early, giving up before the time the user gave.
+    m_connectTimer->setTimerType(Qt::PreciseTimer);
     connect(m_connectTimer, &QTimer::timeout, this, [this] {
         const double seconds = m_options.connectTimeoutMs / 1000.0;
         finish({RunEnd::Kind::Unreachable,
@@ -114,22 +101,22 @@ void ProbeRunner::setUp(Connection& c)
     c.engine = new SessionEngine(this);
     (void)c.engine->SetProtocol(m_options.udp ? ClientSocket::Protocol::Udp : ClientSocket::Protocol::Tcp);
     c.engine->setRequestTexts(m_options.texts);
+    c.engine->setReplyTimeoutMs(m_options.timeoutMs);
+    c.engine->setNumberedInvokeIds(m_options.numberedInvokeIds);
 
-    c.timeout = new QTimer(this);
-    c.timeout->setSingleShot(true);
-    c.timeout->setTimerType(Qt::PreciseTimer);
     c.pause = new QTimer(this);
     c.pause->setSingleShot(true);
     c.pause->setTimerType(Qt::PreciseTimer);
 
     Connection* conn = &c;
-    connect(c.timeout, &QTimer::timeout, this, [this, conn] { onTimeout(*conn); });
     connect(c.pause, &QTimer::timeout, this, [this, conn] { sendNext(*conn); });
     connect(c.engine, &SessionEngine::connected, this, [this, conn] { onConnected(*conn); });
     connect(c.engine, &SessionEngine::requestSent, this,
             [this, conn](const SentRequest& request) { onRequestSent(*conn, request); });
     connect(c.engine, &SessionEngine::replyArrived, this,
             [this, conn](const ArrivedReply& reply) { onReply(*conn, reply); });
+    connect(c.engine, &SessionEngine::requestGivenUp, this,
+            [this, conn](const GivenUpRequest& request) { onGivenUp(*conn, request); });
     connect(c.engine, &SessionEngine::sessionEnding, this,
             [this, conn](const QString&, const QString& text) { onSessionEnding(*conn, text); });
     connect(c.engine, &SessionEngine::refused, this,
@@ -198,13 +185,12 @@ void ProbeRunner::drive()
         return;
     Connection& c = *m_connections.front();
     const qint64 sliceEndNs = m_clock.nsecsElapsed() + kDriveSliceNs;
-    while (!m_finished && !c.pending.empty()) {
-        const qint64 nowNs = m_clock.nsecsElapsed();
-        const qint64 untilNs = std::min(sliceEndNs, c.pending.front().sentNs + m_timeoutNs);
-        if (untilNs <= nowNs)
+    while (!m_finished && c.engine->isWaiting()) {
+        const qint64 leftNs = sliceEndNs - m_clock.nsecsElapsed();
+        if (leftNs <= 0)
             break;
-        // Rounded up: the timeout's own timer decides, not this wait.
-        if (!c.engine->AwaitArrival(int((untilNs - nowNs + 999'999) / 1'000'000),
+        // The engine's wait ends at a request's deadline as well.
+        if (!c.engine->AwaitArrival(int((leftNs + 999'999) / 1'000'000),
                                     c.busyPoll.busyPolling() ? m_options.busyPollUs : 0))
             break;
     }
@@ -246,19 +232,13 @@ void ProbeRunner::sendNext(Connection& c)
         finishIfDone();
         return;
     }
-    const bool backToBack = m_options.intervalMs == 0;
-    if (c.engineBehind) {
-        // The engine still waits for a request this run has given up.
-        c.engineBehind = false;
-        c.engine->GiveUpWaiting();
-    }
-    if (!backToBack) {
+    if (m_options.intervalMs > 0) {
         c.engine->SendAndEcho();
         return;
     }
     // Back to back: the engine's continuous mode sends each next request
-    // the moment the replies have answered all that waited. Switching it
-    // on sends the first.
+    // the moment the one before is answered or given up. Switching it on
+    // sends the first.
     if (c.engine->ContinuousMode() == SessionEngine::True)
         c.engine->SendAndEcho();
     else
@@ -273,31 +253,21 @@ void ProbeRunner::onRequestSent(Connection& c, const SentRequest& request)
     c.pending.push_back({request.sequence, m_clock.nsecsElapsed()});
     if (c.request.isEmpty())
         c.request = request.frame;
-    keepTimeout(c);
     emit requestSent(c.index);
     if (m_options.count > 0 && m_sent >= quint64(m_options.count))
         stopSending();
 }
 
-// The timer runs while any request waits, due no later than the oldest
-// one's timeout; it is moved only when it fires. Restarting it for every
-// request would cost two timer updates per cycle.
-void ProbeRunner::keepTimeout(Connection& c)
+std::optional<ProbeRunner::Pending> ProbeRunner::takePending(Connection& c, quint64 sequence)
 {
-    if (!c.timeout->isActive())
-        armTimeout(c);
-}
-
-void ProbeRunner::armTimeout(Connection& c)
-{
-    if (c.pending.empty()) {
-        c.timeout->stop();
-        return;
+    for (auto it = c.pending.begin(); it != c.pending.end(); ++it) {
+        if (it->sequence == sequence) {
+            const Pending pending = *it;
+            c.pending.erase(it);
+            return pending;
+        }
     }
-    const qint64 dueNs = c.pending.front().sentNs + m_timeoutNs - m_clock.nsecsElapsed();
-    // Rounded up: a timer never fires before the request has had its time.
-    const qint64 dueMs = std::max<qint64>(0, (dueNs + 999'999) / 1'000'000);
-    c.timeout->start(std::chrono::milliseconds(dueMs));
+    return std::nullopt;
 }
 
 void ProbeRunner::declareLost(Connection& c, const Pending& pending, bool connectionEnded)
@@ -308,51 +278,13 @@ void ProbeRunner::declareLost(Connection& c, const Pending& pending, bool connec
     lost.sentNs = pending.sentNs;
     lost.verdict = RequestOutcome::Verdict::Lost;
     lost.connectionEnded = connectionEnded;
-    c.lateCandidate = pending.sequence;
-    c.lateCandidateSentNs = pending.sentNs;
-    c.lost.insert(pending.sequence);
-    c.lostOrder.push_back(pending.sequence);
-    if (c.lostOrder.size() > kRememberedLosses) {
-        c.lost.remove(c.lostOrder.front());
-        c.lostOrder.pop_front();
-    }
     emit outcome(lost);
 }
 
-void ProbeRunner::emitLate(Connection& c, quint64 sequence, qint64 roundTripNs, int bytes)
+RequestOutcome ProbeRunner::answerOutcome(Connection& c, const Pending& request, const ArrivedReply& reply)
 {
-    c.lost.remove(sequence);
-    if (c.lateCandidate == sequence)
-        c.lateCandidate = 0;
-    StrayReply late;
-    late.kind = StrayReply::Kind::Late;
-    late.connection = c.index;
-    late.sequence = sequence;
-    late.roundTripNs = roundTripNs;
-    late.bytes = bytes;
-    emit stray(late);
-}
-
-void ProbeRunner::emitUnexpected(const Connection& c, int bytes)
-{
-    StrayReply other;
-    other.connection = c.index;
-    other.bytes = bytes;
-    emit stray(other);
-}
-
-void ProbeRunner::settleUndecidedAsLate(Connection& c)
-{
-    if (!c.undecided)
-        return;
-    const Undecided late = *c.undecided;
-    c.undecided.reset();
-    emitLate(c, late.lostSequence, late.roundTripNs, late.asAnswer.bytes);
-}
-
-RequestOutcome ProbeRunner::answerOutcome(const Connection& c, const Pending& request,
-                                          const ArrivedReply& reply) const
-{
+    // Checked against the request it answers, whose invoke ID may be its own.
+    setInvokeId(c.request, reply.requestInvokeId);
     RequestOutcome result;
     result.connection = c.index;
     result.sequence = request.sequence;
@@ -372,101 +304,74 @@ void ProbeRunner::onReply(Connection& c, const ArrivedReply& reply)
 {
     if (m_finished || !reply.complete)
         return;
-    const int bytes = static_cast<int>(reply.bytes.size());
-
-    if (!reply.timed) {
-        // Nothing waited for it: the latest lost request's late reply if one
-        // is still owed, else unexpected.
-        if (c.lateCandidate && c.lost.contains(c.lateCandidate)) {
-            emitLate(c, c.lateCandidate, m_clock.nsecsElapsed() - c.lateCandidateSentNs, bytes);
-        } else {
-            emitUnexpected(c, bytes);
-        }
+    if (reply.sequence == 0) {
+        onAnswersNothing(c, reply);
         return;
     }
-
-    // Another reply in order: the one left undecided was late after all.
-    settleUndecidedAsLate(c);
-
-    auto found = c.pending.end();
-    for (auto it = c.pending.begin(); it != c.pending.end(); ++it) {
-        if (it->sequence == reply.sequence) {
-            found = it;
-            break;
-        }
-    }
-
-    if (found == c.pending.end()) {
-        if (c.lost.contains(reply.sequence)) {
-            if (c.pending.empty()) {
-                emitLate(c, reply.sequence, reply.elapsedNs, bytes);
-            } else {
-                Undecided undecided;
-                undecided.lostSequence = reply.sequence;
-                undecided.arrivedNs = m_clock.nsecsElapsed();
-                undecided.roundTripNs = reply.elapsedNs;
-                undecided.asAnswer = answerOutcome(c, c.pending.front(), reply);
-                c.undecided = undecided;
-            }
-        } else {
-            emitUnexpected(c, bytes);
-        }
+    ++m_matchedReplies;
+    if (reply.late) {
+        StrayReply late;
+        late.kind = StrayReply::Kind::Late;
+        late.connection = c.index;
+        late.sequence = reply.sequence;
+        late.roundTripNs = reply.timed ? reply.elapsedNs : -1;
+        late.bytes = static_cast<int>(reply.bytes.size());
+        emit stray(late);
         return;
     }
-
-    // Replies come in order: the requests before this one will get none.
-    while (c.pending.begin() != found) {
-        const Pending skipped = c.pending.front();
-        c.pending.pop_front();
-        declareLost(c, skipped, false);
-    }
-    const Pending answered = c.pending.front();
-    c.pending.pop_front();
-    keepTimeout(c);
-
-    if (reply.elapsedNs > m_timeoutNs) {
-        // Past the timeout, even if the timer had not yet had its turn.
-        declareLost(c, answered, false);
-        emitLate(c, answered.sequence, reply.elapsedNs, bytes);
-    } else {
-        m_anyReply = true;
-        c.busyPoll.replied(m_clock.nsecsElapsed());
-        emit outcome(answerOutcome(c, answered, reply));
-    }
-    afterDecided(c, true);
+    const std::optional<Pending> answered = takePending(c, reply.sequence);
+    if (!answered)
+        return;
+    m_anyReply = true;
+    c.busyPoll.replied(m_clock.nsecsElapsed());
+    emit outcome(answerOutcome(c, *answered, reply));
+    afterDecided(c);
 }
 
-void ProbeRunner::onTimeout(Connection& c)
+void ProbeRunner::onAnswersNothing(const Connection& c, const ArrivedReply& reply)
 {
-    if (m_finished)
-        return;
-    const qint64 now = m_clock.nsecsElapsed();
-    bool decided = false;
-    while (!c.pending.empty() && c.pending.front().sentNs + m_timeoutNs <= now) {
-        const Pending waiting = c.pending.front();
-        c.pending.pop_front();
-        decided = true;
-        if (c.undecided) {
-            // No reply followed the undecided one: it was this request's
-            // own, and the lost request before it never got any.
-            RequestOutcome answer = c.undecided->asAnswer;
-            answer.roundTripNs = c.undecided->arrivedNs - waiting.sentNs;
-            c.undecided.reset();
-            c.engineBehind = true;
-            if (answer.roundTripNs <= m_timeoutNs) {
-                m_anyReply = true;
-                emit outcome(answer);
-                continue;
-            }
-        }
-        declareLost(c, waiting, false);
-    }
-    armTimeout(c);
-    if (decided && c.pending.empty())
-        afterDecided(c, false);
+    StrayReply other;
+    other.connection = c.index;
+    other.bytes = static_cast<int>(reply.bytes.size());
+    other.invokeId = reply.texts.header.invokeId;
+    emit stray(other);
+    if (!other.invokeId.isEmpty())
+        m_unmatchedInvokeId = other.invokeId;
+    if (++m_unmatchedReplies >= kUnmatchedBeforeAdvice)
+        adviseOnInvokeIds();
 }
 
-void ProbeRunner::afterDecided(Connection& c, bool insideReply)
+void ProbeRunner::adviseOnInvokeIds()
+{
+    if (m_advisedOnInvokeIds || m_matchedReplies > 0 || m_unmatchedReplies == 0
+        || !m_options.numberedInvokeIds || m_unmatchedInvokeId.isEmpty())
+        return;
+    m_advisedOnInvokeIds = true;
+    emit notice(QStringLiteral("no reply carried its request's invoke ID (they carry %1): the module does "
+                               "not seem to copy invoke IDs; try --invoke-id %1")
+                    .arg(m_unmatchedInvokeId));
+}
+
+void ProbeRunner::onGivenUp(Connection& c, const GivenUpRequest& request)
+{
+    // Requests dropped as the connection ends are decided with its end.
+    if (m_finished || request.reason == ReplyLedger::GiveUpReason::Abandoned)
+        return;
+    const std::optional<Pending> lost = takePending(c, request.sequence);
+    if (!lost)
+        return;
+    RequestOutcome outcome;
+    outcome.connection = c.index;
+    outcome.sequence = lost->sequence;
+    outcome.sentNs = lost->sentNs;
+    outcome.verdict = RequestOutcome::Verdict::Lost;
+    outcome.arrivedBytes = request.arrivedBytes;
+    outcome.expectedBytes = request.expectedBytes;
+    emit this->outcome(outcome);
+    afterDecided(c);
+}
+
+void ProbeRunner::afterDecided(Connection& c)
 {
     if (m_finished)
         return;
@@ -474,27 +379,10 @@ void ProbeRunner::afterDecided(Connection& c, bool insideReply)
         finishIfDone();
         return;
     }
-    if (m_options.intervalMs > 0) {
+    // Back to back, the engine's continuous mode has sent the next request
+    // already, or does once this handler returns.
+    if (m_options.intervalMs > 0)
         c.pause->start(m_options.intervalMs);
-        return;
-    }
-    if (!insideReply) {
-        sendNext(c);
-        return;
-    }
-    // Inside the engine's reply signal: with continuous mode on, the engine
-    // itself sends the next request once this handler returns. If a stray
-    // reply switched it off, it is switched on again from the event loop,
-    // since switching it on here would send twice.
-    if (c.engine->ContinuousMode() == SessionEngine::True || c.resumeQueued)
-        return;
-    c.resumeQueued = true;
-    Connection* conn = &c;
-    QTimer::singleShot(0, this, [this, conn] {
-        conn->resumeQueued = false;
-        if (conn->pending.empty())
-            sendNext(*conn);
-    });
 }
 
 void ProbeRunner::finishIfDone()
@@ -558,6 +446,7 @@ void ProbeRunner::finish(const RunEnd& end)
 {
     if (m_finished)
         return;
+    adviseOnInvokeIds();
     // Set first: whoever hears of the outcomes below may not end the run again.
     m_finished = true;
     m_durationNs = m_begun ? m_clock.nsecsElapsed() : 0;
@@ -579,7 +468,6 @@ void ProbeRunner::finish(const RunEnd& end)
     if (m_deadlineTimer)
         m_deadlineTimer->stop();
     for (auto& c : m_connections) {
-        c->timeout->stop();
         c->pause->stop();
         if (c->engine->ContinuousMode() == SessionEngine::True)
             c->engine->SetContinuousMode(SessionEngine::False);

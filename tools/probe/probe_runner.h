@@ -12,7 +12,6 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QSet>
 
 #include <deque>
 #include <memory>
@@ -22,6 +21,7 @@
 class QTimer;
 class SessionEngine;
 struct ArrivedReply;
+struct GivenUpRequest;
 struct SentRequest;
 
 class ProbeRunner : public QObject {
@@ -50,6 +50,8 @@ signals:
     void requestSent(int connection);
     void outcome(const RequestOutcome& outcome);
     void stray(const StrayReply& stray);
+    // Something about the module worth saying once, for a person.
+    void notice(const QString& text);
     // Once, after the last outcome.
     void finished(const RunEnd& end);
 
@@ -58,40 +60,16 @@ private:
         quint64 sequence = 0;
         qint64 sentNs = 0;
     };
-    // A reply the engine matched to a request already counted lost, while the
-    // next request waits: either that request's late reply, or (if the
-    // module never answered the lost one) the waiting request's own reply.
-    // The next event tells: another reply means late, a timeout means it was
-    // the waiting request's.
-    struct Undecided {
-        quint64 lostSequence = 0;
-        qint64 arrivedNs = 0; // on the runner's clock
-        qint64 roundTripNs = 0; // from the lost request
-        RequestOutcome asAnswer; // the reply's fields, should it be the waiting request's
-    };
     struct Connection {
         int index = 1;
         SessionEngine* engine = nullptr;
-        QTimer* timeout = nullptr;
         QTimer* pause = nullptr;
         bool open = false;
-        // Requests sent and not yet decided, oldest first; one in the
-        // normal course.
+        // Requests sent whose fate the engine has not yet told, oldest
+        // first; one in the normal course.
         std::deque<Pending> pending;
-        // Requests counted lost, so that a reply for one is known as late.
-        std::deque<quint64> lostOrder;
-        QSet<quint64> lost;
-        // The latest lost request whose late reply has not come: what a
-        // reply that answers nothing waiting is taken for.
-        quint64 lateCandidate = 0;
-        qint64 lateCandidateSentNs = 0;
-        std::optional<Undecided> undecided;
-        // The engine still waits for a request whose reply has been taken:
-        // it must give that up before the next request goes out.
-        bool engineBehind = false;
         // A request as sent: what the replies are checked against.
         QByteArray request;
-        bool resumeQueued = false;
         // Whether a back-to-back wait busy-polls first.
         BusyPollTuner busyPoll;
     };
@@ -102,20 +80,17 @@ private:
     void sendNext(Connection& c);
     void onRequestSent(Connection& c, const SentRequest& request);
     void onReply(Connection& c, const ArrivedReply& reply);
-    void onTimeout(Connection& c);
+    void onGivenUp(Connection& c, const GivenUpRequest& request);
     void onSessionEnding(Connection& c, const QString& text);
     void onRefused(Connection& c, const QString& reason);
     // A request of `c` has been decided; send the next one or wind down.
-    void afterDecided(Connection& c, bool insideReply);
+    void afterDecided(Connection& c);
+    std::optional<Pending> takePending(Connection& c, quint64 sequence);
     void declareLost(Connection& c, const Pending& pending, bool connectionEnded);
-    void emitLate(Connection& c, quint64 sequence, qint64 roundTripNs, int bytes);
-    // A reply that answers no request this run knows of.
-    void emitUnexpected(const Connection& c, int bytes);
-    RequestOutcome answerOutcome(const Connection& c, const Pending& request,
-                                 const ArrivedReply& reply) const;
-    void settleUndecidedAsLate(Connection& c);
-    void armTimeout(Connection& c);
-    void keepTimeout(Connection& c);
+    // A reply that answers no request.
+    void onAnswersNothing(const Connection& c, const ArrivedReply& reply);
+    void adviseOnInvokeIds();
+    RequestOutcome answerOutcome(Connection& c, const Pending& request, const ArrivedReply& reply);
     bool drives() const;
     void queueDrive();
     void drive();
@@ -133,8 +108,14 @@ private:
     QElapsedTimer m_clock;
     qint64 m_startEpochUs = 0;
     qint64 m_durationNs = -1;
-    qint64 m_timeoutNs = 0;
     quint64 m_sent = 0;
+    // Replies that answered a request of this run, and those that answered
+    // none: numbered invoke IDs that never come back mean a module that does
+    // not copy them.
+    quint64 m_matchedReplies = 0;
+    quint64 m_unmatchedReplies = 0;
+    QString m_unmatchedInvokeId; // the last one such a reply carried
+    bool m_advisedOnInvokeIds = false;
     int m_open = 0;
     bool m_begun = false;
     bool m_stopping = false; // no further requests: deadline reached or count sent

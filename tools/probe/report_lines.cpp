@@ -11,6 +11,16 @@ QString connectionText(int connection, bool show)
     return show ? QStringLiteral("conn=%1 ").arg(connection) : QString();
 }
 
+// What had come of a reply over TCP when its request was given up.
+QString partialReplyText(const RequestOutcome& outcome)
+{
+    if (outcome.arrivedBytes <= 0)
+        return {};
+    if (outcome.expectedBytes < 0)
+        return QStringLiteral(", %1 bytes of a reply arrived").arg(outcome.arrivedBytes);
+    return QStringLiteral(", %1 of %2 bytes arrived").arg(outcome.arrivedBytes).arg(outcome.expectedBytes);
+}
+
 } // namespace
 
 QString millisecondsText(qint64 ns)
@@ -41,8 +51,8 @@ QString outcomeLine(const RequestOutcome& outcome, const QString& host, bool sho
         if (outcome.connectionEnded)
             return QStringLiteral("no reply from %1: %2seq=%3, the connection ended")
                 .arg(host, where, sequence);
-        return QStringLiteral("no reply from %1: %2seq=%3 within %4 ms")
-            .arg(host, where, sequence, QString::number(timeoutMs));
+        return QStringLiteral("no reply from %1: %2seq=%3 within %4 ms%5")
+            .arg(host, where, sequence, QString::number(timeoutMs), partialReplyText(outcome));
     case RequestOutcome::Verdict::Unanswered:
         break;
     }
@@ -53,9 +63,16 @@ QString strayLine(const StrayReply& stray, const QString& host, bool showConnect
 {
     const QString where = connectionText(stray.connection, showConnection);
     if (stray.kind == StrayReply::Kind::Late) {
-        return QStringLiteral("late reply from %1: %2seq=%3 time=%4 ms, already counted lost")
-            .arg(host, where, QString::number(stray.sequence), millisecondsText(stray.roundTripNs));
+        const QString time = stray.roundTripNs >= 0
+            ? QStringLiteral(" time=%1 ms").arg(millisecondsText(stray.roundTripNs))
+            : QStringLiteral(" (untimed: requests sent since could have drawn it)");
+        return QStringLiteral("late reply from %1: %2seq=%3%4, already counted lost")
+            .arg(host, where, QString::number(stray.sequence), time);
     }
-    return QStringLiteral("unexpected reply from %1: %2%3 bytes, no request waiting")
-        .arg(host, where, QString::number(stray.bytes));
+    if (stray.invokeId.isEmpty()) {
+        return QStringLiteral("unexpected bytes from %1: %2%3 bytes, too few for a reply's header")
+            .arg(host, where, QString::number(stray.bytes));
+    }
+    return QStringLiteral("unexpected reply from %1: %2%3 bytes, invoke ID %4 answers no request")
+        .arg(host, where, QString::number(stray.bytes), stray.invokeId);
 }

@@ -24,15 +24,20 @@ struct RequestOutcome {
     unsigned faults = 0; // ReplyFault bits
     QString faultText; // describeFaults(), when faults != 0
     bool connectionEnded = false; // Lost because the connection ended, not by timeout
+    // Lost over TCP: what had arrived of its reply, and the size the reply
+    // announced (-1 before its header was in).
+    int arrivedBytes = 0;
+    int expectedBytes = -1;
 };
 
 // A whole reply that no waiting request takes: one for a request already
-// counted lost (late), or one with no request of its own (unexpected).
+// counted lost (late), or one that answers no request (unexpected).
 struct StrayReply {
     enum class Kind { Late, Unexpected };
     Kind kind = Kind::Unexpected;
     int connection = 1;
     quint64 sequence = 0; // Late: the lost request it answers
-    qint64 roundTripNs = -1; // Late: how long after that request it came
+    qint64 roundTripNs = -1; // Late: how long after that request it came; -1 untimed
     int bytes = 0;
+    QString invokeId; // Unexpected: the invoke ID it carries; empty when too short for one
 };

@@ -2,13 +2,15 @@
 // Exit status and end words.
 #include "run_end.h"
 
-int probeExitStatus(const RunEnd& end, const ProbeFigures& total, bool outputFailed)
+int probeExitStatus(const RunEnd& end, const ProbeFigures& total)
 {
     if (end.kind == RunEnd::Kind::Unreachable)
         return 3;
-    if (end.kind == RunEnd::Kind::ConnectionEnded || end.kind == RunEnd::Kind::OutputFailed || outputFailed)
+    if (end.kind == RunEnd::Kind::ConnectionEnded || end.kind == RunEnd::Kind::OutputFailed)
         return 1;
-    if (total.received == 0 || total.lost > 0 || total.failed > 0)
+    // Bytes that answer no request are the module's fault as much as a
+    // reply that fails a check.
+    if (total.received == 0 || total.lost > 0 || total.failed > 0 || total.unexpected > 0)
         return 1;
     return 0;
 }

@@ -22,7 +22,7 @@ struct RunEnd {
 // checks, 1 anything else (lost, failed, nothing answered, the connection
 // ended, an output file could not be written), 3 unreachable. Requests still
 // in flight when the run was interrupted count neither way.
-int probeExitStatus(const RunEnd& end, const ProbeFigures& total, bool outputFailed);
+int probeExitStatus(const RunEnd& end, const ProbeFigures& total);
 
 // The word for a run's end in the JSON summary.
 QString runEndWord(RunEnd::Kind kind);

@@ -13,6 +13,7 @@ namespace {
 
 int g_pipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_signals = 0;
+volatile std::sig_atomic_t g_hold = 0;
 
 } // namespace
 
@@ -39,9 +40,14 @@ bool SignalPipe::install()
     return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
 }
 
+void SignalPipe::holdSecondSignal(bool hold)
+{
+    g_hold = hold ? 1 : 0;
+}
+
 void SignalPipe::handleSignal(int)
 {
-    if (g_signals > 0)
+    if (g_signals > 0 && !g_hold)
         ::_exit(kSecondSignalStatus);
     g_signals = g_signals + 1;
     const char byte = 1;

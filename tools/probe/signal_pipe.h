@@ -17,6 +17,9 @@ public:
 
     // The status a second signal ends the process with: 128 + SIGINT.
     static constexpr int kSecondSignalStatus = 130;
+    // While held, a second signal waits instead of ending the process: for
+    // the last steps of a run whose output must be whole.
+    static void holdSecondSignal(bool hold);
 
 signals:
     void interrupted();
