@@ -317,9 +317,21 @@ std::optional<QString> saveRequestFile(const QString& path, const RequestFile& f
     if (auto error = checkTexts(file.texts))
         return error;
     QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
+    // Unbuffered, so that a short write shows here: buffered, a disk that
+    // fills up part way is flushed at commit as if all had been written.
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return QStringLiteral("Cannot write the file: %1.").arg(out.errorString());
-    out.write(writeRequestFile(file));
+    const QByteArray bytes = writeRequestFile(file);
+    for (qint64 done = 0; done < bytes.size();) {
+        // The write after a short one fails, and says why.
+        const qint64 written = out.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0) {
+            const QString reason = out.errorString();
+            out.cancelWriting();
+            return QStringLiteral("Cannot write the file: %1.").arg(reason);
+        }
+        done += written;
+    }
     if (!out.commit())
         return QStringLiteral("Cannot write the file: %1.").arg(out.errorString());
     return std::nullopt;
