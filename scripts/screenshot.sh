@@ -14,7 +14,7 @@ out=${1:-docs/screenshot.png}
 build=${2:-build}
 scripts/install-deps.sh xvfb xdotool x11-utils imagemagick
 scale=${QT_SCALE_FACTOR:-1}
-width=$(( 470 * scale )); height=$(( 500 * scale ))
+width=$(( 470 * scale )); height=$(( 540 * scale ))
 
 start_xvfb "${width}x${height}"
 echo "screenshot: Xvfb on $DISPLAY (${width}x${height})"
@@ -24,20 +24,31 @@ if [ $session -eq 1 ]; then
     start_module_sim "$build/tools/module-sim/module-sim" >/dev/null
 fi
 echo "screenshot: opening $build/src/app/vexa-test"
-QT_QPA_PLATFORM=xcb "$build/src/app/vexa-test" &
+# A configuration folder of its own, so that the picture shows the default
+# texts rather than what was typed last.
+config=$(mktemp -d)
+on_exit "rm -rf '$config'"
+QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$config" "$build/src/app/vexa-test" &
 app=$!
 on_exit "stop_process $app"
-for _ in $(seq 100); do xdotool search --name "Vexa Test" >/dev/null 2>&1 && break; sleep 0.1; done
+window=""
+for _ in $(seq 100); do
+    window=$(xdotool search --name "Vexa Test" 2>/dev/null | head -n1) && [ -n "$window" ] && break
+    sleep 0.1
+done
 sleep 1
+# The menu bar stands above the form, whose height is 486 logical pixels.
+eval "$(xdotool getwindowgeometry --shell "$window")"
+menu=$(( HEIGHT - 486 * scale ))
 if [ $session -eq 1 ]; then
-    # Button centres in logical pixels: Connect (52, 468), Send (140, 468).
-    xdotool mousemove $(( 52 * scale )) $(( 468 * scale )) click 1
+    # Button centres in logical pixels from the form's corner: Connect (52, 468), Send (140, 468).
+    xdotool mousemove $(( 52 * scale )) $(( 468 * scale + menu )) click 1
     sleep 0.5
-    xdotool mousemove $(( 140 * scale )) $(( 468 * scale )) click 1
+    xdotool mousemove $(( 140 * scale )) $(( 468 * scale + menu )) click 1
     sleep 0.5
-    xdotool mousemove $(( 460 * scale )) $(( 495 * scale ))
+    xdotool mousemove $(( 460 * scale )) $(( HEIGHT + 5 ))
     sleep 0.3
 fi
 mkdir -p "$(dirname "$out")"
-import -window root -crop "$(( 450 * scale ))x$(( 486 * scale ))+0+0" "$out"
+import -window root -crop "${WIDTH}x${HEIGHT}+0+0" "$out"
 echo "screenshot: wrote $out"

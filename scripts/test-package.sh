@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package, installs it on this machine and checks the
-# installed programs: vexa-test opens its window under Xvfb and closes cleanly
-# when the window is asked to close, module-sim answers --help.
+# installed programs: vexa-test answers --version without a display, opens a
+# request file in its window under Xvfb and closes cleanly when the window is
+# asked to close, module-sim answers --help, and .vexa files have their type.
 # Usage: scripts/test-package.sh [--keep]   (--keep leaves the package installed)
 # Needs root or sudo, because it installs into the system; not part of CI.
 set -euo pipefail
@@ -55,6 +56,7 @@ DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recomme
 
 fail() { echo "test-package: FAIL: $*" >&2; exit 1; }
 for path in /usr/bin/vexa-test /usr/bin/module-sim /usr/share/applications/vexa-test.desktop \
+            /usr/share/man/man1/vexa-test.1 /usr/share/mime/packages/vexa-test.xml \
             /usr/share/icons/hicolor/scalable/apps/vexa-test.svg \
             /usr/share/icons/hicolor/48x48/apps/vexa-test.png \
             /usr/share/doc/vexa-test/copyright; do
@@ -63,28 +65,39 @@ for path in /usr/bin/vexa-test /usr/bin/module-sim /usr/share/applications/vexa-
 done
 if file -L /usr/bin/vexa-test | grep -q "not stripped"; then fail "/usr/bin/vexa-test is not stripped"; fi
 
+echo "test-package: /usr/bin/vexa-test --version, with no display"
+version=$(env -u DISPLAY -u QT_QPA_PLATFORM /usr/bin/vexa-test --version) || fail "vexa-test --version exited with $?"
+[ "$version" = "vexa-test $(dpkg-deb --field "$deb" Version)" ] || fail "vexa-test --version said \"$version\""
+# The system's mime database is rebuilt by its own trigger on install.
+if [ -f /usr/share/mime/globs2 ]; then
+    grep -q ":application/x-vexa-request:\*\.vexa$" /usr/share/mime/globs2 \
+        || fail "the mime database has no application/x-vexa-request for *.vexa"
+fi
+
 echo "test-package: /usr/bin/module-sim --help"
 help=$(/usr/bin/module-sim --help) || fail "module-sim --help exited with $?"
 grep -q -- "--delay" <<<"$help" || fail "module-sim --help does not list its switches"
 
 start_xvfb 640x560 || fail "Xvfb did not start"
-echo "test-package: Xvfb on $DISPLAY, starting /usr/bin/vexa-test"
+echo "test-package: Xvfb on $DISPLAY, starting /usr/bin/vexa-test with a request file"
 
-# From /tmp and with no Qt hints from this shell, as a menu would start it;
-# a session would provide the runtime directory, so give it a private one.
+# From /tmp and with no Qt hints from this shell, as a menu would start it
+# for a file; a session would provide the runtime directory, so give it a
+# private one, and a private configuration folder for what it remembers.
 runtime=$(mktemp -d)
 on_exit "rm -rf '$runtime'"
+printf '{"format": "vexa-request", "version": 1, "request": {"command": "5800"}}\n' >"$runtime/read-var.vexa"
 (cd /tmp && exec env -u QT_QPA_PLATFORM -u QT_SCALE_FACTOR -u LD_LIBRARY_PATH \
-    XDG_RUNTIME_DIR="$runtime" /usr/bin/vexa-test) &
+    XDG_RUNTIME_DIR="$runtime" XDG_CONFIG_HOME="$runtime/config" /usr/bin/vexa-test "$runtime/read-var.vexa") &
 app=$!
 on_exit "stop_process $app"
 window=""
 for _ in $(seq 100); do
-    window=$(xdotool search --name '^Vexa Test$' 2>/dev/null | head -n1) && [ -n "$window" ] && break
+    window=$(xdotool search --name '^read-var\.vexa .* Vexa Test$' 2>/dev/null | head -n1) && [ -n "$window" ] && break
     kill -0 "$app" 2>/dev/null || break
     sleep 0.1
 done
-[ -n "$window" ] || fail "no window titled \"Vexa Test\" appeared"
+[ -n "$window" ] || fail "no window titled \"read-var.vexa — Vexa Test\" appeared"
 sleep 1
 kill -0 "$app" 2>/dev/null || fail "vexa-test is not running after its window appeared"
 echo "test-package: window $window is up; screenshot to $shot"
