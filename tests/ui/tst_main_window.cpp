@@ -127,6 +127,7 @@ private slots:
     void initTestCase();
     void init();
     void openEditSaveReopen();
+    void openDuringSession();
     void refusedFiles_data();
     void refusedFiles();
     void failedSave_data();
@@ -199,6 +200,37 @@ void TestMainWindow::openEditSaveReopen()
     expected[6] = QStringLiteral("0900");
     QCOMPARE(shown(again), expected);
     QCOMPARE(title(again), QStringLiteral("read-var.vexa \u2014 Vexa Test"));
+}
+
+void TestMainWindow::openDuringSession()
+{
+    const QString file = path("tcp.vexa");
+    write(file, R"({"format": "vexa-request", "version": 1, "request": {"command": "5802"},
+                    "connection": {"host": "127.0.0.242", "protocol": "tcp"}})");
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    retype(box(window, "txtIpAdd"), QStringLiteral("127.0.0.241"));
+    QTest::mouseClick(control<QRadioButton>(window, "optUDP"), Qt::LeftButton);
+    MessageBoxCatcher boxes;
+    // Start: the UDP session holds the address and the protocol from now on.
+    QTest::mouseClick(control<QPushButton>(window, "cmdConnect"), Qt::LeftButton);
+    QVERIFY(control<QPushButton>(window, "cmdSend")->isEnabled());
+
+    QVERIFY(window.openFile(file));
+    QStringList expected = kStartShown;
+    expected[3] = QStringLiteral("5802");
+    expected[7] = QStringLiteral("127.0.0.241");
+    expected[8] = QStringLiteral("UDP");
+    QCOMPARE(shown(window), expected);
+    QCOMPARE(boxes.count(), 0);
+    QCOMPARE(title(window), QStringLiteral("tcp.vexa \u2014 Vexa Test"));
+    // Save writes what the window shows: the session's address and protocol.
+    press(window, QKeySequence(Qt::CTRL | Qt::Key_S));
+    const RequestFileRead saved = loadRequestFile(file);
+    QVERIFY(saved.file);
+    QCOMPARE(saved.file->host, QStringLiteral("127.0.0.241"));
+    QCOMPARE(saved.file->protocol, RequestProtocol::Udp);
 }
 
 void TestMainWindow::refusedFiles_data()
