@@ -114,6 +114,8 @@ class TestProbeProcess : public QObject {
 private slots:
     void counts_data();
     void counts();
+    void misbehavingModule_data();
+    void misbehavingModule();
     void exitStatus_data();
     void exitStatus();
     void connectTimeout();
@@ -220,6 +222,78 @@ void TestProbeProcess::counts()
     }
     QCOMPARE(sentSum, sent);
     QTEST(receivedSum, "received");
+}
+
+void TestProbeProcess::misbehavingModule_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QStringList>("simulator");
+    QTest::addColumn<QStringList>("probe");
+    QTest::addColumn<int>("received");
+    QTest::addColumn<int>("lost");
+    QTest::addColumn<int>("late");
+    QTest::addColumn<int>("unexpected");
+    QTest::addColumn<int>("failed");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("said"); // on stdout or stderr
+
+    // The run ends once the last request is given up, before its reply.
+    QTest::newRow("every reply after the timeout: all lost, each late reply told")
+        << "127.0.0.157" << QStringList{"--delay", "150"} << QStringList{"-c", "4", "-i", "200", "-W", "100"}
+        << 0 << 4 << 3 << 0 << 0 << 1 << "late reply from 127.0.0.157: seq=3 time=15";
+    QTest::newRow("a frame sent on connect answers no request")
+        << "127.0.0.158" << QStringList{"--unsolicited"} << QStringList{"-c", "3", "-i", "0"} << 3 << 0 << 0
+        << 1 << 0 << 1 << "invoke ID 0000 answers no request";
+    QTest::newRow("one request answered late, the next ones at once")
+        << "127.0.0.159" << QStringList{"--late", "3:400"} << QStringList{"-c", "6", "-i", "100", "-W", "200"}
+        << 5 << 1 << 1 << 0 << 0 << 1 << "late reply from 127.0.0.159: seq=3 time=4";
+    QTest::newRow("an ignored request costs its own timeout only")
+        << "127.0.0.160" << QStringList{"--ignore", "2"} << QStringList{"-c", "4", "-i", "0", "-W", "200"}
+        << 3 << 1 << 0 << 0 << 0 << 1 << "no reply from 127.0.0.160: seq=2 within 200 ms";
+    QTest::newRow("a reply cut short: what arrived is said at the timeout")
+        << "127.0.0.161" << QStringList{"--cut", "25"} << QStringList{"-c", "1", "-W", "200"} << 0 << 1 << 0
+        << 0 << 0 << 1 << "seq=1 within 200 ms, 25 of 40 bytes arrived";
+    QTest::newRow("a module that does not copy invoke IDs is told of once")
+        << "127.0.0.162" << QStringList{"--invoke-id", "1234"}
+        << QStringList{"-c", "3", "-i", "0", "-W", "100"} << 0 << 3 << 0 << 3 << 0 << 1
+        << "(they carry 1234): the module does not seem to copy invoke IDs; try --invoke-id 1234";
+    QTest::newRow("... and answered with --invoke-id")
+        << "127.0.0.162" << QStringList{"--invoke-id", "1234"}
+        << QStringList{"-c", "3", "-i", "0", "--invoke-id", "1234"} << 3 << 0 << 0 << 0 << 0 << 0 << "";
+    QTest::newRow("UDP, a lost datagram's successor is timed alone")
+        << "127.0.0.163" << QStringList{"--ignore", "1"}
+        << QStringList{"--udp", "-c", "2", "-i", "0", "-W", "200"} << 1 << 1 << 0 << 0 << 0 << 1 << "seq=2";
+}
+
+// Modules that ignore, delay, reorder or garble: every count is what the
+// module did.
+void TestProbeProcess::misbehavingModule()
+{
+    QFETCH(QString, address);
+    QFETCH(QStringList, simulator);
+    QFETCH(QStringList, probe);
+    QFETCH(QString, said);
+    // A simulator of its own for each run: it counts requests from its start.
+    auto runAgainstSimulator = [&](const QStringList& extra) {
+        Simulator sim(address, simulator);
+        if (!sim.start())
+            qWarning("%s", qPrintable(sim.output()));
+        return runProbe(withPort(probe + extra, sim) << address);
+    };
+    const ProbeResult run = runAgainstSimulator({});
+    QVERIFY(!run.crashed);
+    const QByteArray all = run.out + run.err;
+    QVERIFY2(all.contains(said.toLatin1()), all);
+    QVERIFY2(all.count("does not seem to copy") <= 1, all);
+    QTEST(run.exitCode, "exitCode");
+    const ProbeResult json = runAgainstSimulator({"--json"});
+    const QJsonObject summary = json.json();
+    QVERIFY2(!summary.isEmpty(), json.out + json.err);
+    QTEST(summary["received"].toInt(), "received");
+    QTEST(summary["lost"].toInt(), "lost");
+    QTEST(summary["late"].toInt(), "late");
+    QTEST(summary["unexpected"].toInt(), "unexpected");
+    QTEST(summary["failed"].toInt(), "failed");
 }
 
 void TestProbeProcess::exitStatus_data()

@@ -62,6 +62,8 @@ private slots:
     void unsolicitedFrameBeforeAnySend();
     void droppedReplyChainGoesOn_data();
     void droppedReplyChainGoesOn();
+    void ignoredRequestThenSend_data();
+    void ignoredRequestThenSend();
     void udpSendAndContAfterClose();
     void badTexts_data();
     void badTexts();
@@ -376,6 +378,38 @@ void TestFaultMatrix::droppedReplyChainGoesOn()
     QCOMPARE(w.sends.size(), sent + 1);
     QCOMPARE(boxes.count(), 0);
     QCOMPARE(w.ended, 0);
+}
+
+void TestFaultMatrix::ignoredRequestThenSend_data()
+{
+    QTest::addColumn<Proto>("proto");
+    QTest::addColumn<QString>("address");
+    QTest::newRow("tcp") << Proto::Tcp << QStringLiteral("127.0.0.83");
+    QTest::newRow("udp") << Proto::Udp << QStringLiteral("127.0.0.84");
+}
+
+// A module that ignores one request (a mistyped Com ID, say) and answers the
+// next at once: the next Send shows its own round trip, not the time since
+// the ignored one.
+void TestFaultMatrix::ignoredRequestThenSend()
+{
+    QFETCH(Proto, proto);
+    QFETCH(QString, address);
+    ModuleSimProcess sim(address, {"--ignore", "1"});
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    Window w(address);
+    w.form.setReplyTimeoutMs(200);
+    MessageBoxCatcher boxes;
+    QVERIFY(w.open(proto));
+    w.click(w.cmdSend);
+    QTRY_VERIFY(w.txtResTime->toolTip().startsWith(QStringLiteral("Requests given up without a reply: 1 ")));
+    QTest::qWait(300); // the user pauses before sending again
+    w.click(w.cmdSend);
+    QTRY_COMPARE(w.arrivals.size(), 1);
+    QVERIFY2(w.txtResTime->text().toInt() < 200, qPrintable(w.txtResTime->text()));
+    QCOMPARE(w.txtMaxTime->text(), w.txtResTime->text());
+    QCOMPARE(w.responseBoxes(), kSimReplyBoxes);
+    QCOMPARE(boxes.count(), 0);
 }
 
 void TestFaultMatrix::udpSendAndContAfterClose()

@@ -45,7 +45,7 @@ QString strayText(const ProbeFigures& figures)
     if (figures.late)
         parts << QStringLiteral("%1 late (after their request was counted lost)").arg(figures.late);
     if (figures.unexpected)
-        parts << QStringLiteral("%1 unexpected (no request waiting)").arg(figures.unexpected);
+        parts << QStringLiteral("%1 unexpected (answering no request)").arg(figures.unexpected);
     if (figures.unanswered)
         parts << QStringLiteral("%1 unanswered when the run stopped").arg(figures.unanswered);
     return parts.join(QStringLiteral(", "));
