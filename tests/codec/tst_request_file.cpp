@@ -117,8 +117,6 @@ void TestRequestFile::load_data()
                                                     << "Not a request file: it is larger than 1048576 bytes.";
     QTest::newRow("not JSON") << QByteArray("[Request]\ncommand=5400\n") << ""
                               << "Not a request file: it is not JSON (illegal number at character 1).";
-    QTest::newRow("a JSON list") << QByteArray("[1, 2]") << ""
-                                 << "Not a request file: it holds no JSON object.";
     QTest::newRow("another program's JSON") << QByteArray(R"({"name": "vexa", "version": 1})") << ""
                                             << "Not a request file: it has no \"format\": \"vexa-request\".";
     QTest::newRow("no version") << QByteArray(R"({"format": "vexa-request"})") << ""
@@ -128,9 +126,6 @@ void TestRequestFile::load_data()
         << "Format version 2 is newer than this program reads (1); open the file with a newer one.";
     QTest::newRow("version in quotes") << QByteArray(R"({"format": "vexa-request", "version": "1"})") << ""
                                        << "Format version: \"version\" holds a text, not a number.";
-    QTest::newRow("version with a fraction")
-        << QByteArray(R"({"format": "vexa-request", "version": 1.5})") << ""
-        << "Format version: 1.5 is not a whole number from 1.";
     QTest::newRow("a misspelt text") << withRequest(R"("comand": "5800")") << ""
                                      << "Unknown field \"comand\" in \"request\".";
     QTest::newRow("an unknown section") << file(R"("requests": {})") << ""
@@ -140,40 +135,19 @@ void TestRequestFile::load_data()
     QTest::newRow("a text written as a number")
         << withRequest(R"("command": 5400)") << ""
         << "Command: \"command\" holds a number, not a text in quotes.";
-    QTest::newRow("a text written as null") << withRequest(R"("data": null)") << ""
-                                            << "Data: \"data\" holds null, not a text in quotes.";
     QTest::newRow("a text the window cannot send") << withRequest(R"("command": "5X00")") << ""
                                                    << "Command: \"5X00\" is not hexadecimal.";
-    QTest::newRow("a company ID longer than a frame's")
-        << withRequest(R"("comId": "KORV-TAMBE-1")") << ""
-        << "Com ID: \"KORV-TAMBE-1\" has more than 10 characters.";
-    QTest::newRow("a company ID character without a byte")
-        << withRequest("\"comId\": \"\xe2\x82\xac\"") << ""
-        << QString::fromUtf8(
-               "Com ID: \"\xe2\x82\xac\" holds the character \xe2\x82\xac, which has no one-byte code.");
     QTest::newRow("an invoke ID longer than its box, which would cut it")
         << withRequest(R"("invokeId": "12345")") << ""
         << "Invoke ID: \"12345\" has more than 4 characters.";
-    QTest::newRow("a command longer than its box") << withRequest(R"("command": "540012")") << ""
-                                                   << "Command: \"540012\" has more than 4 characters.";
-    QTest::newRow("data longer than a frame holds")
-        << withRequest("\"data\": \"" + QByteArray(496, '0') + "\"") << ""
-        << "Data: \"" + QString(40, u'0')
-            + QString::fromUtf8("\xe2\x80\xa6\" has 496 characters; at most 494 "
-                                "(247 bytes) fit in one frame.");
     QTest::newRow("a protocol other than TCP and UDP") << withConnection(R"("protocol": "ftp")") << ""
                                                        << "Protocol: \"ftp\" is neither \"tcp\" nor \"udp\".";
     QTest::newRow("a host written as a number") << withConnection(R"("host": 10)") << ""
                                                 << "Address: \"host\" holds a number, not a text in quotes.";
     QTest::newRow("port beyond 16 bits") << withConnection(R"("port": 65536)") << ""
                                          << "Port: 65536 is not a whole number from 1 to 65535.";
-    QTest::newRow("port 0") << withConnection(R"("port": 0)") << ""
-                            << "Port: 0 is not a whole number from 1 to 65535.";
     QTest::newRow("port in quotes") << withConnection(R"("port": "2004")") << ""
                                     << "Port: \"port\" holds a text, not a number.";
-    QTest::newRow("reply timeout of zero")
-        << withConnection(R"("replyTimeoutMs": 0)") << ""
-        << "Reply timeout: 0 is not a whole number of milliseconds from 1 to 3600000.";
     QTest::newRow("reply timeout beyond an hour")
         << withConnection(R"("replyTimeoutMs": 3600000.5)") << ""
         << "Reply timeout: 3600000.5 is not a whole number of milliseconds from 1 to 3600000.";
