@@ -81,10 +81,11 @@ void TestProbeOptions::accepted_data()
     QTest::newRow("an empty company ID and empty data are sendable")
         << QStringList{"--com-id=", "--data=", "h"}
         << "h tcp:2004" + run + " bp=50 q=0 json=0 csv= plot= 1200x800 [|33|0000|5400|0100|1000|]";
-    QTest::newRow("--request: the file's texts, protocol, port and host; --command beside it wins")
+    QTest::newRow(
+        "--request: the file's texts but its invoke ID, its protocol, port and host; --command wins")
         << QStringList{"--request", QFINDTESTDATA("read-var.vexa"), "--command", "5801"}
         << "10.0.0.7 udp:40000" + run
-            + " bp=50 q=0 json=0 csv= plot= 1200x800 [ACME|0b|1a2B|5801|0200|0001|0800]";
+            + " bp=50 q=0 json=0 csv= plot= 1200x800 [ACME|0b|0000|5801|0200|0001|0800]";
     QTest::newRow("494 data digits fill the frame")
         << QStringList{"--data", QString(494, u'F'), "h"}
         << "h tcp:2004" + run + " bp=50 q=0 json=0 csv= plot= 1200x800 [KORV-TAMBE|33|0000|5400|0100|1000|"
