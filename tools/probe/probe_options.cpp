@@ -100,7 +100,11 @@ std::optional<QString> applyRequestFile(const QString& path, bool udpGiven, Prob
     if (!read.file)
         return QStringLiteral("--request %1: %2").arg(path, read.error);
     const RequestFile& file = *read.file;
+    // The probe numbers its requests unless --invoke-id fixes one ID, which
+    // then overrides the file's, so the file's invoke ID is not taken.
+    const QString invokeId = options.texts.invokeId;
     options.texts = file.texts;
+    options.texts.invokeId = invokeId;
     options.udp = file.protocol == RequestProtocol::Udp;
     // A port belongs to its protocol: with --udp beside a TCP file, the
     // file's TCP port would reach no UDP listener.
@@ -322,10 +326,11 @@ QString probeHelpText()
                           "Without -c or -w the run goes on until Ctrl+C.\n"
                           "\n"
                           "Request (hexadecimal pairs in frame order, as in the window's boxes):\n"
-                          "      --request=FILE       the texts, protocol and port of a request file as the\n"
-                          "                             window saves it (.vexa), and its host when no\n"
-                          "                             HOST is given; each option here or --udp or --port\n"
-                          "                             beside it overrides that one field\n"
+                          "      --request=FILE       a request file as the window saves it (.vexa): its\n"
+                          "                             texts but the invoke ID, its protocol and port,\n"
+                          "                             and its host when no HOST is given; each option\n"
+                          "                             here, --udp or --port beside it overrides one\n"
+                          "                             field\n"
                           "      --com-id=TEXT        company ID, up to 10 characters (default KORV-TAMBE)\n"
                           "      --source=HEX         source byte (default 33)\n"
                           "      --invoke-id=HEX      invoke ID, four digits, the same in every request\n"
