@@ -11,6 +11,7 @@ set(VEXA_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/vexa-test)
 
 install(TARGETS vexa-test vexa-probe module-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/docs/vexa-probe.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/module-sim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${VEXA_PACKAGING_DIR}/vexa-test.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${VEXA_PACKAGING_DIR}/icons/vexa-test.svg

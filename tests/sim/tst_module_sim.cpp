@@ -10,6 +10,7 @@
 #include "response_builder.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QNetworkDatagram>
 #include <QProcess>
 #include <QRegularExpression>
@@ -18,9 +19,11 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
+#include <optional>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -91,6 +94,22 @@ qsizetype drain(QUdpSocket& socket, QList<QByteArray>& into)
     while (socket.hasPendingDatagrams())
         into.append(socket.receiveDatagram().data());
     return into.size();
+}
+
+// `reply` with `bytes` written at `offset` and a header checksum to match.
+QByteArray withField(QByteArray reply, int offset, const QByteArray& bytes)
+{
+    reply.replace(offset, bytes.size(), bytes);
+    reply[frame::kCheckSumOffset] =
+        static_cast<char>(ByteSum(reply, frame::kCheckSumFirst, frame::kCheckSumLast));
+    return reply;
+}
+
+// Request n of a test, told apart by its invoke ID; a second byte unlike the
+// first shows a swap as well as a complement.
+QByteArray numbered(int n)
+{
+    return request(QString("%1A5").arg(n, 2, 16, QChar('0')), kVarData);
 }
 
 // The simulator as a process on a test's own loopback address. With free
@@ -229,6 +248,11 @@ private slots:
     void listeningLineAndSigterm();
     void cannotBind_data();
     void cannotBind();
+    void misbehaviour_data();
+    void misbehaviour();
+    void refusedSwitches_data();
+    void refusedSwitches();
+    void version();
 };
 
 void TestModuleSim::responseFields_data()
@@ -455,7 +479,7 @@ void TestModuleSim::dropEvery()
     ReplyShaper shaper(options);
     QList<bool> sent;
     for (int i = 0; i < 7; ++i)
-        sent.append(shaper.replyPieces(request()).has_value());
+        sent.append(shaper.reply(request()).has_value());
     QCOMPARE(sent, (QList<bool>{true, true, false, true, true, false, true}));
 }
 
@@ -712,19 +736,23 @@ void TestModuleSim::survivesGarbage()
 
 void TestModuleSim::unsolicitedAndMaxReplySize()
 {
-    SimProcess sim("127.0.0.27", {"--unsolicited", "--reply-size", "65535"});
+    // The fixed invoke ID is for replies only: the unsolicited frame keeps
+    // 0000, which answers none of a client's requests numbered from 0001.
+    SimProcess sim("127.0.0.27", {"--unsolicited", "--reply-size", "65535", "--invoke-id", "1234"});
     QVERIFY2(sim.start(), qPrintable(sim.output()));
     const QByteArray unsolicited = sim::buildUnsolicitedResponse();
     QCOMPARE(unsolicited.left(frame::kCompanyIdSize), QByteArray(frame::kDefaultCompanyId));
 
     TcpClient tcp(sim);
     QTRY_COMPARE(tcp.received(), unsolicited);
+    QCOMPARE(tcp.received().mid(frame::kInvokeIdOffset, frame::kInvokeIdSize), QByteArray(2, '\0'));
 
     const QByteArray request = ::request("0800", kVarData);
     tcp.reads.clear();
     tcp.socket.write(request);
     QTRY_COMPARE(tcp.received().size(), 65535);
-    QCOMPARE(tcp.received(), sim::buildSizedResponse(request, 65535));
+    QCOMPARE(tcp.received(),
+             withField(sim::buildSizedResponse(request, 65535), frame::kInvokeIdOffset, "\x12\x34"));
 }
 
 void TestModuleSim::listeningLineAndSigterm_data()
@@ -809,6 +837,173 @@ void TestModuleSim::cannotBind()
     QCOMPARE(second.exitCode(), 1);
     QVERIFY2(second.standardError().startsWith(message.arg(host).arg(port)), qPrintable(second.output()));
     QVERIFY2(!second.standardOutput().contains("listening"), qPrintable(second.output()));
+}
+
+void TestModuleSim::misbehaviour_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("udp");
+    // Requests 1..n, all sent at once; those without a reply must be the
+    // ones the simulator says it left unanswered.
+    QTest::addColumn<int>("requests");
+    // The replies in the order they come.
+    QTest::addColumn<QList<QByteArray>>("replies");
+    // The least time the n-th reply to come may take, and the most any may
+    // (0: unchecked).
+    QTest::addColumn<QList<int>>("earliestMs");
+    QTest::addColumn<int>("latestMs");
+
+    const auto normal = [](const QList<int>& numbers) {
+        QList<QByteArray> replies;
+        for (int n : numbers)
+            replies.append(sim::buildResponse(numbered(n)));
+        return replies;
+    };
+    // The replies to `numbers` with `bytes` written at `offset`.
+    const auto changed = [&normal](const QList<int>& numbers, int offset, const QByteArray& bytes) {
+        QList<QByteArray> replies = normal(numbers);
+        for (QByteArray& reply : replies)
+            reply = withField(reply, offset, bytes);
+        return replies;
+    };
+    // Requests 1 and 2 carry invoke IDs 01 A5 and 02 A5.
+    const QList<QByteArray> complemented{
+        withField(sim::buildResponse(numbered(1)), frame::kInvokeIdOffset, "\xFE\x5A"),
+        withField(sim::buildResponse(numbered(2)), frame::kInvokeIdOffset, "\xFD\x5A")};
+    QList<QByteArray> badChecksum = normal({1, 2});
+    for (QByteArray& reply : badChecksum)
+        reply[frame::kCheckSumOffset] = static_cast<char>(reply.at(frame::kCheckSumOffset) + 1);
+    // Twelve draws from 0 to 300 ms on top of 50: the last reply shows some.
+    QList<int> jittered(12, 50);
+    jittered.last() = 50 + 60;
+    const QList<int> none;
+
+    for (const bool udp : {false, true}) {
+        const char* side = udp ? "udp" : "tcp";
+        QTest::addRow("%s: ignored requests, the next answered", side)
+            << QStringList{"--ignore", "2,4", "--ignore", "5"} << udp << 6 << normal({1, 3, 6}) << none << 0;
+        QTest::addRow("%s: late reply after the later ones", side)
+            << QStringList{"--late", "3:400"} << udp << 5 << normal({1, 2, 4, 5, 3})
+            << QList<int>{0, 0, 0, 0, 400} << 3000;
+        QTest::addRow("%s: late on top of the delay the others get", side)
+            << QStringList{"--delay", "100", "--late", "1:300"} << udp << 3 << normal({2, 3, 1})
+            << QList<int>{100, 100, 400} << 3000;
+        QTest::addRow("%s: complemented invoke ID", side)
+            << QStringList{"--wrong-invoke-id"} << udp << 2 << complemented << none << 0;
+        QTest::addRow("%s: fixed invoke ID", side)
+            << QStringList{"--invoke-id", "BEEF"} << udp << 2
+            << changed({1, 2}, frame::kInvokeIdOffset, "\xBE\xEF") << none << 0;
+        QTest::addRow("%s: bad checksum, nothing else", side)
+            << QStringList{"--bad-checksum"} << udp << 2 << badChecksum << none << 0;
+        QTest::addRow("%s: state and code", side)
+            << QStringList{"--state", "0102", "--code", "f0E1"} << udp << 2
+            << changed({1, 2}, frame::kStateOffset, "\x01\x02\xF0\xE1") << none << 0;
+        QTest::addRow("%s: loss 100 drops all", side)
+            << QStringList{"--loss", "100"} << udp << 5 << QList<QByteArray>{} << none << 0;
+        QTest::addRow("%s: loss 0 drops none", side)
+            << QStringList{"--loss", "0"} << udp << 5 << normal({1, 2, 3, 4, 5}) << none << 0;
+        // One invoke ID for all makes the replies alike, so that the order
+        // jitter gives them does not matter.
+        QTest::addRow("%s: jitter on top of the delay", side)
+            << QStringList{"--delay", "50", "--jitter", "300", "--seed", "7", "--invoke-id", "0101"} << udp
+            << 12 << changed(QList<int>(12, 1), frame::kInvokeIdOffset, "\x01\x01") << jittered << 350 + 400;
+    }
+}
+
+void TestModuleSim::misbehaviour()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, udp);
+    QFETCH(int, requests);
+    QFETCH(QList<QByteArray>, replies);
+    QFETCH(QList<int>, earliestMs);
+    QFETCH(int, latestMs);
+    // Clocks read a little apart on either side; far less than any delay here.
+    constexpr int kEarlyMarginMs = 10;
+
+    SimProcess sim("127.0.0.32", arguments + QStringList{"-v"});
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    QElapsedTimer clock;
+    QList<QByteArray> got;
+    QList<qint64> gotMs;
+    const auto take = [&](const QList<QByteArray>& frames) {
+        got += frames;
+        gotMs.resize(got.size(), clock.elapsed());
+    };
+    QUdpSocket udpSocket;
+    QVERIFY(udpSocket.bind(sim.address, 0));
+    connect(&udpSocket, &QUdpSocket::readyRead, this, [&] {
+        while (udpSocket.hasPendingDatagrams())
+            take({udpSocket.receiveDatagram().data()});
+    });
+    // Each reply is one send of a few dozen bytes, so a read never holds
+    // part of one.
+    QTcpSocket tcp;
+    connect(&tcp, &QTcpSocket::readyRead, this, [&] { take(responseFrames(tcp.readAll())); });
+    if (!udp) {
+        tcp.connectToHost(sim.address, sim.tcpPort);
+        QVERIFY(tcp.waitForConnected(5000));
+    }
+
+    clock.start();
+    for (int n = 1; n <= requests; ++n) {
+        if (udp)
+            udpSocket.writeDatagram(numbered(n), sim.address, sim.udpPort);
+        else
+            tcp.write(numbered(n));
+    }
+    const auto dropped = [&] { return sim.standardOutput().count(" reply dropped"); };
+    const qsizetype unanswered = requests - replies.size();
+    QTRY_VERIFY2_WITH_TIMEOUT(got.size() >= replies.size() && dropped() >= unanswered,
+                              qPrintable(sim.output()), 10000);
+    QCOMPARE(dropped(), unanswered);
+    QCOMPARE(got, replies);
+    for (qsizetype i = 0; i < gotMs.size(); ++i) {
+        const QString when = QString("reply %1 after %2 ms").arg(i).arg(gotMs.at(i));
+        QVERIFY2(earliestMs.isEmpty() || gotMs.at(i) >= earliestMs.at(i) - kEarlyMarginMs, qPrintable(when));
+        QVERIFY2(latestMs == 0 || gotMs.at(i) <= latestMs, qPrintable(when));
+    }
+}
+
+void TestModuleSim::refusedSwitches_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    // What stderr says after "module-sim: ".
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("loss above 100") << QStringList{"--loss", "150"} << "--loss wants a percentage";
+    QTest::newRow("late without milliseconds") << QStringList{"--late", "3"} << "--late wants N:MS";
+    QTest::newRow("ignored and late")
+        << QStringList{"--ignore", "3", "--late", "3:10"} << "request 3 cannot be both ignored";
+    QTest::newRow("ignore request 0") << QStringList{"--ignore", "2,0"} << "--ignore wants request numbers";
+    QTest::newRow("state of two digits") << QStringList{"--state", "12"} << "--state wants four hexadecimal";
+    QTest::newRow("both invoke ID switches") << QStringList{"--wrong-invoke-id", "--invoke-id", "0001"}
+                                             << "--wrong-invoke-id and --invoke-id cannot be combined";
+    QTest::newRow("state on random bytes") << QStringList{"--random-bytes", "8", "--state", "0001"}
+                                           << "--random-bytes sends no frame for --state";
+    QTest::newRow("seed not a number") << QStringList{"--seed", "x"} << "--seed wants a whole number";
+    QTest::newRow("unknown switch") << QStringList{"--lose", "5"} << "Unknown option 'lose'";
+    QTest::newRow("switch without its value") << QStringList{"--late"} << "Missing value after '--late'";
+}
+
+void TestModuleSim::refusedSwitches()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+
+    SimProcess sim("127.0.0.34", arguments);
+    QVERIFY(!sim.start());
+    QCOMPARE(sim.exitCode(), 2);
+    QVERIFY2(sim.standardError().startsWith("module-sim: " + message), qPrintable(sim.output()));
+    QVERIFY2(!sim.standardOutput().contains("listening"), qPrintable(sim.output()));
+}
+
+void TestModuleSim::version()
+{
+    SimProcess sim("127.0.0.35", {"--version"});
+    QVERIFY(!sim.start());
+    QCOMPARE(sim.exitCode(), 0);
+    QCOMPARE(sim.standardOutput(), QString("module-sim " VEXA_VERSION "\n"));
 }
 
 QTEST_GUILESS_MAIN(TestModuleSim)

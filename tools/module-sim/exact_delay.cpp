@@ -11,11 +11,11 @@
 
 namespace sim {
 
-void runAfter(QObject* context, std::chrono::steady_clock::time_point since, int delayMs,
+void runAfter(QObject* context, std::chrono::steady_clock::time_point since, std::chrono::microseconds delay,
               std::function<void()> step)
 {
     using namespace std::chrono;
-    const auto due = since + milliseconds(delayMs);
+    const auto due = since + delay;
     const auto timerMs = duration_cast<milliseconds>(due - steady_clock::now()) - milliseconds(1);
     QTimer::singleShot(std::max<qint64>(0, timerMs.count()), Qt::PreciseTimer, context,
                        [due, step = std::move(step)] {

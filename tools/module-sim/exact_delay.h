@@ -9,9 +9,10 @@
 
 namespace sim {
 
-// Calls `step` on `context`'s thread `delayMs` after `since`, unless
-// `context` is gone by then.
-void runAfter(QObject* context, std::chrono::steady_clock::time_point since, int delayMs,
+// Calls `step` on `context`'s thread `delay` after `since`, unless
+// `context` is gone by then. Each call has its own timer, so any number of
+// steps may wait at once and run in the order they fall due.
+void runAfter(QObject* context, std::chrono::steady_clock::time_point since, std::chrono::microseconds delay,
               std::function<void()> step);
 
 } // namespace sim

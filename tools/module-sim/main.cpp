@@ -15,6 +15,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("module-sim");
+    QCoreApplication::setApplicationVersion(QStringLiteral(VEXA_VERSION));
 
     QString error;
     const std::optional<SimOptions> options = parseSimOptions(QCoreApplication::arguments(), &error);
@@ -36,6 +37,10 @@ int main(int argc, char* argv[])
         return 1;
     }
 
+    // A run with random faults that showed something can be repeated only
+    // with its seed, which without --seed came from the clock.
+    if (options->jitterMs > 0 || options->lossPercent > 0)
+        printLine(QString("module-sim: random faults with --seed %1").arg(options->seed));
     // What was bound, not what was asked for: scripts and tests that pass
     // port 0 read the picked ports from this line.
     printLine(QString("module-sim: listening on %1 tcp %2 udp %3")

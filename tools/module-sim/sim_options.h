@@ -3,7 +3,10 @@
 // faults it injects into its replies.
 #pragma once
 
+#include <QByteArray>
 #include <QHostAddress>
+#include <QMap>
+#include <QSet>
 #include <QStringList>
 #include <optional>
 
@@ -25,6 +28,27 @@ struct SimOptions {
     bool unsolicited = false;
     int replySize = -1;
     int randomBytes = -1;
+
+    // Requests, numbered from 1 as --drop-every counts them, that get no
+    // reply, and those whose reply waits so many milliseconds more.
+    QSet<qint64> ignored;
+    QMap<qint64, int> lateMs;
+
+    // What a reply carries as invoke ID: the request's, its bitwise
+    // complement, or fixedInvokeId.
+    enum class InvokeId { Copied, Complemented, Fixed };
+    InvokeId invokeId = InvokeId::Copied;
+    QByteArray fixedInvokeId;
+    // State and Code/No, two bytes each in frame order.
+    QByteArray state = QByteArray(2, '\0');
+    QByteArray code = QByteArray(2, '\0');
+    bool badChecksum = false;
+
+    // Random faults, drawn from generators seeded with `seed` so that a run
+    // can be repeated.
+    int jitterMs = 0;
+    double lossPercent = 0;
+    quint64 seed = 0;
 };
 
 // Parses the arguments (including argv[0]). Prints help or version and exits

@@ -41,11 +41,11 @@ QString peerOf(int fd)
 
 } // namespace
 
-TcpConnection::TcpConnection(int descriptor, const SimOptions& options, QObject* parent)
+TcpConnection::TcpConnection(int descriptor, const SimOptions& options, quint64 number, QObject* parent)
     : QObject(parent)
     , m_fd(descriptor)
     , m_options(options)
-    , m_shaper(options)
+    , m_shaper(options, number)
     , m_sender(options.pieceGapMs)
 {
     ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
@@ -113,24 +113,26 @@ void TcpConnection::answer(const QByteArray& request, std::chrono::steady_clock:
         return;
     if (m_options.verbose)
         logTraffic("tcp", m_peer, "request", request);
-    const std::optional<QList<QByteArray>> pieces = m_shaper.replyPieces(request);
-    if (!pieces) {
+    const std::optional<ReplyShaper::Reply> reply = m_shaper.reply(request);
+    if (!reply) {
         if (m_options.verbose)
             printLine(QString("tcp %1 reply dropped").arg(m_peer));
         return;
     }
 
     QList<std::function<void()>> steps;
-    for (qsizetype i = 0; i < pieces->size(); ++i) {
-        const bool last = i + 1 == pieces->size();
-        steps.append([this, piece = pieces->at(i), last] { writePiece(piece, last); });
+    for (qsizetype i = 0; i < reply->pieces.size(); ++i) {
+        const bool last = i + 1 == reply->pieces.size();
+        steps.append([this, piece = reply->pieces.at(i), last] { writePiece(piece, last); });
     }
     // A reply cut to nothing still counts as sent for --close-after/--reset-after.
     if (steps.isEmpty())
         steps.append([this] { replySent(); });
 
-    if (m_options.delayMs > 0)
-        sim::runAfter(this, arrived, m_options.delayMs, [this, steps] { m_sender.send(steps); });
+    // Every delayed reply waits on its own timer, so one answered late does
+    // not hold back the replies to the requests after it.
+    if (reply->delay.count() > 0)
+        sim::runAfter(this, arrived, reply->delay, [this, steps] { m_sender.send(steps); });
     else
         m_sender.send(steps);
 }

@@ -22,8 +22,9 @@ public:
     // Takes ownership of the accepted descriptor; deletes itself when the
     // peer goes away. A plain descriptor, so that a request costs one
     // receive and one send: Qt's socket asks the size first, and its writes
-    // wake the event loop twice more.
-    TcpConnection(int descriptor, const SimOptions& options, QObject* parent = nullptr);
+    // wake the event loop twice more. `number` counts the server's
+    // connections from 1; each draws its own random faults.
+    TcpConnection(int descriptor, const SimOptions& options, quint64 number, QObject* parent = nullptr);
     ~TcpConnection() override;
     TcpConnection(const TcpConnection&) = delete;
     TcpConnection& operator=(const TcpConnection&) = delete;

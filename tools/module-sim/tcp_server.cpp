@@ -25,5 +25,6 @@ bool TcpServer::listen(QString* error)
 
 void TcpServer::incomingConnection(qintptr descriptor)
 {
-    new TcpConnection(static_cast<int>(descriptor), m_options, this);
+    // The UDP side draws stream 0.
+    new TcpConnection(static_cast<int>(descriptor), m_options, ++m_connections, this);
 }

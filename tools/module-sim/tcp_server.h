@@ -26,4 +26,5 @@ protected:
 
 private:
     SimOptions m_options;
+    quint64 m_connections = 0;
 };

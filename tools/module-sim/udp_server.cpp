@@ -19,7 +19,7 @@
 UdpServer::UdpServer(const SimOptions& options, QObject* parent)
     : QObject(parent)
     , m_options(options)
-    , m_shaper(options)
+    , m_shaper(options, 0)
     , m_sender(options.pieceGapMs)
 {
 }
@@ -78,15 +78,15 @@ void UdpServer::answer(const QByteArray& request, const sockaddr_storage& sender
 {
     if (m_options.verbose)
         logTraffic("udp", sim::endpointText(sender), "request", request);
-    const std::optional<QList<QByteArray>> pieces = m_shaper.replyPieces(request);
-    if (!pieces) {
+    const std::optional<ReplyShaper::Reply> reply = m_shaper.reply(request);
+    if (!reply) {
         if (m_options.verbose)
             printLine(QString("udp %1 reply dropped").arg(sim::endpointText(sender)));
         return;
     }
 
     QList<std::function<void()>> steps;
-    for (const QByteArray& piece : *pieces) {
+    for (const QByteArray& piece : reply->pieces) {
         steps.append([this, piece, sender, senderLength] {
             if (m_options.verbose)
                 logTraffic("udp", sim::endpointText(sender), "reply", piece);
@@ -98,8 +98,10 @@ void UdpServer::answer(const QByteArray& request, const sockaddr_storage& sender
             }
         });
     }
-    if (m_options.delayMs > 0)
-        sim::runAfter(this, arrived, m_options.delayMs, [this, steps] { m_sender.send(steps); });
+    // Every delayed reply waits on its own timer, so one answered late does
+    // not hold back the replies to the requests after it.
+    if (reply->delay.count() > 0)
+        sim::runAfter(this, arrived, reply->delay, [this, steps] { m_sender.send(steps); });
     else
         m_sender.send(steps);
 }
