@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Test script: installs the build into a scratch prefix and checks the result a desktop relies on.
-# Inputs: BUILD_DIR, PREFIX, BINDIR, DATADIR, DOCDIR, ICON_SIZES.
+# Inputs: BUILD_DIR, PREFIX, BINDIR, DATADIR, DOCDIR, MANDIR, ICON_SIZES, UPDATE_MIME_DATABASE (may be empty).
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
                 RESULT_VARIABLE rc OUTPUT_QUIET)
@@ -19,7 +19,7 @@ foreach(program vexa-test vexa-probe module-sim)
     endif()
 endforeach()
 
-foreach(page vexa-probe.1 module-sim.1)
+foreach(page vexa-test.1 vexa-probe.1 module-sim.1)
     if(NOT EXISTS "${PREFIX}/${MANDIR}/man1/${page}")
         fail("${MANDIR}/man1/${page} is not installed")
     endif()
@@ -36,6 +36,44 @@ else()
     if(NOT EXISTS "${PREFIX}/${BINDIR}/${exec_name}")
         fail("Exec=${exec_name} names no installed program")
     endif()
+    # A file manager offers the tool for the types the entry names only when
+    # the installed mime database defines them, with the file's suffix.
+    file(STRINGS "${entry}" mime_line REGEX "^MimeType=")
+    string(REGEX REPLACE "^MimeType=" "" mime_types "${mime_line}")
+    # file(STRINGS) escapes the entry's separators; they make the list.
+    string(REPLACE "\\;" ";" mime_types "${mime_types}")
+    if(NOT mime_types)
+        fail("the desktop entry names no MimeType")
+    endif()
+    file(GLOB mime_packages "${PREFIX}/${DATADIR}/mime/packages/*.xml")
+    set(mime_xml "")
+    foreach(package IN LISTS mime_packages)
+        file(READ "${package}" text)
+        string(APPEND mime_xml "${text}")
+    endforeach()
+    if(UPDATE_MIME_DATABASE)
+        # The database is built from a copy, as the system's would be; a
+        # malformed file fails here, or leaves its type without a glob.
+        set(mime_dir "${PREFIX}/mime-check")
+        file(REMOVE_RECURSE "${mime_dir}")
+        file(COPY ${mime_packages} DESTINATION "${mime_dir}/packages")
+        execute_process(COMMAND "${UPDATE_MIME_DATABASE}" "${mime_dir}" RESULT_VARIABLE rc
+                        OUTPUT_QUIET ERROR_VARIABLE mime_errors)
+        if(NOT rc EQUAL 0)
+            fail("update-mime-database failed on ${DATADIR}/mime/packages: ${mime_errors}")
+        endif()
+        file(STRINGS "${mime_dir}/globs2" globs)
+    endif()
+    foreach(type IN LISTS mime_types)
+        if(type STREQUAL "")
+            continue()
+        endif()
+        if(NOT mime_xml MATCHES "<mime-type type=\"${type}\">")
+            fail("MimeType=${type} is defined in no ${DATADIR}/mime/packages file")
+        elseif(UPDATE_MIME_DATABASE AND NOT globs MATCHES ":${type}:\\*\\.")
+            fail("MimeType=${type} has no file name pattern in the mime database")
+        endif()
+    endforeach()
     file(STRINGS "${entry}" icon_line REGEX "^Icon=")
     string(REGEX REPLACE "^Icon=" "" icon_name "${icon_line}")
     set(icon_dir "${PREFIX}/${DATADIR}/icons/hicolor")
@@ -84,4 +122,5 @@ endif()
 if(failures)
     message(FATAL_ERROR "install layout:${failures}")
 endif()
-message(STATUS "install layout: programs, desktop entry, copyright and ${ICON_SIZES} px icons in place")
+message(STATUS "install layout: programs, man pages, desktop entry, mime types, copyright and ${ICON_SIZES} px "
+               "icons in place")

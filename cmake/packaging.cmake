@@ -1,5 +1,6 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Install layout (programs, desktop entry, icons, copyright) and the Debian package built by CPack.
+# Install layout (programs, man pages, desktop entry, request file type, icons, copyright) and the Debian
+# package built by CPack.
 include(GNUInstallDirs)
 
 set(VEXA_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
@@ -10,10 +11,14 @@ set(VEXA_ICON_SIZES 16 32 48 64 128 256)
 set(VEXA_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/vexa-test)
 
 install(TARGETS vexa-test vexa-probe module-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/docs/vexa-probe.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/vexa-test.1 ${PROJECT_SOURCE_DIR}/docs/vexa-probe.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/module-sim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${VEXA_PACKAGING_DIR}/vexa-test.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The request file's type; the system's mime database picks it up (Debian's
+# shared-mime-info trigger does so on install), so .vexa files open the tool.
+install(FILES ${VEXA_PACKAGING_DIR}/vexa-test.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
 install(FILES ${VEXA_PACKAGING_DIR}/icons/vexa-test.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 foreach(size IN LISTS VEXA_ICON_SIZES)
@@ -34,8 +39,9 @@ if(BUILD_TESTING)
     endif()
 
     # Installs into a scratch prefix and checks what a desktop needs to find:
-    # the programs, an entry whose Exec and Icon resolve, icons of their sizes,
-    # and the copyright file.
+    # the programs and their man pages, an entry whose Exec, Icon and MimeType
+    # resolve, icons of their sizes, and the copyright file.
+    find_program(UPDATE_MIME_DATABASE update-mime-database)
     add_test(NAME install_layout
              COMMAND ${CMAKE_COMMAND}
                  -DBUILD_DIR=${PROJECT_BINARY_DIR}
@@ -45,6 +51,7 @@ if(BUILD_TESTING)
                  -DDOCDIR=${VEXA_DOC_DIR}
                  -DMANDIR=${CMAKE_INSTALL_MANDIR}
                  "-DICON_SIZES=${VEXA_ICON_SIZES}"
+                 "-DUPDATE_MIME_DATABASE=${UPDATE_MIME_DATABASE}"
                  -P ${PROJECT_SOURCE_DIR}/cmake/check-install-layout.cmake)
 endif()
 

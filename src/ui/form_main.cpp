@@ -5,6 +5,7 @@
 #include "ui/form_main.h"
 
 #include "codec/frame_layout.h"
+#include "codec/request_file.h"
 #include "session/session_engine.h"
 #include "ui/form_builder.h"
 #include "ui/form_layout.h"
@@ -48,6 +49,7 @@ FormMain::FormMain(QWidget* parent)
     new FramePacedRepaint(this);
     Form_Load();
     txtIpAdd->setFocus(Qt::OtherFocusReason);
+    connectRequestEdited();
 }
 
 FormMain::~FormMain() = default;
@@ -460,4 +462,43 @@ void FormMain::cmdClose_Click()
         m_engine->SetContinuousMode(SessionEngine::False);
         showContinuousMode(SessionEngine::False);
     }
+}
+
+// --- The request as one value ------------------------------------------------
+
+RequestSetup FormMain::requestSetup() const
+{
+    return {{GetText(txtReqComId), GetText(txtReqSrc), GetText(txtReqInvokeId), GetText(txtReqCmnd),
+             GetText(txtReqDataType), GetText(txtReqVarNo), GetText(txtReqData)},
+            GetText(txtIpAdd),
+            IsSelected(optUDP) ? RequestProtocol::Udp : RequestProtocol::Tcp};
+}
+
+void FormMain::setRequestSetup(const RequestSetup& setup)
+{
+    const RequestTexts& texts = setup.texts;
+    SetText(txtReqComId, texts.comId);
+    SetText(txtReqSrc, texts.src);
+    SetText(txtReqInvokeId, texts.invokeId);
+    SetText(txtReqCmnd, texts.cmnd);
+    SetText(txtReqDataType, texts.dataType);
+    SetText(txtReqVarNo, texts.varNo);
+    SetText(txtReqData, texts.data);
+    // A session is bound to its address and protocol; the locked controls
+    // keep showing the session's.
+    if (txtIpAdd->isEnabled())
+        SetText(txtIpAdd, setup.host);
+    QRadioButton* option = setup.protocol == RequestProtocol::Udp ? optUDP : optTCP;
+    // Selecting runs the option's handler, as a click does.
+    if (option->isEnabled() && !IsSelected(option))
+        SetSelected(option);
+}
+
+void FormMain::connectRequestEdited()
+{
+    for (QLineEdit* box : {txtReqComId, txtReqSrc, txtReqInvokeId, txtReqCmnd, txtReqDataType, txtReqVarNo,
+                           txtReqData, txtIpAdd})
+        connect(box, &QLineEdit::textChanged, this, &FormMain::requestEdited);
+    // One of the two toggles on every change; the other would repeat it.
+    connect(optUDP, &QRadioButton::toggled, this, &FormMain::requestEdited);
 }

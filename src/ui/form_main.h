@@ -19,6 +19,7 @@ struct HeaderTexts;
 struct ResponseTexts;
 struct SentRequest;
 enum class RequestField;
+struct RequestSetup;
 
 class FormMain final : public QWidget {
     Q_OBJECT
@@ -120,4 +121,20 @@ private:
     quint64 m_givenUp = 0;
     bool m_revertingOption = false;
     std::function<void()> m_endProgramAction;
+
+    // --- The request as one value, for request files and remembered texts.
+public:
+    // The seven request texts, the address and the protocol, as shown.
+    RequestSetup requestSetup() const;
+    // Sets the seven texts as typing them would (the engine takes them at
+    // once, also in continuous mode); the address and the protocol only while
+    // their controls are enabled, that is while no session holds them.
+    void setRequestSetup(const RequestSetup& setup);
+
+signals:
+    // One of the seven texts, the address or the protocol changed, typed or set.
+    void requestEdited();
+
+private:
+    void connectRequestEdited();
 };
