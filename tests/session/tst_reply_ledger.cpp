@@ -148,6 +148,8 @@ void TestReplyLedger::matching_data()
         << "N -1d N";
     QTest::newRow("too short for an invoke ID: answers nothing") << true << true << 1000 << "S0001@0 R-@4"
                                                                  << "N";
+    QTest::newRow("given up the moment its deadline comes") << true << true << 100 << "S0001@0 E@100"
+                                                            << "-1d";
     QTest::newRow("several requests past their deadline are given up at once, oldest first")
         << false << true << 100 << "S0001@0 S0002@10 E@99 E@150"
         << "-1d -2d";
