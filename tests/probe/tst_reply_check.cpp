@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The checks a reply must pass, one damaged field per row.
 #include "codec/frame_layout.h"
+#include "codec/reply_check.h"
 #include "codec/request_encoder.h"
-#include "reply_check.h"
 #include "request_defaults.h"
 #include "response_frame.h"
 

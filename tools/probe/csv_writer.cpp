@@ -3,7 +3,7 @@
 // failure of the underlying write is seen here.
 #include "csv_writer.h"
 
-#include "reply_check.h"
+#include "codec/reply_check.h"
 
 namespace {
 

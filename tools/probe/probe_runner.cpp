@@ -12,8 +12,8 @@
 // number as its invoke ID, so each of these is told apart exactly.
 #include "probe_runner.h"
 
+#include "codec/reply_check.h"
 #include "net/client_socket.h"
-#include "reply_check.h"
 #include "session/session_engine.h"
 
 #include <QTimer>

@@ -2,8 +2,8 @@
 // The run's counts and round-trip figures, per connection and summed.
 #pragma once
 
+#include "codec/reply_check.h"
 #include "latency_histogram.h"
-#include "reply_check.h"
 #include "request_outcome.h"
 
 #include <array>

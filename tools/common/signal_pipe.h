@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Ctrl+C for a run: the first SIGINT or SIGTERM is handed to the event loop
-// as interrupted(), so the run can end with its summary; a second one ends
-// the process at once, even if the event loop is stuck.
+// Signals for the command-line tools: the first SIGINT or SIGTERM is handed
+// to the event loop as interrupted(), so a run can end with its summary; a
+// second one ends the process at once, even if the event loop is stuck.
+// SIGHUP, for a tool that asks for it, comes as reloadRequested().
 #pragma once
 
 #include <QObject>
@@ -14,6 +15,9 @@ public:
     explicit SignalPipe(QObject* parent = nullptr);
     // False when the pipe or the handlers could not be set up.
     bool install();
+    // Catches SIGHUP too, which would otherwise end the process, as
+    // reloadRequested() each time; after install(). False when it could not.
+    bool catchReload();
 
     // The status a second signal ends the process with: 128 + SIGINT.
     static constexpr int kSecondSignalStatus = 130;
@@ -23,6 +27,8 @@ public:
 
 signals:
     void interrupted();
+    // Several SIGHUPs before the event loop gets to them come as one.
+    void reloadRequested();
 
 private:
     static void handleSignal(int signal);

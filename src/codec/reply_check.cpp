@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Reply checks on the frame layout's fields.
-#include "reply_check.h"
+#include "codec/reply_check.h"
 
 #include "codec/frame_display.h"
 #include "codec/frame_layout.h"
