@@ -4,6 +4,8 @@
 // every 100 ms so that they see when to stop.
 #include "bare_responder.h"
 
+#include "codec/frame_layout.h"
+
 #include <cerrno>
 
 #include <arpa/inet.h>
@@ -53,6 +55,20 @@ bool timedOut(ssize_t received)
     return received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
 }
 
+// A module copies the request's invoke ID into its reply, under a checksum
+// that covers it.
+void copyInvokeId(const unsigned char* request, std::size_t size, std::vector<unsigned char>& reply)
+{
+    if (size < frame::kHeaderSize || reply.size() < frame::kHeaderSize)
+        return;
+    reply[frame::kInvokeIdOffset] = request[frame::kInvokeIdOffset];
+    reply[frame::kInvokeIdOffset + 1] = request[frame::kInvokeIdOffset + 1];
+    unsigned sum = 0;
+    for (int i = frame::kCheckSumFirst; i <= frame::kCheckSumLast; ++i)
+        sum += reply[i];
+    reply[frame::kCheckSumOffset] = static_cast<unsigned char>(sum);
+}
+
 } // namespace
 
 BareResponder::BareResponder(const char* address, std::size_t requestSize, const unsigned char* reply,
@@ -84,6 +100,7 @@ BareResponder::~BareResponder()
 void BareResponder::serveTcp()
 {
     std::vector<unsigned char> request(m_requestSize);
+    std::vector<unsigned char> reply = m_reply;
     while (!m_stop) {
         if (!readable(m_tcp))
             continue;
@@ -104,7 +121,8 @@ void BareResponder::serveTcp()
             if (have < request.size())
                 continue;
             have = 0;
-            if (::send(connection, m_reply.data(), m_reply.size(), MSG_NOSIGNAL) <= 0)
+            copyInvokeId(request.data(), request.size(), reply);
+            if (::send(connection, reply.data(), reply.size(), MSG_NOSIGNAL) <= 0)
                 break;
         }
         ::close(connection);
@@ -114,13 +132,16 @@ void BareResponder::serveTcp()
 void BareResponder::serveUdp()
 {
     std::vector<unsigned char> request(65536);
+    std::vector<unsigned char> reply = m_reply;
     wakeEvery100Ms(m_udp);
     while (!m_stop) {
         sockaddr_in from{};
         socklen_t length = sizeof from;
         const ssize_t n =
             ::recvfrom(m_udp, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
-        if (n > 0)
-            ::sendto(m_udp, m_reply.data(), m_reply.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
+        if (n > 0) {
+            copyInvokeId(request.data(), static_cast<std::size_t>(n), reply);
+            ::sendto(m_udp, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
+        }
     }
 }

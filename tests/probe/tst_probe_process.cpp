@@ -234,33 +234,36 @@ void TestProbeProcess::misbehavingModule_data()
 
     // The run ends once the last request is given up, before its reply.
     QTest::newRow("every reply after the timeout: all lost, each late reply told")
-        << "127.0.0.157" << QStringList{"--delay", "150"} << QStringList{"-c", "4", "-i", "200", "-W", "100"}
-        << 0 << 4 << 3 << 0 << 0 << 1 << "late reply from 127.0.0.157: seq=3 time=15";
+        << "127.0.0.180" << QStringList{"--delay", "150"} << QStringList{"-c", "4", "-i", "200", "-W", "100"}
+        << 0 << 4 << 3 << 0 << 0 << 1 << "late reply from 127.0.0.180: seq=3 time=15";
     QTest::newRow("a frame sent on connect answers no request")
-        << "127.0.0.158" << QStringList{"--unsolicited"} << QStringList{"-c", "3", "-i", "0"} << 3 << 0 << 0
+        << "127.0.0.181" << QStringList{"--unsolicited"} << QStringList{"-c", "3", "-i", "0"} << 3 << 0 << 0
         << 1 << 0 << 1 << "invoke ID 0000 answers no request";
     QTest::newRow("one request answered late, the next ones at once")
-        << "127.0.0.159" << QStringList{"--late", "3:400"} << QStringList{"-c", "6", "-i", "100", "-W", "200"}
-        << 5 << 1 << 1 << 0 << 0 << 1 << "late reply from 127.0.0.159: seq=3 time=4";
+        << "127.0.0.182" << QStringList{"--late", "3:400"} << QStringList{"-c", "6", "-i", "100", "-W", "200"}
+        << 5 << 1 << 1 << 0 << 0 << 1 << "late reply from 127.0.0.182: seq=3 time=4";
     QTest::newRow("an ignored request costs its own timeout only")
-        << "127.0.0.160" << QStringList{"--ignore", "2"} << QStringList{"-c", "4", "-i", "0", "-W", "200"}
-        << 3 << 1 << 0 << 0 << 0 << 1 << "no reply from 127.0.0.160: seq=2 within 200 ms";
+        << "127.0.0.183" << QStringList{"--ignore", "2"} << QStringList{"-c", "4", "-i", "0", "-W", "200"}
+        << 3 << 1 << 0 << 0 << 0 << 1 << "no reply from 127.0.0.183: seq=2 within 200 ms";
     QTest::newRow("a reply cut short: what arrived is said at the timeout")
-        << "127.0.0.161" << QStringList{"--cut", "25"} << QStringList{"-c", "1", "-W", "200"} << 0 << 1 << 0
+        << "127.0.0.184" << QStringList{"--cut", "25"} << QStringList{"-c", "1", "-W", "200"} << 0 << 1 << 0
         << 0 << 0 << 1 << "seq=1 within 200 ms, 25 of 40 bytes arrived";
     QTest::newRow("a module that does not copy invoke IDs is told of once")
-        << "127.0.0.162" << QStringList{"--invoke-id", "1234"}
+        << "127.0.0.185" << QStringList{"--invoke-id", "1234"}
         << QStringList{"-c", "3", "-i", "0", "-W", "100"} << 0 << 3 << 0 << 3 << 0 << 1
         << "(they carry 1234): the module does not seem to copy invoke IDs; try --invoke-id 1234";
     QTest::newRow("... and answered with --invoke-id")
-        << "127.0.0.162" << QStringList{"--invoke-id", "1234"}
+        << "127.0.0.185" << QStringList{"--invoke-id", "1234"}
         << QStringList{"-c", "3", "-i", "0", "--invoke-id", "1234"} << 3 << 0 << 0 << 0 << 0 << 0 << "";
+    QTest::newRow("the module closes the connection with a request waiting")
+        << "127.0.0.188" << QStringList{"--close-after", "2"} << QStringList{"-c", "5", "-i", "0"} << 2 << 1
+        << 0 << 0 << 0 << 1 << "no reply from 127.0.0.188: seq=3, the connection ended";
     QTest::newRow("UDP, a late datagram told from its successor's reply")
-        << "127.0.0.164" << QStringList{"--late", "2:300"}
+        << "127.0.0.187" << QStringList{"--late", "2:300"}
         << QStringList{"--udp", "-c", "4", "-i", "100", "-W", "200"} << 3 << 1 << 1 << 0 << 0 << 1
-        << "late reply from 127.0.0.164: seq=2 time=3";
+        << "late reply from 127.0.0.187: seq=2 time=3";
     QTest::newRow("UDP, a lost datagram's successor is timed alone")
-        << "127.0.0.163" << QStringList{"--ignore", "1"}
+        << "127.0.0.186" << QStringList{"--ignore", "1"}
         << QStringList{"--udp", "-c", "2", "-i", "0", "-W", "200"} << 1 << 1 << 0 << 0 << 0 << 1 << "seq=2";
 }
 

@@ -86,6 +86,7 @@ private slots:
     void bytesNobodyAskedFor();
     void lostReplyChainGoesOn_data();
     void lostReplyChainGoesOn();
+    void datagramHeldForItsAddress();
     void incompleteReplyThenSend();
 };
 
@@ -379,6 +380,24 @@ void TestSessionEngine::lostReplyChainGoesOn()
         // would be 30 ms more.
         QVERIFY2(reply.elapsed >= 25 && reply.elapsed < 60, qPrintable(reply.elapsedText));
     }
+}
+
+// A datagram to a host name waits for the address; it still counts as sent
+// and echoed at once, and its reply answers it.
+void TestSessionEngine::datagramHeldForItsAddress()
+{
+    UdpPeer peer(QStringLiteral("127.0.0.1"), 0);
+    EngineDriver d(Protocol::Udp);
+    d.engine.setRequestTexts(kDefaultTexts);
+    QVERIFY(d.open(QStringLiteral("localhost"), peer.port()));
+    QVERIFY(d.engine.SendAndEcho());
+    QCOMPARE(d.sent.size(), 1);
+    QCOMPARE(d.sent.at(0).header.checkSum, QStringLiteral("1D"));
+    QTRY_COMPARE(peer.datagrams().size(), 1);
+    peer.reply(kReply30);
+    QTRY_COMPARE(d.replies.size(), 1);
+    QVERIFY(d.replies.at(0).timed);
+    QCOMPARE(d.replies.at(0).sequence, 1u);
 }
 
 // A reply that never completes is shown as far as it came; the next request

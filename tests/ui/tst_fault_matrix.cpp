@@ -333,7 +333,7 @@ void TestFaultMatrix::droppedReplyChainGoesOn_data()
     QTest::addColumn<Proto>("proto");
     QTest::addColumn<QString>("address");
     QTest::newRow("udp") << Proto::Udp << QStringLiteral("127.0.0.80");
-    QTest::newRow("tcp") << Proto::Tcp << QStringLiteral("127.0.0.82");
+    QTest::newRow("tcp") << Proto::Tcp << QStringLiteral("127.0.0.86");
 }
 
 // A request whose reply never comes is given up at the reply timeout and
@@ -384,8 +384,8 @@ void TestFaultMatrix::ignoredRequestThenSend_data()
 {
     QTest::addColumn<Proto>("proto");
     QTest::addColumn<QString>("address");
-    QTest::newRow("tcp") << Proto::Tcp << QStringLiteral("127.0.0.83");
-    QTest::newRow("udp") << Proto::Udp << QStringLiteral("127.0.0.84");
+    QTest::newRow("tcp") << Proto::Tcp << QStringLiteral("127.0.0.88");
+    QTest::newRow("udp") << Proto::Udp << QStringLiteral("127.0.0.89");
 }
 
 // A module that ignores one request (a mistyped Com ID, say) and answers the
