@@ -13,15 +13,21 @@ macro(fail text)
     string(APPEND failures "\n  ${text}")
 endmacro()
 
-foreach(program vexa-test vexa-probe module-sim)
+foreach(program vexa-test vexa-probe vexa-monitor module-sim)
     if(NOT EXISTS "${PREFIX}/${BINDIR}/${program}")
         fail("${BINDIR}/${program} is not installed")
     endif()
 endforeach()
 
-foreach(page vexa-test.1 vexa-probe.1 module-sim.1)
+foreach(page vexa-test.1 vexa-probe.1 vexa-monitor.1 module-sim.1)
     if(NOT EXISTS "${PREFIX}/${MANDIR}/man1/${page}")
         fail("${MANDIR}/man1/${page} is not installed")
+    endif()
+endforeach()
+
+foreach(file lib/systemd/system/vexa-monitor.service ${DOCDIR}/vexa-monitor.conf.example)
+    if(NOT EXISTS "${PREFIX}/${file}")
+        fail("${file} is not installed")
     endif()
 endforeach()
 

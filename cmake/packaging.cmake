@@ -10,10 +10,15 @@ set(VEXA_ICON_SIZES 16 32 48 64 128 256)
 # already, so the file points at it rather than carrying it.
 set(VEXA_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/vexa-test)
 
-install(TARGETS vexa-test vexa-probe module-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS vexa-test vexa-probe vexa-monitor module-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/docs/vexa-test.1 ${PROJECT_SOURCE_DIR}/docs/vexa-probe.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/module-sim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/module-sim.1 ${PROJECT_SOURCE_DIR}/docs/vexa-monitor.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The monitor's unit, for systemd to find but not to start until enabled,
+# and an example of the targets file it reads.
+install(FILES ${VEXA_PACKAGING_DIR}/vexa-monitor.service DESTINATION lib/systemd/system)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/vexa-monitor.conf.example DESTINATION ${VEXA_DOC_DIR})
 install(FILES ${VEXA_PACKAGING_DIR}/vexa-test.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 # The request file's type; the system's mime database picks it up (Debian's
@@ -69,8 +74,10 @@ set(CPACK_PACKAGE_DESCRIPTION
     "field of each reply and times the round trip. Continuous mode sends the next\n"
     "request as soon as each reply is in, for latency and load tests.\n"
     "The package also contains vexa-probe, the same exchange run unattended from\n"
-    "the command line with a summary of losses and round-trip percentiles, and\n"
-    "module-sim, a loopback stand-in for the module.")
+    "the command line with a summary of losses and round-trip percentiles;\n"
+    "vexa-monitor, which watches many modules around the clock and serves their\n"
+    "round trips and losses to Prometheus; and module-sim, a loopback stand-in for\n"
+    "the module.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
