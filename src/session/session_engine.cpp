@@ -35,6 +35,41 @@ int msecsUntil(qint64 ns)
     return static_cast<int>(std::clamp<qint64>((ns + 999'999) / 1'000'000, 0, INT_MAX));
 }
 
+// Whether two whole headers and what follows differ in the invoke ID and the
+// checksum alone.
+bool onlyInvokeIdDiffers(QByteArrayView a, QByteArrayView b)
+{
+    if (a.size() != b.size() || a.size() < frame::kHeaderSize)
+        return false;
+    constexpr qsizetype kAfterId = frame::kInvokeIdOffset + frame::kInvokeIdSize;
+    return a.first(frame::kInvokeIdOffset) == b.first(frame::kInvokeIdOffset)
+        && a.sliced(kAfterId, frame::kCheckSumOffset - kAfterId)
+        == b.sliced(kAfterId, frame::kCheckSumOffset - kAfterId)
+        && a.sliced(frame::kHeaderSize) == b.sliced(frame::kHeaderSize);
+}
+
+// Writes `byte` as two hex digits at `at`, in place when the text is not
+// shared.
+void writeHexByte(QString& text, qsizetype at, quint8 byte)
+{
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    QChar* digits = text.data();
+    digits[at] = QLatin1Char(kDigits[byte >> 4]);
+    digits[at + 1] = QLatin1Char(kDigits[byte & 0xF]);
+}
+
+// The invoke ID and checksum of `bytes` into a reply that holds the same
+// bytes otherwise, and into their texts.
+void takeInvokeId(QByteArrayView bytes, ArrivedReply& reply)
+{
+    char* into = reply.bytes.data();
+    for (int offset : {frame::kInvokeIdOffset, frame::kInvokeIdOffset + 1, frame::kCheckSumOffset})
+        into[offset] = bytes[offset];
+    writeHexByte(reply.texts.header.invokeId, 0, static_cast<quint8>(bytes[frame::kInvokeIdOffset]));
+    writeHexByte(reply.texts.header.invokeId, 2, static_cast<quint8>(bytes[frame::kInvokeIdOffset + 1]));
+    writeHexByte(reply.texts.header.checkSum, 0, static_cast<quint8>(bytes[frame::kCheckSumOffset]));
+}
+
 } // namespace
 
 SessionEngine::SessionEngine(QObject* parent)
@@ -123,6 +158,8 @@ bool SessionEngine::isWaiting() const
 void SessionEngine::setNumberedInvokeIds(bool numbered)
 {
     m_numberedIds = numbered;
+    m_request.header = HeaderTexts{};
+    m_headerBytes.clear();
     m_ledger.setUnmatched(numbered ? ReplyLedger::Unmatched::Nothing : ReplyLedger::Unmatched::ByOrder,
                           numbered);
 }
@@ -227,6 +264,10 @@ bool SessionEngine::BuildAndSend(bool chained)
     // a reply that the module got out while this thread was preempted in the
     // send would be timed from a moment after it already arrived.
     if (m_numberedIds) {
+        // The engine's own copies let go first, so that the new ID is
+        // written in place rather than into a fresh copy of the frame.
+        m_encodedBuffer = QByteArray();
+        m_request.frame = QByteArray();
         setInvokeId(m_sendBuffer, static_cast<quint16>((m_sequence + 1) & 0xFFFF));
         // Still what the texts encode to, with the ID that replaces theirs.
         m_encodedBuffer = m_sendBuffer;
@@ -338,6 +379,13 @@ void SessionEngine::continueChain(bool waitedBefore)
 
 void SessionEngine::echoRequest()
 {
+    // Numbered requests are sent unattended: nobody shows their header, whose
+    // texts would change with every request.
+    if (m_numberedIds) {
+        m_request.frame = m_sendBuffer;
+        emit requestSent(m_request);
+        return;
+    }
     // The header texts depend on the header bytes only.
     const QByteArrayView header(m_sendBuffer.constData(),
                                 std::min<qsizetype>(m_sendBuffer.size(), frame::kHeaderSize));
@@ -441,13 +489,18 @@ void SessionEngine::announce(QByteArrayView bytes, qint32 arrivalBytes, bool com
             setNumberText(reply.maxText, reply.MaxTime, m_stats.MaxTime);
         }
     }
-    // Replies in continuous mode repeat byte for byte; their texts are built
-    // again only when the bytes change.
+    // Replies in continuous mode repeat byte for byte, or but for the invoke
+    // ID and its checksum when each request carries its own; their texts
+    // are built again only when other bytes change.
     if (reply.bytes.isNull() || bytes != reply.bytes) {
-        reply.texts = responseTexts(QByteArray::fromRawData(bytes.data(), bytes.size()),
-                                    static_cast<qint32>(bytes.size()));
-        // Never null, even for an empty reply, so that it counts as seen.
-        reply.bytes = bytes.isEmpty() ? QByteArray("", 0) : bytes.toByteArray();
+        if (onlyInvokeIdDiffers(bytes, reply.bytes)) {
+            takeInvokeId(bytes, reply);
+        } else {
+            reply.texts = responseTexts(QByteArray::fromRawData(bytes.data(), bytes.size()),
+                                        static_cast<qint32>(bytes.size()));
+            // Never null, even for an empty reply, so that it counts as seen.
+            reply.bytes = bytes.isEmpty() ? QByteArray("", 0) : bytes.toByteArray();
+        }
     }
     reply.bytesTotal = static_cast<qint32>(bytes.size());
     reply.arrivalBytes = arrivalBytes;

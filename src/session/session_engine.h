@@ -26,7 +26,8 @@ class QTimer;
 struct SentRequest {
     quint64 sequence = 0;
     QByteArray frame;
-    HeaderTexts header;
+    HeaderTexts header; // empty with numbered invoke IDs
+
     // Continuous mode sent the last frame that could be sent again, because
     // a text (being edited) cannot be: the texts are not what went out.
     bool keptFrame = false;

@@ -86,6 +86,7 @@ private slots:
     void bytesNobodyAskedFor();
     void lostReplyChainGoesOn_data();
     void lostReplyChainGoesOn();
+    void repliesDifferingInTheirInvokeIds();
     void datagramHeldForItsAddress();
     void incompleteReplyThenSend();
 };
@@ -380,6 +381,35 @@ void TestSessionEngine::lostReplyChainGoesOn()
         // would be 30 ms more.
         QVERIFY2(reply.elapsed >= 25 && reply.elapsed < 60, qPrintable(reply.elapsedText));
     }
+}
+
+// Replies alike but for their invoke IDs (numbered requests) each show
+// their own invoke ID and checksum.
+void TestSessionEngine::repliesDifferingInTheirInvokeIds()
+{
+    Rig rig(Protocol::Tcp, QStringLiteral("127.0.0.111"));
+    QVERIFY(rig.open());
+    EngineDriver& d = rig.driver;
+    d.engine.setNumberedInvokeIds(true);
+    QByteArray second = kReply30;
+    second[frame::kInvokeIdOffset] = 0x00;
+    second[frame::kInvokeIdOffset + 1] = 0x02;
+    second[frame::kCheckSumOffset] =
+        static_cast<char>(static_cast<quint8>(kReply30[frame::kCheckSumOffset]) + 1);
+    QByteArray first = second;
+    first[frame::kInvokeIdOffset + 1] = 0x01;
+    first[frame::kCheckSumOffset] = kReply30[frame::kCheckSumOffset];
+    for (const QByteArray& reply : {first, second}) {
+        QVERIFY(d.engine.SendAndEcho());
+        rig.reply(reply);
+        QTRY_COMPARE(d.replies.size(), int(d.sent.size()));
+    }
+    QCOMPARE(d.replies.at(0).texts.header.invokeId, QStringLiteral("0001"));
+    QCOMPARE(d.replies.at(1).texts.header.invokeId, QStringLiteral("0002"));
+    QCOMPARE(d.replies.at(1).texts.header.checkSum, QStringLiteral("5B"));
+    QCOMPARE(d.replies.at(1).bytes, second);
+    QCOMPARE(d.replies.at(0).bytes, first);
+    QCOMPARE(d.replies.at(1).sequence, 2u);
 }
 
 // A datagram to a host name waits for the address; it still counts as sent
