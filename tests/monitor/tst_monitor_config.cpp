@@ -113,6 +113,9 @@ void TestMonitorConfig::parse_data()
         << QByteArray(
                "; plant north\r\n\r\n  [a]  \r\n# the press\r\nhost=10.0.0.1\r\nrequest=read-var.vexa\r\n")
         << "a 10.0.0.1 tcp 2004 read-var.vexa 1000/1000 5800/0000 {}";
+    QTest::newRow("a byte order mark before the first section")
+        << QByteArray("\xEF\xBB\xBF[a]\nhost = 10.0.0.1\nrequest = read-var.vexa\n")
+        << "a 10.0.0.1 tcp 2004 read-var.vexa 1000/1000 5800/0000 {}";
     QTest::newRow("a short interval shortens the default timeout")
         << QByteArray("[a]\nhost = 10.0.0.1\nrequest = read-var.vexa\ninterval = 250ms\n")
         << "a 10.0.0.1 tcp 2004 read-var.vexa 250/250 5800/0000 {}";

@@ -89,7 +89,10 @@ bool Parser::fail(int line, const QString& reason)
 
 MonitorConfigRead Parser::parse(const QByteArray& bytes)
 {
-    const QString text = QString::fromUtf8(bytes);
+    QString text = QString::fromUtf8(bytes);
+    // Editors on Windows start a UTF-8 file with a byte order mark.
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
     const QStringList lines = text.split(u'\n');
     for (int i = 0; i < lines.size(); ++i) {
         QString line = lines[i];
