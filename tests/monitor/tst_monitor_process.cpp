@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 
 using harness::MetricLabels;
@@ -181,6 +182,22 @@ void TestMonitorProcess::metricsAgainstTheSimulator()
         QVERIFY2(*median >= 0.0045 && *median <= 0.0075, qPrintable(QString::number(*median)));
         const double mean = value("vexa_round_trip_seconds_sum") / observed;
         QVERIFY2(mean >= 0.005 && mean <= 0.009, qPrintable(QString::number(mean)));
+        // The resolution promised: bounds from 100 µs past 10 s, none more
+        // than 2^(1/4) and a rounding above the one before, written short.
+        QList<double> bounds;
+        for (const harness::MetricSample& bucket : page->samples("vexa_round_trip_seconds_bucket", labels)) {
+            const QString le = bucket.labels.value("le");
+            QVERIFY2(le == QLatin1String("+Inf") || le.size() <= 8, qPrintable(le));
+            if (le != QLatin1String("+Inf"))
+                bounds << le.toDouble();
+        }
+        std::sort(bounds.begin(), bounds.end());
+        QVERIFY(!bounds.isEmpty());
+        QCOMPARE(bounds.front(), 0.0001);
+        QVERIFY(bounds.back() >= 10);
+        for (qsizetype i = 1; i < bounds.size(); ++i)
+            QVERIFY2(bounds[i] / bounds[i - 1] > 1.1 && bounds[i] / bounds[i - 1] < 1.2,
+                     qPrintable(QString::number(bounds[i])));
     }
     // Steady state says nothing: the start, the connection, and no more.
     QCOMPARE(monitor.errorOutput().count(u'\n'), 2);

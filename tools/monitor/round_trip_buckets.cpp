@@ -34,16 +34,18 @@ std::vector<double> roundTripBuckets()
         // Three significant digits keep the le labels readable ("0.00476"
         // rather than "0.0047568284600108841"). Divided by a power of ten
         // (exact in a double) rather than multiplied by its inverse (which is
-        // not), each bound is the double nearest its decimal text; the few
-        // whose nearest double does not print back short move by one in the
-        // last digit, far less than the bucket's width.
+        // not), each bound is the double nearest its decimal text; where that
+        // double does not print back short (0.00905, or anything near 0.69),
+        // the nearest three-digit neighbour that does is taken, less than 1 %
+        // away, far less than a bucket's width.
         const double inverse = std::pow(10.0, kDigits - 1 - std::floor(std::log10(exact)));
         const double rounded = std::round(exact * inverse);
         double bound = rounded / inverse;
-        for (const double nudge : {1.0, -1.0, 2.0, -2.0}) {
-            if (printsShort(bound, kDigits))
-                break;
-            bound = (rounded + nudge) / inverse;
+        for (int step = 1; step < 10 && !printsShort(bound, kDigits); ++step) {
+            if (printsShort((rounded + step) / inverse, kDigits))
+                bound = (rounded + step) / inverse;
+            else if (printsShort((rounded - step) / inverse, kDigits))
+                bound = (rounded - step) / inverse;
         }
         bounds.push_back(bound);
         if (exact >= kLastAtLeastSeconds)
