@@ -461,10 +461,14 @@ void TestProbeProcess::outputNotWritten_data()
 {
     QTest::addColumn<QString>("option");
     QTest::addColumn<bool>("removeFolder"); // the plot's folder goes while the run is on
+    QTest::addColumn<bool>("sizeLimit"); // files may not grow past 8 KiB, as on a disk that fills up
     QTest::addColumn<QString>("message");
     QTest::newRow("a full disk under the CSV file")
-        << "--csv" << false << "vexa-probe: --csv /dev/full: No space left on device";
-    QTest::newRow("the plot's folder removed during the run") << "--plot" << true << "vexa-probe: --plot ";
+        << "--csv" << false << false << "vexa-probe: --csv /dev/full: No space left on device";
+    QTest::newRow("the plot's folder removed during the run")
+        << "--plot" << true << false << "vexa-probe: --plot ";
+    QTest::newRow("the disk full part way through the plot")
+        << "--plot" << false << true << "vexa-probe: --plot ";
 }
 
 // An output that cannot be written ends the run as failed, and the JSON
@@ -473,17 +477,25 @@ void TestProbeProcess::outputNotWritten()
 {
     QFETCH(QString, option);
     QFETCH(bool, removeFolder);
+    QFETCH(bool, sizeLimit);
     QFETCH(QString, message);
     Simulator sim("127.0.0.171", {"-v"});
     QVERIFY2(sim.start(), qPrintable(sim.output()));
     QTemporaryDir dir;
     const QString folder = dir.filePath("plots");
     QVERIFY(QDir().mkpath(folder));
-    const QString path = removeFolder ? folder + "/plot.png" : QStringLiteral("/dev/full");
+    const QString path = option == "--plot" ? folder + "/plot.png" : QStringLiteral("/dev/full");
     QProcess probe;
     // Long enough for the rows to be handed to the file while it runs.
-    probe.start(QStringLiteral(VEXA_PROBE_PATH),
-                withPort({"-c", "30", "-i", "100", option, path, "--json"}, sim) << "127.0.0.171");
+    const QStringList arguments = withPort({"-c", "30", "-i", "100", option, path, "--json"}, sim)
+        << "127.0.0.171";
+    if (sizeLimit) {
+        // ulimit counts 512-byte blocks; a plot is tens of KiB.
+        probe.start("/bin/sh",
+                    QStringList{"-c", "ulimit -f 16; exec \"$0\" \"$@\"", VEXA_PROBE_PATH} + arguments);
+    } else {
+        probe.start(QStringLiteral(VEXA_PROBE_PATH), arguments);
+    }
     if (removeFolder) {
         QTRY_VERIFY_WITH_TIMEOUT(sim.output().contains("request"), 20000);
         QVERIFY(QDir(folder).removeRecursively());
@@ -497,6 +509,8 @@ void TestProbeProcess::outputNotWritten()
     QVERIFY2(summary["message"].toString().startsWith(message.mid(12)),
              qPrintable(summary["message"].toString()));
     QCOMPARE(summary["exit_status"].toInt(), 1);
+    // Nothing, not half a picture.
+    QVERIFY(!QFile::exists(folder + "/plot.png"));
 }
 
 void TestProbeProcess::plotFile_data()

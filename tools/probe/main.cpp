@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -110,6 +111,9 @@ int main(int argc, char* argv[])
         break;
     }
     const ProbeOptions& options = commandLine.options;
+    // A file that outgrows the size limit is a failed write, reported as
+    // such, not the end of the process.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     // The arguments are ours alone: Qt gets none to interpret. Text in a PNG
     // needs fonts, hence a GUI application, on a platform that needs no

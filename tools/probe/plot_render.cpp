@@ -426,8 +426,24 @@ bool writePlot(const QString& path, QSize size, const PlotInput& input, QString*
         }
     }
     // Written whole or not at all: a failed write leaves no half picture.
+    // Unbuffered, so that a short write shows: buffered, a disk that fills
+    // up part way is flushed at commit as if all had been written.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        *error = file.errorString();
+        return false;
+    }
+    for (qint64 done = 0; done < bytes.size();) {
+        // The write after a short one fails, and says why.
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0) {
+            *error = file.errorString();
+            file.cancelWriting();
+            return false;
+        }
+        done += written;
+    }
+    if (!file.commit()) {
         *error = file.errorString();
         return false;
     }
