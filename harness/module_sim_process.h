@@ -2,6 +2,8 @@
 // Starts the bundled module simulator on a given loopback address for one test.
 #pragma once
 
+#include "harness/stop_process.h"
+
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QRegularExpression>
@@ -18,16 +20,7 @@ public:
 
     // Terminates the process and waits, so the next test can bind the same
     // address and ports.
-    ~ModuleSimProcess()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
+    ~ModuleSimProcess() { stopProcess(m_process); }
 
     ModuleSimProcess(const ModuleSimProcess&) = delete;
     ModuleSimProcess& operator=(const ModuleSimProcess&) = delete;

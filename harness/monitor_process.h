@@ -4,6 +4,7 @@
 // stopped.
 #pragma once
 
+#include "harness/stop_process.h"
 #include "metrics_page.h"
 
 #include <QDeadlineTimer>
@@ -29,16 +30,7 @@ public:
 
     // Terminates the process and waits, so the next run can listen on the
     // same address.
-    ~MonitorProcess()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
+    ~MonitorProcess() { stopProcess(m_process); }
 
     MonitorProcess(const MonitorProcess&) = delete;
     MonitorProcess& operator=(const MonitorProcess&) = delete;

@@ -85,7 +85,6 @@ SessionEngine::SessionEngine(QObject* parent)
     connect(tcpClient, &ClientSocket::peerClosed, this, &SessionEngine::tcpClient_Close);
     connect(tcpClient, &ClientSocket::error, this, &SessionEngine::tcpClient_Error);
     connect(tcpClient, &ClientSocket::sendComplete, this, &SessionEngine::tcpClient_SendComplete);
-    connect(tcpClient, &ClientSocket::sendComplete, this, &SessionEngine::onSendComplete);
     m_clock.start();
     Load();
 }
@@ -148,11 +147,6 @@ void SessionEngine::GiveUpWaiting()
     }
     m_assembler.startNext();
     m_deadlineTimer->stop();
-}
-
-bool SessionEngine::isWaiting() const
-{
-    return hasOutstanding();
 }
 
 void SessionEngine::setNumberedInvokeIds(bool numbered)
@@ -220,7 +214,7 @@ void SessionEngine::SetContinuousMode(qint16 mode)
     m_continuousMode = mode;
     // One request of the chain in flight at most: while one waits, the chain
     // goes on from its reply or its deadline.
-    if (m_continuousMode != True || hasOutstanding())
+    if (m_continuousMode != True || isWaiting())
         return;
     SendAndEcho();
 }
@@ -311,9 +305,10 @@ void SessionEngine::enterLedger(ReplyLedger::Request request)
     armDeadline();
 }
 
-void SessionEngine::onSendComplete()
+void SessionEngine::tcpClient_SendComplete()
 {
-    // A held datagram has left: it is timed, and waits, from now.
+    // A request counts as sent once the socket has taken it; only a held
+    // datagram leaves later, and it is timed, and waits, from then.
     if (m_inSend || !m_held)
         return;
     ReplyLedger::Request request = *m_held;
@@ -345,7 +340,7 @@ void SessionEngine::onDeadline()
     if (!acceptsSocketEvents())
         return;
     const qint64 nowNs = m_clock.nsecsElapsed();
-    const bool waitedBefore = hasOutstanding();
+    const bool waitedBefore = isWaiting();
     m_ledger.expire(nowNs);
     announceGivenUp(nowNs);
     m_deadlineTimer->stop();
@@ -373,7 +368,7 @@ void SessionEngine::continueChain(bool waitedBefore)
 {
     // Bytes nobody asked for send nothing; a reply or a deadline that leaves
     // nothing waiting sends the next request.
-    if (m_continuousMode == True && waitedBefore && !hasOutstanding() && !m_ending)
+    if (m_continuousMode == True && waitedBefore && !isWaiting() && !m_ending)
         sendAndEcho(true);
 }
 
@@ -422,7 +417,7 @@ void SessionEngine::tcpClient_DataArrival(qint32 bytesTotal)
     // First, before the reply is fetched or shown.
     const qint32 nowTick = tick::GetTickCount();
     const qint64 nowNs = m_clock.nsecsElapsed();
-    const bool waitedBefore = hasOutstanding();
+    const bool waitedBefore = isWaiting();
     tcpClient->ReceiveAll(m_received);
     if (tcpClient->protocol() == ClientSocket::Protocol::Udp)
         takeDatagram(nowTick, nowNs);
@@ -520,12 +515,6 @@ void SessionEngine::tcpClient_Error(int number, const QString& description)
     if (!acceptsSocketEvents())
         return;
     endSession(QStringLiteral("Winsock Error"), description);
-}
-
-void SessionEngine::tcpClient_SendComplete()
-{
-    // Nothing to do here: a request counts as sent once the socket has taken
-    // it; a held datagram's leaving is timed by onSendComplete.
 }
 
 void SessionEngine::endSession(const QString& title, const QString& text)

@@ -108,7 +108,7 @@ public:
     // in: whatever arrives next answers the next request.
     void GiveUpWaiting();
     // Whether a request sent waits for its reply.
-    bool isWaiting() const;
+    bool isWaiting() const { return m_ledger.isWaiting() || m_held.has_value(); }
 
     // Waits for the module's bytes (up to `spinUs` microseconds without
     // sleeping, then up to `msecs` asleep, never past a request's deadline)
@@ -180,9 +180,7 @@ private:
     // A request's deadline may have come.
     void onDeadline();
     void armDeadline();
-    void onSendComplete();
     void enterLedger(ReplyLedger::Request request);
-    bool hasOutstanding() const { return m_ledger.isWaiting() || m_held.has_value(); }
     // In continuous mode the next request follows once nothing waits.
     void continueChain(bool waitedBefore);
     bool acceptsSocketEvents() const { return !m_ending; }

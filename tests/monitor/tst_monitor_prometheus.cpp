@@ -7,6 +7,7 @@
 #include "harness/http_get.h"
 #include "harness/module_sim_process.h"
 #include "harness/monitor_process.h"
+#include "harness/stop_process.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -97,14 +98,7 @@ public:
                          "--log.level=warn"});
     }
 
-    ~PrometheusServer()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(10000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
+    ~PrometheusServer() { stopProcess(m_process, 10000); }
 
     // Waits until it answers that it is ready.
     bool waitReady(int timeoutMs)
