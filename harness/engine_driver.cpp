@@ -14,10 +14,11 @@ EngineDriver::EngineDriver(ClientSocket::Protocol protocol)
                      [this](const ArrivedReply& reply) { replies.append(reply); });
     QObject::connect(&engine, &SessionEngine::refused, &engine,
                      [this](const QString& reason) { refusals.append(reason); });
-    QObject::connect(&engine, &SessionEngine::sessionEnding, &engine,
-                     [this](const QString& title, const QString& text) {
-                         endings.append({title, text});
-                     });
+    QObject::connect(&engine, &SessionEngine::sessionEnding, &engine, [this](const SocketEnd& end) {
+        static const char* const kReasons[] = {"refused", "closed", "reset", "failed"};
+        const QString reason = QLatin1String(kReasons[static_cast<int>(end.reason)]);
+        endings.append(end.description.isEmpty() ? reason : reason + QStringLiteral(": ") + end.description);
+    });
     QObject::connect(&engine, &SessionEngine::ended, &engine, [this] { ++ended; });
 }
 

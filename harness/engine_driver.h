@@ -22,7 +22,7 @@ struct EngineDriver {
     QList<SentRequest> sent;
     QList<ArrivedReply> replies;
     QStringList refusals;
-    QList<QPair<QString, QString>> endings; // title, text
+    QStringList endings; // "closed", or the reason and the system's text: "refused: Connection refused"
     int ended = 0;
     int connected = 0;
 };

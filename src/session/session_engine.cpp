@@ -3,6 +3,7 @@
 #include "session/session_engine.h"
 
 #include "codec/frame_layout.h"
+#include "net/socket_backends.h"
 #include "session/tick_counter.h"
 
 #include <QTimer>
@@ -74,7 +75,7 @@ void takeInvokeId(QByteArrayView bytes, ArrivedReply& reply)
 
 SessionEngine::SessionEngine(QObject* parent)
     : QObject(parent)
-    , tcpClient(new ClientSocket(this))
+    , tcpClient(makeClientSocket(this))
     , m_deadlineTimer(new QTimer(this))
 {
     m_deadlineTimer->setSingleShot(true);
@@ -190,7 +191,7 @@ void SessionEngine::setRequestTexts(const RequestTexts& texts)
     m_texts = texts;
     // Said as it is typed, not only when the next reply comes: a chain
     // whose reply was lost sends nothing more.
-    if (m_continuousMode == True || m_wrongText)
+    if (m_continuousMode || m_wrongText)
         reportWrongText(findWrongRequestText(m_texts));
 }
 
@@ -209,12 +210,12 @@ void SessionEngine::reportWrongText(std::optional<WrongRequestText> wrong)
     emit requestTextWrong(m_wrongText->field, m_wrongText->message);
 }
 
-void SessionEngine::SetContinuousMode(qint16 mode)
+void SessionEngine::SetContinuousMode(bool on)
 {
-    m_continuousMode = mode;
+    m_continuousMode = on;
     // One request of the chain in flight at most: while one waits, the chain
     // goes on from its reply or its deadline.
-    if (m_continuousMode != True || isWaiting())
+    if (!m_continuousMode || isWaiting())
         return;
     SendAndEcho();
 }
@@ -368,7 +369,7 @@ void SessionEngine::continueChain(bool waitedBefore)
 {
     // Bytes nobody asked for send nothing; a reply or a deadline that leaves
     // nothing waiting sends the next request.
-    if (m_continuousMode == True && waitedBefore && !isWaiting() && !m_ending)
+    if (m_continuousMode && waitedBefore && !isWaiting() && !m_ending)
         sendAndEcho(true);
 }
 
@@ -396,9 +397,9 @@ void SessionEngine::stopContinuousMode()
 {
     // Switched off before anyone hears of the failure, so that no reply
     // handled meanwhile sends again.
-    if (m_continuousMode != True)
+    if (!m_continuousMode)
         return;
-    m_continuousMode = False;
+    m_continuousMode = false;
     emit continuousModeChanged(m_continuousMode);
 }
 
@@ -506,24 +507,23 @@ void SessionEngine::tcpClient_Close()
 {
     if (!acceptsSocketEvents())
         return;
-    endSession(QStringLiteral("WinSock Message"), QStringLiteral("Close!"));
+    endSession({SocketEnd::Reason::Closed, {}});
 }
 
-void SessionEngine::tcpClient_Error(int number, const QString& description)
+void SessionEngine::tcpClient_Error(const SocketEnd& end)
 {
-    Q_UNUSED(number);
     if (!acceptsSocketEvents())
         return;
-    endSession(QStringLiteral("Winsock Error"), description);
+    endSession(end);
 }
 
-void SessionEngine::endSession(const QString& title, const QString& text)
+void SessionEngine::endSession(const SocketEnd& end)
 {
     // Socket events are ignored from here on: the session is over once its
     // message is up.
     m_ending = true;
     GiveUpWaiting();
-    emit sessionEnding(title, text);
+    emit sessionEnding(end);
     tcpClient->Close();
     emit ended();
 }

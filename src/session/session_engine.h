@@ -72,10 +72,6 @@ struct GivenUpRequest {
 class SessionEngine : public QObject {
     Q_OBJECT
 public:
-    // True = -1 and False = 0: the flag is toggled by bitwise complement.
-    static constexpr qint16 True = -1;
-    static constexpr qint16 False = 0;
-
     explicit SessionEngine(QObject* parent = nullptr);
     ~SessionEngine() override;
 
@@ -116,17 +112,18 @@ public:
     // raise, before returning true; false when nothing came or the session
     // ended, which the event loop then handles. For a caller that runs back
     // to back and would rather not pay a pass of the event loop per reply;
-    // ClientSocket::kWaitsForArrival says whether it can.
+    // canAwaitArrival() says whether it can.
     bool AwaitArrival(int msecs, int spinUs);
+    bool canAwaitArrival() const { return tcpClient->abilities().waitsForArrival; }
 
     // Each request carries its own invoke ID, its sequence number modulo
     // 65536, instead of the typed one; a reply whose invoke ID no request
     // carries then answers nothing, rather than a request by order.
     void setNumberedInvokeIds(bool numbered);
 
-    qint16 ContinuousMode() const { return m_continuousMode; }
-    // Switching it on sends a request at once.
-    void SetContinuousMode(qint16 mode);
+    bool ContinuousMode() const { return m_continuousMode; }
+    // Switching it on sends a request at once, unless one waits.
+    void SetContinuousMode(bool on);
 
     const ResponseStats& stats() const { return m_stats; }
 
@@ -144,14 +141,14 @@ signals:
     // An operation or a send that did not happen, and why.
     void refused(const QString& reason);
     // Continuous mode went off by itself (a request could not be sent).
-    void continuousModeChanged(qint16 mode);
+    void continuousModeChanged(bool on);
     // A text that cannot be sent while continuous mode runs, raised when the
     // field or the message changes; requestTextsGood() once all can be again.
     void requestTextWrong(RequestField field, const QString& message);
     void requestTextsGood();
-    // The session ends: a message to show (modal, the handler returns when
-    // it is dismissed), after which the socket is closed and ended() follows.
-    void sessionEnding(const QString& title, const QString& text);
+    // The session ends, and why: the handler may show it (modal, returning
+    // when it is dismissed); the socket is closed after, and ended() follows.
+    void sessionEnding(const SocketEnd& end);
     void ended();
 
 private:
@@ -164,9 +161,9 @@ private:
     void tcpClient_Connect();
     void tcpClient_DataArrival(qint32 bytesTotal);
     void tcpClient_Close();
-    void tcpClient_Error(int number, const QString& description);
+    void tcpClient_Error(const SocketEnd& end);
     void tcpClient_SendComplete();
-    void endSession(const QString& title, const QString& text);
+    void endSession(const SocketEnd& end);
     void stopContinuousMode();
     // The bytes of one arrival, cut into replies (TCP) or taken whole (UDP).
     void takeTcpArrival(qint32 nowTick, qint64 nowNs);
@@ -199,7 +196,7 @@ private:
     ReplyAssembler m_assembler;
     QElapsedTimer m_clock;
     ResponseStats m_stats;
-    qint16 m_continuousMode = False;
+    bool m_continuousMode = false;
     RequestTexts m_texts;
     // The wrong text last reported, until the texts can be sent again.
     std::optional<WrongRequestText> m_wrongText;

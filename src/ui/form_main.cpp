@@ -141,12 +141,7 @@ void FormMain::connectEvents()
 
 // --- Window operations -------------------------------------------------------
 
-QString FormMain::GetText(const QLineEdit* box) const
-{
-    return box->text();
-}
-
-void FormMain::SetText(QLineEdit* box, const QString& text)
+void FormMain::showText(QLineEdit* box, const QString& text)
 {
     // An unchanged text needs no repaint; replies often repeat fields.
     if (box->text() == text)
@@ -154,26 +149,6 @@ void FormMain::SetText(QLineEdit* box, const QString& text)
     box->setText(text);
     // Show the start of a long text (the data), as a fresh box would.
     box->setCursorPosition(0);
-}
-
-bool FormMain::IsSelected(const QRadioButton* option) const
-{
-    return option->isChecked();
-}
-
-void FormMain::SetSelected(QRadioButton* option)
-{
-    option->setChecked(true);
-}
-
-void FormMain::SetEnabled(QWidget* control, bool enabled)
-{
-    control->setEnabled(enabled);
-}
-
-void FormMain::SetCaption(QAbstractButton* button, const QString& caption)
-{
-    button->setText(caption);
 }
 
 void FormMain::SetMousePointer(MousePointer pointer)
@@ -218,9 +193,9 @@ void FormMain::SendAndEcho()
 
 void FormMain::passRequestTexts()
 {
-    m_engine->setRequestTexts({GetText(txtReqComId), GetText(txtReqSrc), GetText(txtReqInvokeId),
-                               GetText(txtReqCmnd), GetText(txtReqDataType), GetText(txtReqVarNo),
-                               GetText(txtReqData)});
+    m_engine->setRequestTexts({txtReqComId->text(), txtReqSrc->text(), txtReqInvokeId->text(),
+                               txtReqCmnd->text(), txtReqDataType->text(), txtReqVarNo->text(),
+                               txtReqData->text()});
 }
 
 void FormMain::ShowRequestHeader(const HeaderTexts& texts)
@@ -228,8 +203,8 @@ void FormMain::ShowRequestHeader(const HeaderTexts& texts)
     echoInto(txtReqComId, texts.comId);
     echoInto(txtReqSrc, texts.src);
     echoInto(txtReqInvokeId, texts.invokeId);
-    SetText(txtReqLength, texts.length);
-    SetText(txtReqCheckSum, texts.checkSum);
+    showText(txtReqLength, texts.length);
+    showText(txtReqCheckSum, texts.checkSum);
 }
 
 void FormMain::echoInto(QLineEdit* box, const QString& text)
@@ -238,7 +213,7 @@ void FormMain::echoInto(QLineEdit* box, const QString& text)
     if (box->hasFocus() && m_editedSinceEcho.contains(box))
         return;
     m_editedSinceEcho.remove(box);
-    SetText(box, text);
+    showText(box, text);
 }
 
 QLineEdit* FormMain::requestBox(RequestField field) const
@@ -279,16 +254,16 @@ void FormMain::markWrongText(QLineEdit* box, const QString& message)
 
 void FormMain::ShowResponse(const ResponseTexts& texts)
 {
-    SetText(txtResComId, texts.header.comId);
-    SetText(txtResSrc, texts.header.src);
-    SetText(txtResInvokeId, texts.header.invokeId);
-    SetText(txtResLength, texts.header.length);
-    SetText(txtResCheckSum, texts.header.checkSum);
-    SetText(txtResCmnd, texts.cmnd);
-    SetText(txtResDataType, texts.dataType);
-    SetText(txtResState, texts.state);
-    SetText(txtResCode, texts.code);
-    SetText(txtResData, texts.data);
+    showText(txtResComId, texts.header.comId);
+    showText(txtResSrc, texts.header.src);
+    showText(txtResInvokeId, texts.header.invokeId);
+    showText(txtResLength, texts.header.length);
+    showText(txtResCheckSum, texts.header.checkSum);
+    showText(txtResCmnd, texts.cmnd);
+    showText(txtResDataType, texts.dataType);
+    showText(txtResState, texts.state);
+    showText(txtResCode, texts.code);
+    showText(txtResData, texts.data);
 }
 
 void FormMain::reportRefusal(const QString& reason)
@@ -302,12 +277,12 @@ void FormMain::chooseProtocol(bool tcp, const QString& caption)
             m_engine->SetProtocol(tcp ? ClientSocket::Protocol::Tcp : ClientSocket::Protocol::Udp)) {
         // The options keep showing the protocol the engine really uses.
         m_revertingOption = true;
-        SetSelected(m_engine->protocol() == ClientSocket::Protocol::Tcp ? optTCP : optUDP);
+        (m_engine->protocol() == ClientSocket::Protocol::Tcp ? optTCP : optUDP)->setChecked(true);
         m_revertingOption = false;
         reportRefusal(*refusal);
         return;
     }
-    SetCaption(cmdConnect, caption);
+    cmdConnect->setText(caption);
 }
 
 // --- Handlers ----------------------------------------------------------------
@@ -336,8 +311,8 @@ void FormMain::optUDP_Click()
 
 void FormMain::cmdConnect_Click()
 {
-    const QString host = GetText(txtIpAdd);
-    if (IsSelected(optTCP)) {
+    const QString host = txtIpAdd->text();
+    if (optTCP->isChecked()) {
         const MousePointer before = m_pointer;
         SetMousePointer(MousePointer::Hourglass);
         if (auto refusal = m_engine->Connect(host, frame::kTcpPort)) {
@@ -352,22 +327,22 @@ void FormMain::cmdConnect_Click()
     }
     // The session is bound to this address and protocol from now on, as a
     // TCP connection is: leaving them open would take edits it ignores.
-    SetEnabled(txtIpAdd, false);
-    SetEnabled(optTCP, false);
-    SetEnabled(optUDP, false);
-    SetEnabled(cmdConnect, false);
-    SetEnabled(cmdSend, true);
-    SetEnabled(cmdCont, true);
+    txtIpAdd->setEnabled(false);
+    optTCP->setEnabled(false);
+    optUDP->setEnabled(false);
+    cmdConnect->setEnabled(false);
+    cmdSend->setEnabled(true);
+    cmdCont->setEnabled(true);
 }
 
 void FormMain::tcpClient_Connect()
 {
-    SetEnabled(txtIpAdd, false);
-    SetEnabled(optTCP, false);
-    SetEnabled(optUDP, false);
-    SetEnabled(cmdConnect, false);
-    SetEnabled(cmdSend, true);
-    SetEnabled(cmdCont, true);
+    txtIpAdd->setEnabled(false);
+    optTCP->setEnabled(false);
+    optUDP->setEnabled(false);
+    cmdConnect->setEnabled(false);
+    cmdSend->setEnabled(true);
+    cmdCont->setEnabled(true);
     SetMousePointer(MousePointer::Default);
 }
 
@@ -378,11 +353,11 @@ void FormMain::cmdSend_Click()
 
 void FormMain::cmdCont_Click()
 {
-    const auto mode = static_cast<qint16>(~m_engine->ContinuousMode());
+    const bool on = !m_engine->ContinuousMode();
     // The controls first: switching on sends at once, and a request that
     // cannot go out switches it off again.
-    showContinuousMode(mode);
-    m_engine->SetContinuousMode(mode);
+    showContinuousMode(on);
+    m_engine->SetContinuousMode(on);
 }
 
 void FormMain::tcpClient_RequestSent(const SentRequest& request)
@@ -397,9 +372,9 @@ void FormMain::tcpClient_RequestSent(const SentRequest& request)
 void FormMain::tcpClient_DataArrival(const ArrivedReply& reply)
 {
     if (reply.timed) {
-        SetText(txtResTime, reply.elapsedText);
-        SetText(txtMinTime, reply.minText);
-        SetText(txtMaxTime, reply.maxText);
+        showText(txtResTime, reply.elapsedText);
+        showText(txtMinTime, reply.minText);
+        showText(txtMaxTime, reply.maxText);
     }
     ShowResponse(reply.texts);
 }
@@ -422,24 +397,26 @@ void FormMain::showGivenUpCount()
     txtResTime->setAccessibleDescription(text);
 }
 
-void FormMain::tcpClient_ContinuousModeChanged(qint16 mode)
+void FormMain::tcpClient_ContinuousModeChanged(bool on)
 {
-    showContinuousMode(mode);
+    showContinuousMode(on);
 }
 
-void FormMain::showContinuousMode(qint16 mode)
+void FormMain::showContinuousMode(bool on)
 {
-    const bool on = mode == SessionEngine::True;
-    SetCaption(cmdCont, on ? QStringLiteral("Stop") : QStringLiteral("Cont"));
+    cmdCont->setText(on ? QStringLiteral("Stop") : QStringLiteral("Cont"));
     // One chain at a time: Send would start a second one beside it.
-    SetEnabled(cmdSend, !on);
+    cmdSend->setEnabled(!on);
 }
 
-void FormMain::tcpClient_SessionEnding(const QString& title, const QString& text)
+void FormMain::tcpClient_SessionEnding(const SocketEnd& end)
 {
     // A connection attempt that failed is over.
     SetMousePointer(MousePointer::Default);
-    ShowMessage(text, title);
+    if (end.reason == SocketEnd::Reason::Closed)
+        ShowMessage(QStringLiteral("Close!"), QStringLiteral("WinSock Message"));
+    else
+        ShowMessage(end.description, QStringLiteral("Winsock Error"));
 }
 
 void FormMain::tcpClient_RequestTextWrong(RequestField field, const QString& message)
@@ -458,9 +435,9 @@ void FormMain::cmdClose_Click()
     // Closing also ends a connection attempt, which raises no event.
     SetMousePointer(MousePointer::Default);
     // Nothing can answer a closed socket, so no chain goes on.
-    if (m_engine->ContinuousMode() == SessionEngine::True) {
-        m_engine->SetContinuousMode(SessionEngine::False);
-        showContinuousMode(SessionEngine::False);
+    if (m_engine->ContinuousMode()) {
+        m_engine->SetContinuousMode(false);
+        showContinuousMode(false);
     }
 }
 
@@ -468,30 +445,30 @@ void FormMain::cmdClose_Click()
 
 RequestSetup FormMain::requestSetup() const
 {
-    return {{GetText(txtReqComId), GetText(txtReqSrc), GetText(txtReqInvokeId), GetText(txtReqCmnd),
-             GetText(txtReqDataType), GetText(txtReqVarNo), GetText(txtReqData)},
-            GetText(txtIpAdd),
-            IsSelected(optUDP) ? RequestProtocol::Udp : RequestProtocol::Tcp};
+    return {{txtReqComId->text(), txtReqSrc->text(), txtReqInvokeId->text(), txtReqCmnd->text(),
+             txtReqDataType->text(), txtReqVarNo->text(), txtReqData->text()},
+            txtIpAdd->text(),
+            optUDP->isChecked() ? RequestProtocol::Udp : RequestProtocol::Tcp};
 }
 
 void FormMain::setRequestSetup(const RequestSetup& setup)
 {
     const RequestTexts& texts = setup.texts;
-    SetText(txtReqComId, texts.comId);
-    SetText(txtReqSrc, texts.src);
-    SetText(txtReqInvokeId, texts.invokeId);
-    SetText(txtReqCmnd, texts.cmnd);
-    SetText(txtReqDataType, texts.dataType);
-    SetText(txtReqVarNo, texts.varNo);
-    SetText(txtReqData, texts.data);
+    showText(txtReqComId, texts.comId);
+    showText(txtReqSrc, texts.src);
+    showText(txtReqInvokeId, texts.invokeId);
+    showText(txtReqCmnd, texts.cmnd);
+    showText(txtReqDataType, texts.dataType);
+    showText(txtReqVarNo, texts.varNo);
+    showText(txtReqData, texts.data);
     // A session is bound to its address and protocol; the locked controls
     // keep showing the session's.
     if (txtIpAdd->isEnabled())
-        SetText(txtIpAdd, setup.host);
+        showText(txtIpAdd, setup.host);
     QRadioButton* option = setup.protocol == RequestProtocol::Udp ? optUDP : optTCP;
     // Selecting runs the option's handler, as a click does.
-    if (option->isEnabled() && !IsSelected(option))
-        SetSelected(option);
+    if (option->isEnabled() && !option->isChecked())
+        option->setChecked(true);
 }
 
 void FormMain::connectRequestEdited()

@@ -14,6 +14,7 @@ class QPushButton;
 class QRadioButton;
 class SessionEngine;
 struct ArrivedReply;
+struct SocketEnd;
 struct GivenUpRequest;
 struct HeaderTexts;
 struct ResponseTexts;
@@ -46,13 +47,8 @@ private:
     void findControls();
     void connectEvents();
 
-    // Window operations: the only way the handlers touch the controls.
-    QString GetText(const QLineEdit* box) const;
-    void SetText(QLineEdit* box, const QString& text);
-    bool IsSelected(const QRadioButton* option) const;
-    void SetSelected(QRadioButton* option);
-    void SetEnabled(QWidget* control, bool enabled);
-    void SetCaption(QAbstractButton* button, const QString& caption);
+    // Replaces a box's text, unless it is the same, and shows its start.
+    void showText(QLineEdit* box, const QString& text);
     void SetMousePointer(MousePointer pointer);
     // Modal, critical icon, one OK button.
     void ShowMessage(const QString& prompt, const QString& title);
@@ -77,7 +73,7 @@ private:
     // Applies a protocol choice; keeps the engine's protocol on refusal.
     void chooseProtocol(bool tcp, const QString& caption);
     // The Cont/Stop caption and the Send button for continuous mode on or off.
-    void showContinuousMode(qint16 mode);
+    void showContinuousMode(bool on);
 
     // Handlers.
     void Form_Load();
@@ -95,8 +91,8 @@ private:
     // How many requests went without a reply, on the Response Time box's
     // tooltip and accessible description: told without moving any control.
     void showGivenUpCount();
-    void tcpClient_ContinuousModeChanged(qint16 mode);
-    void tcpClient_SessionEnding(const QString& title, const QString& text);
+    void tcpClient_ContinuousModeChanged(bool on);
+    void tcpClient_SessionEnding(const SocketEnd& end);
     void tcpClient_RequestTextWrong(RequestField field, const QString& message);
     void tcpClient_RequestTextsGood();
 

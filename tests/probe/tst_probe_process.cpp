@@ -3,7 +3,7 @@
 // loopback peer of the test's own, judged by its exit status, its output and
 // the files it writes.
 #include "harness/module_sim_process.h"
-#include "net/client_socket.h"
+#include "net/socket_backends.h"
 
 #include <QDir>
 #include <QImage>
@@ -359,7 +359,8 @@ void TestProbeProcess::exitStatus()
         message.replace("CLOSED", port);
     }
     // Plain Qt reports a reset exactly like an orderly close.
-    if (!ClientSocket::kReportsPeerReset && message.contains(QLatin1String("reset by peer")))
+    if (!socketAbilities(defaultSocketBackend()).reportsPeerReset
+        && message.contains(QLatin1String("reset by peer")))
         message = QStringLiteral("vexa-probe: the module closed the connection\n");
     // A usage error is found before anything is sent: a listener at the
     // address is never connected to.

@@ -133,14 +133,14 @@ void TestSessionEngine::requestAndReply()
 
     // Continuous mode on: a request at once, then one per reply.
     const qsizetype size = kDefaultRequest.size();
-    d.engine.SetContinuousMode(SessionEngine::True);
+    d.engine.SetContinuousMode(true);
     QTRY_COMPARE(rig.received().size(), 2 * size);
     for (int n = 3; n <= 5; ++n) {
         rig.reply(kReply30);
         QTRY_COMPARE(rig.received().size(), n * size);
     }
     // Off: the reply in flight is handled and starts nothing.
-    d.engine.SetContinuousMode(SessionEngine::False);
+    d.engine.SetContinuousMode(false);
     rig.reply(kReply30);
     QTRY_COMPARE(d.replies.size(), 5);
     QTest::qWait(50);
@@ -177,9 +177,9 @@ void TestSessionEngine::refusals()
     texts.cmnd = command;
     d.engine.setRequestTexts(texts);
 
-    d.engine.SetContinuousMode(SessionEngine::True);
+    d.engine.SetContinuousMode(true);
     QCOMPARE(d.refusals, QStringList{message});
-    QCOMPARE(d.engine.ContinuousMode(), SessionEngine::False);
+    QCOMPARE(d.engine.ContinuousMode(), false);
     QCOMPARE(modeChanges.size(), 1);
     QVERIFY(d.sent.isEmpty());
     QTest::qWait(50);
@@ -194,7 +194,7 @@ void TestSessionEngine::peerCloseEndsTheSession()
     EngineDriver& d = rig.driver;
     rig.tcp->socket()->disconnectFromHost();
     QTRY_COMPARE(d.ended, 1);
-    QCOMPARE(d.endings, (QList<QPair<QString, QString>>{{"WinSock Message", "Close!"}}));
+    QCOMPARE(d.endings, QStringList{"closed"});
     // Nothing after the end reaches anyone.
     QVERIFY(!d.engine.SendAndEcho());
     QCOMPARE(d.ended, 1);
@@ -228,9 +228,9 @@ void TestSessionEngine::replyInPieces()
         QVERIFY(reply.timed);
         QCOMPARE(reply.bytes.size(), 40);
         if (++complete == kCycles)
-            d.engine.SetContinuousMode(SessionEngine::False);
+            d.engine.SetContinuousMode(false);
     });
-    d.engine.SetContinuousMode(SessionEngine::True);
+    d.engine.SetContinuousMode(true);
     QTRY_COMPARE_WITH_TIMEOUT(complete, kCycles, 60000);
     QTest::qWait(50);
     QCOMPARE(complete, kCycles);
@@ -309,9 +309,9 @@ void TestSessionEngine::bytesNobodyAskedFor()
     }
     int expected = 1;
     if (sendFirst) {
-        d.engine.SetContinuousMode(SessionEngine::True);
+        d.engine.SetContinuousMode(true);
         QTRY_COMPARE(d.sent.size(), 1);
-        d.engine.SetContinuousMode(SessionEngine::False);
+        d.engine.SetContinuousMode(false);
         rig.reply(kReply30);
         QTRY_COMPARE(d.replies.size(), 1);
         QVERIFY(d.replies.at(0).timed);
@@ -319,7 +319,7 @@ void TestSessionEngine::bytesNobodyAskedFor()
     }
     const ResponseStats before = d.engine.stats();
     const qsizetype sentBefore = d.sent.size();
-    d.engine.SetContinuousMode(SessionEngine::False);
+    d.engine.SetContinuousMode(false);
     rig.reply(stray);
     QTRY_COMPARE(d.replies.size(), expected);
     const ArrivedReply& shown = d.replies.last();
@@ -357,14 +357,14 @@ void TestSessionEngine::lostReplyChainGoesOn()
     QObject::connect(&d.engine, &SessionEngine::requestGivenUp,
                      [&givenUp](const GivenUpRequest& request) { givenUp << request; });
     QVERIFY(d.open(address, protocol == Protocol::Tcp ? sim.tcpPort() : sim.udpPort()));
-    d.engine.SetContinuousMode(SessionEngine::True);
+    d.engine.SetContinuousMode(true);
     QCOMPARE(d.sent.size(), 1);
     // Stop and Cont within the round trip.
-    d.engine.SetContinuousMode(SessionEngine::False);
-    d.engine.SetContinuousMode(SessionEngine::True);
+    d.engine.SetContinuousMode(false);
+    d.engine.SetContinuousMode(true);
     QCOMPARE(d.sent.size(), 1);
     QTRY_COMPARE_WITH_TIMEOUT(d.replies.size(), 6, 10000);
-    d.engine.SetContinuousMode(SessionEngine::False);
+    d.engine.SetContinuousMode(false);
     QTRY_VERIFY(!d.engine.isWaiting());
 
     QCOMPARE(givenUp.size(), 2);

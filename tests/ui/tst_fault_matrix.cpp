@@ -8,6 +8,7 @@
 #include "harness/module_sim_process.h"
 #include "harness/window_driver.h"
 #include "net/client_socket.h"
+#include "net/socket_backends.h"
 #include "ui/form_layout.h"
 
 #include <QtTest>
@@ -147,7 +148,7 @@ void TestFaultMatrix::peerResetsDuringContinuousMode()
 
     QTRY_COMPARE(w.ended, 1);
     QCOMPARE(boxes.count(), 1);
-    if (ClientSocket::kReportsPeerReset) {
+    if (socketAbilities(defaultSocketBackend()).reportsPeerReset) {
         QCOMPARE(boxes.messages().first().title, QStringLiteral("Winsock Error"));
         QVERIFY2(boxes.messages().first().text.contains(QLatin1String("reset"), Qt::CaseInsensitive),
                  qPrintable(boxes.messages().first().text));

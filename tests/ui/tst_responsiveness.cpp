@@ -2,6 +2,7 @@
 // The window under a stream of replies: repaints held to one per frame yet
 // showing the latest texts, and Stop taking effect with the next reply.
 #include "codec/frame_layout.h"
+#include "net/socket_backends.h"
 #include "ui/form_main.h"
 #include "ui/frame_paced_repaint.h"
 
@@ -108,7 +109,7 @@ void TestResponsiveness::requestLeavesBeforeTheEventLoopRuns_data()
 void TestResponsiveness::requestLeavesBeforeTheEventLoopRuns()
 {
     QFETCH(bool, udp);
-    if (!udp && !ClientSocket::kWritesTcpBeforeReturning)
+    if (!udp && !socketAbilities(defaultSocketBackend()).writesTcpBeforeReturning)
         QSKIP("plain Qt writes on the next pass of the event loop");
     const QString address = QStringLiteral("127.0.0.57");
     QTcpServer tcpPeer;

@@ -159,14 +159,11 @@ void TargetRunner::opened()
     sendIfDue();
 }
 
-void TargetRunner::onSessionEnding(const QString& title, const QString& text)
+void TargetRunner::onSessionEnding(const SocketEnd& end)
 {
-    Q_UNUSED(title);
-    // The engine says "Close!" for an orderly close by the peer, and gives
-    // the socket's description of any other end.
-    const bool closed = text == QLatin1String("Close!");
     retireEngine(false);
-    endSession(closed ? QStringLiteral("the module closed the connection") : text);
+    endSession(end.reason == SocketEnd::Reason::Closed ? QStringLiteral("the module closed the connection")
+                                                       : end.description);
 }
 
 void TargetRunner::onRefused(const QString& reason)

@@ -21,6 +21,7 @@ class SessionEngine;
 struct ArrivedReply;
 struct GivenUpRequest;
 struct SentRequest;
+struct SocketEnd;
 
 class TargetRunner : public QObject {
     Q_OBJECT
@@ -46,7 +47,7 @@ private:
     void attempt();
     void opened();
     void onConnected();
-    void onSessionEnding(const QString& title, const QString& text);
+    void onSessionEnding(const SocketEnd& end);
     void onRefused(const QString& reason);
     void onConnectTimeout();
     // The session is over (or never opened): counted, said, and tried again

@@ -118,7 +118,7 @@ void ProbeRunner::setUp(Connection& c)
     connect(c.engine, &SessionEngine::requestGivenUp, this,
             [this, conn](const GivenUpRequest& request) { onGivenUp(*conn, request); });
     connect(c.engine, &SessionEngine::sessionEnding, this,
-            [this, conn](const QString&, const QString& text) { onSessionEnding(*conn, text); });
+            [this, conn](const SocketEnd& end) { onSessionEnding(*conn, end); });
     connect(c.engine, &SessionEngine::refused, this,
             [this, conn](const QString& reason) { onRefused(*conn, reason); });
 }
@@ -160,7 +160,8 @@ void ProbeRunner::begin()
 
 bool ProbeRunner::drives() const
 {
-    return ClientSocket::kWaitsForArrival && m_options.intervalMs == 0 && m_connections.size() == 1;
+    return m_options.intervalMs == 0 && m_connections.size() == 1
+        && m_connections.front()->engine->canAwaitArrival();
 }
 
 void ProbeRunner::queueDrive()
@@ -221,8 +222,7 @@ void ProbeRunner::stopSending()
     m_stopping = true;
     for (auto& c : m_connections) {
         c->pause->stop();
-        if (c->engine->ContinuousMode() == SessionEngine::True)
-            c->engine->SetContinuousMode(SessionEngine::False);
+        c->engine->SetContinuousMode(false);
     }
 }
 
@@ -239,10 +239,10 @@ void ProbeRunner::sendNext(Connection& c)
     // Back to back: the engine's continuous mode sends each next request
     // the moment the one before is answered or given up. Switching it on
     // sends the first.
-    if (c.engine->ContinuousMode() == SessionEngine::True)
+    if (c.engine->ContinuousMode())
         c.engine->SendAndEcho();
     else
-        c.engine->SetContinuousMode(SessionEngine::True);
+        c.engine->SetContinuousMode(true);
 }
 
 void ProbeRunner::onRequestSent(Connection& c, const SentRequest& request)
@@ -396,13 +396,12 @@ void ProbeRunner::finishIfDone()
     finish({RunEnd::Kind::Completed, {}});
 }
 
-void ProbeRunner::onSessionEnding(Connection& c, const QString& text)
+void ProbeRunner::onSessionEnding(Connection& c, const SocketEnd& end)
 {
     if (m_finished)
         return;
-    // The engine says "Close!" for an orderly close by the peer and gives
-    // the socket's description of any other failure.
-    const bool closed = text == QLatin1String("Close!");
+    const bool closed = end.reason == SocketEnd::Reason::Closed;
+    const QString& text = end.description;
     if (!m_begun || (m_options.udp && !m_anyReply)) {
         finish({RunEnd::Kind::Unreachable,
                 QStringLiteral("cannot reach %1: %2")
@@ -469,8 +468,7 @@ void ProbeRunner::finish(const RunEnd& end)
         m_deadlineTimer->stop();
     for (auto& c : m_connections) {
         c->pause->stop();
-        if (c->engine->ContinuousMode() == SessionEngine::True)
-            c->engine->SetContinuousMode(SessionEngine::False);
+        c->engine->SetContinuousMode(false);
     }
     // Closed and announced from the event loop: this may run inside an
     // engine's own signal, which must be allowed to return first.

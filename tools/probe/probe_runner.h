@@ -19,6 +19,7 @@
 #include <vector>
 
 class QTimer;
+struct SocketEnd;
 class SessionEngine;
 struct ArrivedReply;
 struct GivenUpRequest;
@@ -81,7 +82,7 @@ private:
     void onRequestSent(Connection& c, const SentRequest& request);
     void onReply(Connection& c, const ArrivedReply& reply);
     void onGivenUp(Connection& c, const GivenUpRequest& request);
-    void onSessionEnding(Connection& c, const QString& text);
+    void onSessionEnding(Connection& c, const SocketEnd& end);
     void onRefused(Connection& c, const QString& reason);
     // A request of `c` has been decided; send the next one or wind down.
     void afterDecided(Connection& c);
