@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // module-sim: answers the test tool's requests on loopback like the
 // controller's Ethernet module would, with switchable faults.
-#include "quit_on_signal.h"
+#include "signal_pipe.h"
 #include "sim_options.h"
 #include "tcp_server.h"
 #include "traffic_log.h"
@@ -26,7 +26,11 @@ int main(int argc, char* argv[])
 
     // A peer that vanished mid-reply must not kill the simulator.
     std::signal(SIGPIPE, SIG_IGN);
-    QuitOnSignal quitOnSignal;
+    // SIGTERM or SIGINT quits the event loop, so the sockets are shut down
+    // cleanly rather than mid-write; a second one while it does so waits too.
+    SignalPipe quitOnSignal;
+    SignalPipe::holdSecondSignal(true);
+    QObject::connect(&quitOnSignal, &SignalPipe::interrupted, &app, &QCoreApplication::quit);
     if (!quitOnSignal.install())
         std::fprintf(stderr, "module-sim: cannot catch SIGTERM/SIGINT; they will end it abruptly\n");
 
