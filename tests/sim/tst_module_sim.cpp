@@ -5,15 +5,13 @@
 #include "codec/frame_display.h"
 #include "codec/frame_layout.h"
 #include "codec/request_encoder.h"
+#include "harness/loopback_peers.h"
+#include "harness/module_sim_process.h"
 #include "reply_shaper.h"
 #include "request_framer.h"
 #include "response_builder.h"
 
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QNetworkDatagram>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
@@ -88,14 +86,6 @@ QList<QByteArray> responseFrames(const QByteArray& bytes)
     return frames;
 }
 
-// Moves every datagram waiting on `socket` into `into`; how many it now holds.
-qsizetype drain(QUdpSocket& socket, QList<QByteArray>& into)
-{
-    while (socket.hasPendingDatagrams())
-        into.append(socket.receiveDatagram().data());
-    return into.size();
-}
-
 // `reply` with `bytes` written at `offset` and a header checksum to match.
 QByteArray withField(QByteArray reply, int offset, const QByteArray& bytes)
 {
@@ -112,110 +102,13 @@ QByteArray numbered(int n)
     return request(QString("%1A5").arg(n, 2, 16, QChar('0')), kVarData);
 }
 
-// The simulator as a process on a test's own loopback address. With free
-// ports it asks for port 0 and learns the ports it got from its listening
-// line, which every test then talks to.
-class SimProcess {
-public:
-    enum class Ports { Free, Default };
+using Ports = ModuleSimProcess::Ports;
 
-    explicit SimProcess(const QString& host, const QStringList& arguments = {}, Ports ports = Ports::Free)
-        : m_arguments(
-            QStringList{"--host", host}
-            + (ports == Ports::Free ? QStringList{"--tcp-port", "0", "--udp-port", "0"} : QStringList{})
-            + arguments)
-    {
-    }
-
-    ~SimProcess()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
-
-    // Starts it and waits for its listening line; false when it ends first.
-    bool start()
-    {
-        static const QRegularExpression listening(
-            QStringLiteral("^module-sim: listening on (\\S+) tcp (\\d+) udp (\\d+)$"),
-            QRegularExpression::MultilineOption);
-        m_process.start(QStringLiteral(MODULE_SIM_PATH), m_arguments);
-        const QDeadlineTimer deadline(10000);
-        for (;;) {
-            const QRegularExpressionMatch match = listening.match(standardOutput());
-            if (match.hasMatch()) {
-                address = QHostAddress(match.captured(1));
-                tcpPort = match.captured(2).toUShort();
-                udpPort = match.captured(3).toUShort();
-                return true;
-            }
-            if (deadline.hasExpired())
-                return false;
-            if (!m_process.waitForReadyRead(static_cast<int>(deadline.remainingTime()))
-                && m_process.state() == QProcess::NotRunning)
-                return false;
-        }
-    }
-
-    // Waits for it to end; its exit code, or -1 when it did not end normally.
-    int exitCode()
-    {
-        if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(10000))
-            return -1;
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-    }
-    // Asks it to stop as a service manager would.
-    void terminate() { m_process.terminate(); }
-
-    QString standardOutput()
-    {
-        m_stdout += QString::fromLocal8Bit(m_process.readAllStandardOutput());
-        return m_stdout;
-    }
-    QString standardError()
-    {
-        m_stderr += QString::fromLocal8Bit(m_process.readAllStandardError());
-        return m_stderr;
-    }
-    // Both, for a failure message.
-    QString output() { return standardOutput() + standardError(); }
-
-    QHostAddress address;
-    quint16 tcpPort = 0;
-    quint16 udpPort = 0;
-
-private:
-    QStringList m_arguments;
-    QProcess m_process;
-    QString m_stdout;
-    QString m_stderr;
-};
-
-// A TCP client of the simulator that keeps every read as it came.
-struct TcpClient {
-    explicit TcpClient(const SimProcess& sim)
-    {
-        QObject::connect(&socket, &QTcpSocket::readyRead, &socket,
-                         [this] { reads.append(socket.readAll()); });
-        socket.connectToHost(sim.address, sim.tcpPort);
-    }
-    bool connected()
-    {
-        return QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000);
-    }
-    QByteArray received() const { return reads.join(); }
-
-    QList<QByteArray> reads;
-    QTcpSocket socket;
-};
+// A client of the simulator's TCP port.
+TcpClient clientOf(const ModuleSimProcess& sim)
+{
+    return TcpClient(sim.address(), sim.tcpPort());
+}
 
 } // namespace
 
@@ -485,29 +378,27 @@ void TestModuleSim::dropEvery()
 
 void TestModuleSim::tcpAndUdpReplies()
 {
-    SimProcess sim("127.0.0.20");
+    ModuleSimProcess sim("127.0.0.120", {}, Ports::Free);
     QVERIFY2(sim.start(), qPrintable(sim.output()));
 
     // Two clients at once, each answered on its own connection.
-    TcpClient first(sim);
-    TcpClient second(sim);
+    TcpClient first = clientOf(sim);
+    TcpClient second = clientOf(sim);
     QVERIFY(first.connected());
     QVERIFY(second.connected());
     const QByteArray a = request("0101", kVarData);
     const QByteArray b = request("0202", kVarData, "5800");
-    second.socket.write(b);
-    first.socket.write(a + a);
+    second.write(b);
+    first.write(a + a);
     QTRY_COMPARE(first.received(), sim::buildResponse(a) + sim::buildResponse(a));
     QTRY_COMPARE(second.received(), sim::buildResponse(b));
 
-    QUdpSocket udp;
-    QVERIFY(udp.bind(sim.address, 0));
+    UdpPeer udp(sim.address().toString(), 0);
     const QByteArray c = request("0303", "756470", "5400", "1400");
-    udp.writeDatagram(c, sim.address, sim.udpPort);
-    QTRY_VERIFY(udp.hasPendingDatagrams());
-    const QNetworkDatagram reply = udp.receiveDatagram();
-    QCOMPARE(reply.data(), sim::buildResponse(c));
-    QCOMPARE(reply.senderPort(), sim.udpPort);
+    udp.sendTo(c, sim.address(), sim.udpPort());
+    QTRY_COMPARE(udp.datagrams().size(), 1);
+    QCOMPARE(udp.datagrams().first(), sim::buildResponse(c));
+    QCOMPARE(udp.senderPort(), sim.udpPort());
 }
 
 void TestModuleSim::requestsSplitAcrossSegments_data()
@@ -545,11 +436,11 @@ void TestModuleSim::requestsSplitAcrossSegments()
     // well short of how long fewer bytes than a header may wait.
     constexpr int kGapMs = 200;
 
-    SimProcess sim("127.0.0.30");
+    ModuleSimProcess sim("127.0.0.130", {}, Ports::Free);
     QVERIFY2(sim.start(), qPrintable(sim.output()));
-    TcpClient client(sim);
+    TcpClient client = clientOf(sim);
     QVERIFY(client.connected());
-    client.socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    client.socket().setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
     // One more request after one more gap: a reply to leftovers would come
     // before its reply, and leftovers still held would garble it.
@@ -564,8 +455,8 @@ void TestModuleSim::requestsSplitAcrossSegments()
     QTimer pacer;
     qsizetype next = 0;
     const auto writeNext = [&] {
-        client.socket.write(toWrite.at(next++));
-        client.socket.flush();
+        client.write(toWrite.at(next++));
+        client.socket().flush();
         if (next == toWrite.size())
             pacer.stop();
     };
@@ -577,68 +468,66 @@ void TestModuleSim::requestsSplitAcrossSegments()
 
 void TestModuleSim::piecesArriveSeparately()
 {
-    SimProcess sim("127.0.0.21", {"--pieces", "3", "--piece-gap", "60"});
+    ModuleSimProcess sim("127.0.0.121", {"--pieces", "3", "--piece-gap", "60"}, Ports::Free);
     QVERIFY2(sim.start(), qPrintable(sim.output()));
     const QByteArray request = ::request("0100", kVarData);
     const QByteArray expected = sim::buildResponse(request);
 
-    TcpClient tcp(sim);
+    TcpClient tcp = clientOf(sim);
     QVERIFY(tcp.connected());
-    tcp.socket.write(request);
+    tcp.write(request);
     QTRY_COMPARE(tcp.received(), expected);
     // The gap is far longer than the test's event-loop sleeps, so at least
     // the last piece must come as a read of its own.
-    QVERIFY2(tcp.reads.size() >= 2, qPrintable(QString::number(tcp.reads.size())));
+    QVERIFY2(tcp.reads().size() >= 2, qPrintable(QString::number(tcp.reads().size())));
 
-    QUdpSocket udp;
-    QVERIFY(udp.bind(sim.address, 0));
-    udp.writeDatagram(request, sim.address, sim.udpPort);
-    QList<QByteArray> datagrams;
-    QTRY_COMPARE(drain(udp, datagrams), 3);
-    QCOMPARE(datagrams.join(), expected);
+    UdpPeer udp(sim.address().toString(), 0);
+    udp.sendTo(request, sim.address(), sim.udpPort());
+    QTRY_COMPARE(udp.datagrams().size(), 3);
+    QCOMPARE(udp.datagrams().join(), expected);
 }
 
 void TestModuleSim::cutAndExtra()
 {
-    SimProcess sim("127.0.0.22", {"--cut", "7", "--extra", "3"});
+    ModuleSimProcess sim("127.0.0.122", {"--cut", "7", "--extra", "3"}, Ports::Free);
     QVERIFY2(sim.start(), qPrintable(sim.output()));
     const QByteArray request = ::request("0100", kVarData);
 
-    TcpClient tcp(sim);
+    TcpClient tcp = clientOf(sim);
     QVERIFY(tcp.connected());
-    tcp.socket.write(request);
+    tcp.write(request);
     QTRY_COMPARE(tcp.received(), sim::buildResponse(request).left(7) + QByteArray::fromHex("e0e1e2"));
 }
 
 void TestModuleSim::closeAfter()
 {
-    SimProcess sim("127.0.0.23", {"--close-after", "2"});
+    ModuleSimProcess sim("127.0.0.123", {"--close-after", "2"}, Ports::Free);
     QVERIFY2(sim.start(), qPrintable(sim.output()));
     const QByteArray a = request("0100", kVarData);
     const QByteArray b = request("0200", kVarData);
 
-    TcpClient tcp(sim);
+    TcpClient tcp = clientOf(sim);
     QVERIFY(tcp.connected());
-    tcp.socket.write(a);
+    tcp.write(a);
     QTRY_COMPARE(tcp.received(), sim::buildResponse(a));
-    QCOMPARE(tcp.socket.state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(tcp.socket().state(), QAbstractSocket::ConnectedState);
     // The second reply must arrive in full before the close; a third request
     // written with it is not answered.
-    tcp.socket.write(b + a);
-    QTRY_COMPARE(tcp.socket.state(), QAbstractSocket::UnconnectedState);
+    tcp.write(b + a);
+    QTRY_COMPARE(tcp.socket().state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(tcp.received(), sim::buildResponse(a) + sim::buildResponse(b));
-    QCOMPARE(tcp.socket.error(), QAbstractSocket::RemoteHostClosedError);
+    QCOMPARE(tcp.socket().error(), QAbstractSocket::RemoteHostClosedError);
 
     // The listener keeps serving new connections.
-    TcpClient next(sim);
+    TcpClient next = clientOf(sim);
     QVERIFY(next.connected());
-    next.socket.write(b);
+    next.write(b);
     QTRY_COMPARE(next.received(), sim::buildResponse(b));
 }
 
 void TestModuleSim::resetAfterIsRst()
 {
-    SimProcess sim("127.0.0.24", {"--reset-after", "1"});
+    ModuleSimProcess sim("127.0.0.124", {"--reset-after", "1"}, Ports::Free);
     QVERIFY2(sim.start(), qPrintable(sim.output()));
     const QByteArray request = ::request("0100", kVarData);
     const QByteArray expected = sim::buildResponse(request);
@@ -651,8 +540,8 @@ void TestModuleSim::resetAfterIsRst()
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(sim.tcpPort);
-    address.sin_addr.s_addr = htonl(sim.address.toIPv4Address());
+    address.sin_port = htons(sim.tcpPort());
+    address.sin_addr.s_addr = htonl(sim.address().toIPv4Address());
     QCOMPARE(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     QCOMPARE(::send(fd, request.constData(), static_cast<size_t>(request.size()), 0),
              static_cast<ssize_t>(request.size()));
@@ -673,30 +562,28 @@ void TestModuleSim::resetAfterIsRst()
 
 void TestModuleSim::dropEveryOverTcpAndUdp()
 {
-    SimProcess sim("127.0.0.25", {"--drop-every", "2"});
+    ModuleSimProcess sim("127.0.0.125", {"--drop-every", "2"}, Ports::Free);
     QVERIFY2(sim.start(), qPrintable(sim.output()));
     QList<QByteArray> requests;
     for (const char* invokeId : {"0100", "0200", "0300", "0400"})
         requests.append(request(invokeId, kVarData));
 
-    TcpClient tcp(sim);
+    TcpClient tcp = clientOf(sim);
     QVERIFY(tcp.connected());
-    tcp.socket.write(requests.join());
+    tcp.write(requests.join());
     QTRY_COMPARE(tcp.received(), sim::buildResponse(requests.at(0)) + sim::buildResponse(requests.at(2)));
 
-    QUdpSocket udp;
-    QVERIFY(udp.bind(sim.address, 0));
+    UdpPeer udp(sim.address().toString(), 0);
     for (const QByteArray& request : requests)
-        udp.writeDatagram(request, sim.address, sim.udpPort);
-    QList<QByteArray> replies;
-    QTRY_COMPARE(drain(udp, replies), 2);
-    QCOMPARE(replies,
+        udp.sendTo(request, sim.address(), sim.udpPort());
+    QTRY_COMPARE(udp.datagrams().size(), 2);
+    QCOMPARE(udp.datagrams(),
              (QList<QByteArray>{sim::buildResponse(requests.at(0)), sim::buildResponse(requests.at(2))}));
 }
 
 void TestModuleSim::survivesGarbage()
 {
-    SimProcess sim("127.0.0.26");
+    ModuleSimProcess sim("127.0.0.126", {}, Ports::Free);
     QVERIFY2(sim.start(), qPrintable(sim.output()));
 
     QByteArray noise(100000, '\0');
@@ -708,29 +595,27 @@ void TestModuleSim::survivesGarbage()
     // that cannot be a request at once.
     const QList<QByteArray> junk{QByteArray(1, '\xFF'), QByteArray("short"), lyingHeader, noise};
     for (const QByteArray& bytes : junk) {
-        TcpClient tcp(sim);
+        TcpClient tcp = clientOf(sim);
         QVERIFY(tcp.connected());
-        tcp.socket.write(bytes);
+        tcp.write(bytes);
         // Whatever it was, something comes back and it starts like a response.
         QTRY_VERIFY(tcp.received().size() >= frame::kResponseFixedSize);
         QCOMPARE(static_cast<quint8>(tcp.received().at(frame::kSourceOffset)), sim::kSimSource);
     }
 
-    QUdpSocket udp;
-    QVERIFY(udp.bind(sim.address, 0));
-    udp.writeDatagram(QByteArray(), sim.address, sim.udpPort);
-    udp.writeDatagram(noise.left(60000), sim.address, sim.udpPort);
+    UdpPeer udp(sim.address().toString(), 0);
+    udp.sendTo(QByteArray(), sim.address(), sim.udpPort());
+    udp.sendTo(noise.left(60000), sim.address(), sim.udpPort());
     const QByteArray request = ::request("0300", kVarData);
-    udp.writeDatagram(request, sim.address, sim.udpPort);
-    QList<QByteArray> replies;
-    QTRY_COMPARE(drain(udp, replies), 3);
-    QCOMPARE(replies.at(0), sim::buildResponse({}));
-    QCOMPARE(replies.at(2), sim::buildResponse(request));
+    udp.sendTo(request, sim.address(), sim.udpPort());
+    QTRY_COMPARE(udp.datagrams().size(), 3);
+    QCOMPARE(udp.datagrams().at(0), sim::buildResponse({}));
+    QCOMPARE(udp.datagrams().at(2), sim::buildResponse(request));
 
     // Still alive and serving TCP after all of it.
-    TcpClient tcp(sim);
+    TcpClient tcp = clientOf(sim);
     QVERIFY(tcp.connected());
-    tcp.socket.write(request);
+    tcp.write(request);
     QTRY_COMPARE(tcp.received(), sim::buildResponse(request));
 }
 
@@ -738,18 +623,19 @@ void TestModuleSim::unsolicitedAndMaxReplySize()
 {
     // The fixed invoke ID is for replies only: the unsolicited frame keeps
     // 0000, which answers none of a client's requests numbered from 0001.
-    SimProcess sim("127.0.0.27", {"--unsolicited", "--reply-size", "65535", "--invoke-id", "1234"});
+    ModuleSimProcess sim("127.0.0.127", {"--unsolicited", "--reply-size", "65535", "--invoke-id", "1234"},
+                         Ports::Free);
     QVERIFY2(sim.start(), qPrintable(sim.output()));
     const QByteArray unsolicited = sim::buildUnsolicitedResponse();
     QCOMPARE(unsolicited.left(frame::kCompanyIdSize), QByteArray(frame::kDefaultCompanyId));
 
-    TcpClient tcp(sim);
+    TcpClient tcp = clientOf(sim);
     QTRY_COMPARE(tcp.received(), unsolicited);
     QCOMPARE(tcp.received().mid(frame::kInvokeIdOffset, frame::kInvokeIdSize), QByteArray(2, '\0'));
 
     const QByteArray request = ::request("0800", kVarData);
-    tcp.reads.clear();
-    tcp.socket.write(request);
+    tcp.clear();
+    tcp.write(request);
     QTRY_COMPARE(tcp.received().size(), 65535);
     QCOMPARE(tcp.received(),
              withField(sim::buildSizedResponse(request, 65535), frame::kInvokeIdOffset, "\x12\x34"));
@@ -765,28 +651,27 @@ void TestModuleSim::listeningLineAndSigterm_data()
 void TestModuleSim::listeningLineAndSigterm()
 {
     QFETCH(bool, freePorts);
-    SimProcess sim("127.0.0.31", {"-v"}, freePorts ? SimProcess::Ports::Free : SimProcess::Ports::Default);
+    ModuleSimProcess sim("127.0.0.131", {"-v"}, freePorts ? Ports::Free : Ports::Module);
     QVERIFY2(sim.start(), qPrintable(sim.output()));
 
-    QCOMPARE(sim.address, QHostAddress("127.0.0.31"));
+    QCOMPARE(sim.address(), QHostAddress("127.0.0.131"));
     if (freePorts) {
-        QVERIFY(sim.tcpPort != 0);
-        QVERIFY(sim.udpPort != 0);
+        QVERIFY(sim.tcpPort() != 0);
+        QVERIFY(sim.udpPort() != 0);
     } else {
-        QCOMPARE(sim.tcpPort, frame::kTcpPort);
-        QCOMPARE(sim.udpPort, frame::kUdpPort);
+        QCOMPARE(sim.tcpPort(), frame::kTcpPort);
+        QCOMPARE(sim.udpPort(), frame::kUdpPort);
     }
     // The line names the ports it really listens on.
     const QByteArray request = ::request();
-    TcpClient tcp(sim);
+    TcpClient tcp = clientOf(sim);
     QVERIFY(tcp.connected());
-    tcp.socket.write(request);
+    tcp.write(request);
     QTRY_COMPARE(tcp.received(), sim::buildResponse(request));
-    QUdpSocket udp;
-    QVERIFY(udp.bind(sim.address, 0));
-    udp.writeDatagram(request, sim.address, sim.udpPort);
-    QTRY_VERIFY(udp.hasPendingDatagrams());
-    QCOMPARE(udp.receiveDatagram().data(), sim::buildResponse(request));
+    UdpPeer udp(sim.address().toString(), 0);
+    udp.sendTo(request, sim.address(), sim.udpPort());
+    QTRY_COMPARE(udp.datagrams().size(), 1);
+    QCOMPARE(udp.datagrams().first(), sim::buildResponse(request));
 
     sim.terminate();
     QCOMPARE(sim.exitCode(), 0);
@@ -802,8 +687,8 @@ void TestModuleSim::cannotBind_data()
 
     const QString tcpMessage("module-sim: cannot listen on TCP %1 port %2: ");
     QTest::newRow("TCP port held by another simulator")
-        << QString("127.0.0.28") << QAbstractSocket::TcpSocket << tcpMessage;
-    QTest::newRow("UDP port held by another socket") << QString("127.0.0.29") << QAbstractSocket::UdpSocket
+        << QString("127.0.0.128") << QAbstractSocket::TcpSocket << tcpMessage;
+    QTest::newRow("UDP port held by another socket") << QString("127.0.0.129") << QAbstractSocket::UdpSocket
                                                      << QString("module-sim: cannot bind UDP %1 port %2: ");
     // A documentation address, on no interface of the machine.
     QTest::newRow("address not on this machine")
@@ -816,13 +701,14 @@ void TestModuleSim::cannotBind()
     QFETCH(QAbstractSocket::SocketType, held);
     QFETCH(QString, message);
 
-    SimProcess holder(host);
+    ModuleSimProcess holder(host, {}, Ports::Free);
+    // Not a UdpPeer: its socket must not share the port.
     QUdpSocket udpHolder;
     QStringList ports;
     quint16 port = 0;
     if (held == QAbstractSocket::TcpSocket) {
         QVERIFY2(holder.start(), qPrintable(holder.output()));
-        port = holder.tcpPort;
+        port = holder.tcpPort();
         ports = {"--tcp-port", QString::number(port)};
     } else if (held == QAbstractSocket::UdpSocket) {
         QVERIFY(udpHolder.bind(QHostAddress(host), 0, QAbstractSocket::DontShareAddress));
@@ -832,7 +718,7 @@ void TestModuleSim::cannotBind()
 
     // A script starting it must see the failure: a reason on stderr, a
     // non-zero exit status and no listening line.
-    SimProcess second(host, ports);
+    ModuleSimProcess second(host, ports, Ports::Free);
     QVERIFY(!second.start());
     QCOMPARE(second.exitCode(), 1);
     QVERIFY2(second.standardError().startsWith(message.arg(host).arg(port)), qPrintable(second.output()));
@@ -921,43 +807,38 @@ void TestModuleSim::misbehaviour()
     // Clocks read a little apart on either side; far less than any delay here.
     constexpr int kEarlyMarginMs = 10;
 
-    SimProcess sim("127.0.0.32", arguments + QStringList{"-v"});
+    ModuleSimProcess sim("127.0.0.132", arguments + QStringList{"-v"}, Ports::Free);
     QVERIFY2(sim.start(), qPrintable(sim.output()));
     QElapsedTimer clock;
-    QList<QByteArray> got;
+    // When each reply came, stamped by slots that run after the peers'
+    // own, which record the bytes.
     QList<qint64> gotMs;
-    const auto take = [&](const QList<QByteArray>& frames) {
-        got += frames;
-        gotMs.resize(got.size(), clock.elapsed());
-    };
-    QUdpSocket udpSocket;
-    QVERIFY(udpSocket.bind(sim.address, 0));
-    connect(&udpSocket, &QUdpSocket::readyRead, this, [&] {
-        while (udpSocket.hasPendingDatagrams())
-            take({udpSocket.receiveDatagram().data()});
-    });
+    UdpPeer udpPeer(sim.address().toString(), 0);
+    std::optional<TcpClient> tcp;
+    const auto got = [&] { return udp ? udpPeer.datagrams() : responseFrames(tcp->received()); };
+    const auto stamp = [&] { gotMs.resize(got().size(), clock.elapsed()); };
+    connect(&udpPeer.socket(), &QUdpSocket::readyRead, this, stamp);
     // Each reply is one send of a few dozen bytes, so a read never holds
-    // part of one.
-    QTcpSocket tcp;
-    connect(&tcp, &QTcpSocket::readyRead, this, [&] { take(responseFrames(tcp.readAll())); });
+    // part of one and stamps it early.
     if (!udp) {
-        tcp.connectToHost(sim.address, sim.tcpPort);
-        QVERIFY(tcp.waitForConnected(5000));
+        tcp.emplace(sim.address(), sim.tcpPort());
+        QVERIFY(tcp->connected());
+        connect(&tcp->socket(), &QTcpSocket::readyRead, this, stamp);
     }
 
     clock.start();
     for (int n = 1; n <= requests; ++n) {
         if (udp)
-            udpSocket.writeDatagram(numbered(n), sim.address, sim.udpPort);
+            udpPeer.sendTo(numbered(n), sim.address(), sim.udpPort());
         else
-            tcp.write(numbered(n));
+            tcp->write(numbered(n));
     }
     const auto dropped = [&] { return sim.standardOutput().count(" reply dropped"); };
     const qsizetype unanswered = requests - replies.size();
-    QTRY_VERIFY2_WITH_TIMEOUT(got.size() >= replies.size() && dropped() >= unanswered,
+    QTRY_VERIFY2_WITH_TIMEOUT(got().size() >= replies.size() && dropped() >= unanswered,
                               qPrintable(sim.output()), 10000);
     QCOMPARE(dropped(), unanswered);
-    QCOMPARE(got, replies);
+    QCOMPARE(got(), replies);
     for (qsizetype i = 0; i < gotMs.size(); ++i) {
         const QString when = QString("reply %1 after %2 ms").arg(i).arg(gotMs.at(i));
         QVERIFY2(earliestMs.isEmpty() || gotMs.at(i) >= earliestMs.at(i) - kEarlyMarginMs, qPrintable(when));
@@ -991,7 +872,7 @@ void TestModuleSim::refusedSwitches()
     QFETCH(QStringList, arguments);
     QFETCH(QString, message);
 
-    SimProcess sim("127.0.0.34", arguments);
+    ModuleSimProcess sim("127.0.0.134", arguments, Ports::Free);
     QVERIFY(!sim.start());
     QCOMPARE(sim.exitCode(), 2);
     QVERIFY2(sim.standardError().startsWith("module-sim: " + message), qPrintable(sim.output()));
@@ -1000,7 +881,7 @@ void TestModuleSim::refusedSwitches()
 
 void TestModuleSim::version()
 {
-    SimProcess sim("127.0.0.35", {"--version"});
+    ModuleSimProcess sim("127.0.0.135", {"--version"}, Ports::Free);
     QVERIFY(!sim.start());
     QCOMPARE(sim.exitCode(), 0);
     QCOMPARE(sim.standardOutput(), QString("module-sim " VEXA_VERSION "\n"));
