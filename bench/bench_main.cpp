@@ -82,7 +82,9 @@ int runTool(const QString& address, const QString& protocol, long cycles, bool f
         }
         out() << "RUN " << platform << ' ' << protocol << ' ' << run.cycles << ' '
               << QString::number(run.seconds, 'f', 6) << ' ' << run.rssAt10kKiB << ' ' << run.rssAtEndKiB
-              << ' ' << harness::statusKiB("VmHWM") << ' ' << run.paints << Qt::endl;
+              << ' ' << harness::statusKiB("VmHWM") << ' ' << run.paints << ' '
+              << QString::number(run.clickWaitMaxMs, 'f', 1) << ' '
+              << QString::number(run.idleCpuPercent, 'f', 1) << Qt::endl;
         return 0;
     }
     for (int delay : kDelays) {
@@ -106,6 +108,7 @@ struct Row {
     long growthKiB = 0;
     long hwmKiB = 0;
     double paintsPerSecond = 0;
+    QString clickWaitMaxMs, idleCpuPercent;
 };
 
 QString fmt(double value, int decimals)
@@ -285,7 +288,7 @@ int runDriver(const QString& self, long cycles, bool fidelity, const QString& on
             const double after = floorRate(protocol);
             for (const QString& line : lines) {
                 const QStringList f = line.split(' ');
-                if (f.value(0) != QLatin1String("RUN") || f.size() < 9)
+                if (f.value(0) != QLatin1String("RUN") || f.size() < 11)
                     continue;
                 Row row;
                 row.platform = f[1];
@@ -296,6 +299,8 @@ int runDriver(const QString& self, long cycles, bool fidelity, const QString& on
                 row.growthKiB = f[6].toLong() - f[5].toLong();
                 row.hwmKiB = f[7].toLong();
                 row.paintsPerSecond = f[8].toDouble() / seconds;
+                row.clickWaitMaxMs = f[9];
+                row.idleCpuPercent = f[10];
                 rows << row;
             }
         }
@@ -315,7 +320,7 @@ int runDriver(const QString& self, long cycles, bool fidelity, const QString& on
     }
 
     out() << Qt::endl
-          << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9")
+          << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10 %11")
                  .arg("run", -15)
                  .arg("proto", -5)
                  .arg("floor/s", 8)
@@ -323,13 +328,15 @@ int runDriver(const QString& self, long cycles, bool fidelity, const QString& on
                  .arg("share", 6)
                  .arg("us/cycle", 9)
                  .arg("paints/s", 9)
+                 .arg("click ms", 9)
+                 .arg("idle CPU", 9)
                  .arg("VmHWM MiB", 10)
                  .arg("RSS 10k->end KiB", 17)
           << Qt::endl;
     for (const Row& row : rows) {
         const double share = row.perSecond / row.floorPerSecond;
         const double cost = 1e6 / row.perSecond - 1e6 / row.floorPerSecond;
-        out() << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9")
+        out() << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10 %11")
                      .arg(row.platform, -15)
                      .arg(row.protocol, -5)
                      .arg(fmt(row.floorPerSecond, 0), 8)
@@ -337,6 +344,8 @@ int runDriver(const QString& self, long cycles, bool fidelity, const QString& on
                      .arg(fmt(100 * share, 0) + "%", 6)
                      .arg(fmt(cost, 1), 9)
                      .arg(fmt(row.paintsPerSecond, 0), 9)
+                     .arg(row.clickWaitMaxMs, 9)
+                     .arg(row.idleCpuPercent + "%", 9)
                      .arg(fmt(row.hwmKiB / 1024.0, 1), 10)
                      .arg(row.growthKiB, 17)
               << Qt::endl;

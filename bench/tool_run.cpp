@@ -23,11 +23,22 @@
 #include <algorithm>
 #include <functional>
 
+#include <sys/resource.h>
+
 namespace {
 
 bool waitFor(const std::function<bool()>& done, int timeoutMs)
 {
     return QTest::qWaitFor(done, timeoutMs);
+}
+
+// Processor time this process has used, user and system, in seconds.
+double processorSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 // One simulator and one window, connected (TCP) or started (UDP).
@@ -129,8 +140,27 @@ ToolRun runContinuous(const QString& address, const QString& protocol, long cycl
             finished = true;
         }
     });
+    // Every thousand replies, a timer due 2 ms later stands in for a click:
+    // it waits for the same pass of the event loop.
+    QTimer click;
+    click.setSingleShot(true);
+    click.setTimerType(Qt::PreciseTimer);
+    qint64 clickDueNs = 0;
+    QObject::connect(&click, &QTimer::timeout, &session.w.form, [&] {
+        run.clickWaitMaxMs = std::max(run.clickWaitMaxMs, (clock.nsecsElapsed() - clickDueNs) / 1e6);
+    });
+    QObject::connect(session.w.engine, &SessionEngine::replyArrived, &session.w.form, [&] {
+        if (replies % 1000 == 0 && !click.isActive() && !finished) {
+            clickDueNs = clock.nsecsElapsed() + 2'000'000;
+            click.start(2);
+        }
+    });
     clock.start();
     session.runChain(finished, replies);
+    // Stopped: the window must now cost nothing.
+    const double idleFrom = processorSeconds();
+    QTest::qWait(1000);
+    run.idleCpuPercent = 100 * (processorSeconds() - idleFrom);
     run.cycles = std::min(replies, cycles);
     run.error = session.error;
     run.ok = finished && run.error.isEmpty();

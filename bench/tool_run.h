@@ -14,6 +14,12 @@ struct ToolRun {
     long rssAt10kKiB = 0; // VmRSS when cycle 10,000 was handled
     long rssAtEndKiB = 0; // VmRSS when the last cycle was handled
     long paints = 0; // paint events the window received while running
+    // The longest a timer due during the run waited past its time: how long
+    // a click (Stop) waits for the window to act on it.
+    double clickWaitMaxMs = 0;
+    // The window's processor time in the second after Stop, in per cent of
+    // one core.
+    double idleCpuPercent = 0;
     double perSecond() const { return seconds > 0 ? cycles / seconds : 0; }
 };
 

@@ -107,12 +107,19 @@ ssize_t receiveNow(int fd, QByteArray& buffer, sockaddr_storage* from)
 ssize_t receiveWithin(int fd, QByteArray& buffer, int msecs, int spinUs, sockaddr_storage* from)
 {
     if (spinUs > 0) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(spinUs);
+        const auto start = std::chrono::steady_clock::now();
+        const auto until = start + std::chrono::microseconds(spinUs);
         ssize_t n = 0;
+        auto now = start;
         do {
             n = receiveNow(fd, buffer, from);
-        } while (n < 0 && errno == EAGAIN && std::chrono::steady_clock::now() < until);
-        return n;
+            now = std::chrono::steady_clock::now();
+        } while (n < 0 && errno == EAGAIN && now < until);
+        if (n >= 0 || errno != EAGAIN)
+            return n;
+        msecs -= static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count());
+        if (msecs <= 0)
+            return n;
     }
     pollfd watched{fd, POLLIN, 0};
     if (::poll(&watched, 1, msecs) != 1) {

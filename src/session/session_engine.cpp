@@ -77,7 +77,11 @@ SessionEngine::SessionEngine(QObject* parent)
     : QObject(parent)
     , tcpClient(makeClientSocket(this))
     , m_deadlineTimer(new QTimer(this))
+    , m_driveTimer(new QTimer(this))
 {
+    m_driveTimer->setSingleShot(true);
+    m_driveTimer->setInterval(0);
+    connect(m_driveTimer, &QTimer::timeout, this, &SessionEngine::driveChain);
     m_deadlineTimer->setSingleShot(true);
     m_deadlineTimer->setTimerType(Qt::PreciseTimer);
     connect(m_deadlineTimer, &QTimer::timeout, this, &SessionEngine::onDeadline);
@@ -215,9 +219,9 @@ void SessionEngine::SetContinuousMode(bool on)
     m_continuousMode = on;
     // One request of the chain in flight at most: while one waits, the chain
     // goes on from its reply or its deadline.
-    if (!m_continuousMode || isWaiting())
-        return;
-    SendAndEcho();
+    if (m_continuousMode && !isWaiting())
+        SendAndEcho();
+    scheduleDrive();
 }
 
 bool SessionEngine::SendAndEcho()
@@ -369,8 +373,46 @@ void SessionEngine::continueChain(bool waitedBefore)
 {
     // Bytes nobody asked for send nothing; a reply or a deadline that leaves
     // nothing waiting sends the next request.
-    if (m_continuousMode && waitedBefore && !isWaiting() && !m_ending)
+    if (m_continuousMode && waitedBefore && !isWaiting() && !m_ending) {
         sendAndEcho(true);
+        scheduleDrive();
+    }
+}
+
+void SessionEngine::setAwaitsReplies(int sliceMs, int busyPollUs)
+{
+    m_driveSliceMs = std::max(sliceMs, 0);
+    m_busyPollUs = std::max(busyPollUs, 0);
+    scheduleDrive();
+}
+
+void SessionEngine::scheduleDrive()
+{
+    if (m_driveSliceMs > 0 && m_continuousMode && isWaiting() && !m_ending && canAwaitArrival()
+        && !m_driveTimer->isActive())
+        m_driveTimer->start();
+}
+
+void SessionEngine::driveChain()
+{
+    const qint64 sliceEndNs = m_clock.nsecsElapsed() + qint64(m_driveSliceMs) * 1'000'000;
+    qint64 nowNs = 0;
+    while (m_continuousMode && isWaiting() && !m_ending) {
+        nowNs = m_clock.nsecsElapsed();
+        if (nowNs >= sliceEndNs)
+            break;
+        // Ends at a request's deadline as well; false when nothing came in
+        // the slice or there was nothing to wait on.
+        if (!AwaitArrival(msecsUntil(sliceEndNs - nowNs), m_busyPoll.busyPolling() ? m_busyPollUs : 0)) {
+            nowNs = m_clock.nsecsElapsed();
+            break;
+        }
+    }
+    // A slice that ended early had nothing to wait on (a datagram held for
+    // its address, say): the event loop brings whatever comes next, rather
+    // than a drive queued again and again.
+    if (nowNs >= sliceEndNs)
+        scheduleDrive();
 }
 
 void SessionEngine::echoRequest()
@@ -477,6 +519,7 @@ void SessionEngine::announce(QByteArrayView bytes, qint32 arrivalBytes, bool com
         }
         if (match.timed) {
             reply.timed = true;
+            m_busyPoll.replied(nowNs);
             const qint32 elapsed = tick::elapsedMs(nowTick, match.request.sentTick);
             m_stats.record(elapsed);
             reply.elapsedNs = nowNs - match.request.sentNs;

@@ -8,6 +8,7 @@
 #include "codec/frame_display.h"
 #include "codec/request_encoder.h"
 #include "net/client_socket.h"
+#include "session/busy_poll_tuner.h"
 #include "session/reply_assembler.h"
 #include "session/reply_ledger.h"
 #include "session/response_stats.h"
@@ -116,6 +117,14 @@ public:
     bool AwaitArrival(int msecs, int spinUs);
     bool canAwaitArrival() const { return tcpClient->abilities().waitsForArrival; }
 
+    // In continuous mode, waits for each reply on the socket itself rather
+    // than on the event loop, `sliceMs` at a time between passes of the
+    // event loop (which keep repaints and clicks live), busy-polling up to
+    // `busyPollUs` per wait while that gives shorter cycles. A slice of 0
+    // leaves every wait to the event loop, as does a socket that cannot
+    // wait.
+    void setAwaitsReplies(int sliceMs, int busyPollUs);
+
     // Each request carries its own invoke ID, its sequence number modulo
     // 65536, instead of the typed one; a reply whose invoke ID no request
     // carries then answers nothing, rather than a request by order.
@@ -180,6 +189,10 @@ private:
     void enterLedger(ReplyLedger::Request request);
     // In continuous mode the next request follows once nothing waits.
     void continueChain(bool waitedBefore);
+    // One slice of waiting for the chain's replies, and the next one queued
+    // while the chain runs.
+    void driveChain();
+    void scheduleDrive();
     bool acceptsSocketEvents() const { return !m_ending; }
 
     ClientSocket* tcpClient = nullptr;
@@ -191,6 +204,10 @@ private:
     std::optional<ReplyLedger::Request> m_held;
     bool m_inSend = false;
     QTimer* m_deadlineTimer = nullptr;
+    QTimer* m_driveTimer = nullptr;
+    int m_driveSliceMs = 0;
+    int m_busyPollUs = 0;
+    BusyPollTuner m_busyPoll;
     qint64 m_timerDueNs = 0;
     bool m_numberedIds = false;
     ReplyAssembler m_assembler;

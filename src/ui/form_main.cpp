@@ -21,6 +21,14 @@
 
 namespace {
 const QString kOwnTitle = QString::fromUtf8(form::kTitle);
+
+// In continuous mode the engine waits for each reply on the socket for up
+// to this long before the event loop runs again: short enough that a click
+// on Stop and a repaint wait no longer than a display frame, long enough
+// that the passes of the event loop cost the cycles little.
+constexpr int kReplyWaitSliceMs = 10;
+// And it busy-polls this long per wait while that makes cycles shorter.
+constexpr int kBusyPollUs = 50;
 } // namespace
 
 FormMain::FormMain(QWidget* parent)
@@ -47,6 +55,7 @@ FormMain::FormMain(QWidget* parent)
     // times a second; painting each change would cost more than the whole
     // request/reply cycle, and no eye sees more than one frame of them.
     new FramePacedRepaint(this);
+    m_engine->setAwaitsReplies(kReplyWaitSliceMs, kBusyPollUs);
     Form_Load();
     txtIpAdd->setFocus(Qt::OtherFocusReason);
     connectRequestEdited();

@@ -25,7 +25,7 @@ namespace {
 // How long a back-to-back run waits on its socket before it lets the event
 // loop have a pass: the most that a timer, a signal or a socket event of
 // its own waits behind the replies.
-constexpr qint64 kDriveSliceNs = 20'000'000;
+constexpr int kReplyWaitSliceMs = 20;
 
 // Replies that answer nothing, with none that answered a request, before
 // the run says the module seems not to copy invoke IDs.
@@ -149,53 +149,24 @@ void ProbeRunner::begin()
         connect(m_deadlineTimer, &QTimer::timeout, this, &ProbeRunner::checkDeadline);
         checkDeadline();
     }
+    // Back to back on one connection, each reply is awaited on the socket
+    // itself: a cycle then costs a poll instead of a pass of the event loop
+    // with its timers and notifiers, and while busy polling gives shorter
+    // cycles the wait does not even sleep for the first --busy-poll
+    // microseconds, which keeps the probe's own wake-up out of the cycle.
+    if (drives())
+        m_connections.front()->engine->setAwaitsReplies(kReplyWaitSliceMs, m_options.busyPollUs);
     for (auto& c : m_connections) {
         if (m_finished)
             return;
         sendNext(*c);
     }
-    if (drives())
-        queueDrive();
 }
 
 bool ProbeRunner::drives() const
 {
     return m_options.intervalMs == 0 && m_connections.size() == 1
         && m_connections.front()->engine->canAwaitArrival();
-}
-
-void ProbeRunner::queueDrive()
-{
-    if (m_driveQueued || m_finished)
-        return;
-    m_driveQueued = true;
-    QTimer::singleShot(0, this, &ProbeRunner::drive);
-}
-
-// Back to back on one connection, each reply is awaited on the socket
-// itself: a cycle then costs a poll instead of a pass of the event loop with
-// its timers and notifiers. While busy polling gives shorter cycles (see
-// BusyPollTuner), the wait does not even sleep for the first --busy-poll
-// microseconds, which keeps the probe's own wake-up out of the cycle. Every slice, and whenever the wait ends
-// without bytes (a timeout due, a signal, the connection's end, a request
-// still to be sent), the event loop gets its pass.
-void ProbeRunner::drive()
-{
-    m_driveQueued = false;
-    if (m_finished)
-        return;
-    Connection& c = *m_connections.front();
-    const qint64 sliceEndNs = m_clock.nsecsElapsed() + kDriveSliceNs;
-    while (!m_finished && c.engine->isWaiting()) {
-        const qint64 leftNs = sliceEndNs - m_clock.nsecsElapsed();
-        if (leftNs <= 0)
-            break;
-        // The engine's wait ends at a request's deadline as well.
-        if (!c.engine->AwaitArrival(int((leftNs + 999'999) / 1'000'000),
-                                    c.busyPoll.busyPolling() ? m_options.busyPollUs : 0))
-            break;
-    }
-    queueDrive();
 }
 
 void ProbeRunner::checkDeadline()
@@ -323,7 +294,6 @@ void ProbeRunner::onReply(Connection& c, const ArrivedReply& reply)
     if (!answered)
         return;
     m_anyReply = true;
-    c.busyPoll.replied(m_clock.nsecsElapsed());
     emit outcome(answerOutcome(c, *answered, reply));
     afterDecided(c);
 }

@@ -5,7 +5,6 @@
 // so through its signals; counting, printing and files are someone else's.
 #pragma once
 
-#include "busy_poll_tuner.h"
 #include "probe_options.h"
 #include "request_outcome.h"
 #include "run_end.h"
@@ -71,8 +70,6 @@ private:
         std::deque<Pending> pending;
         // A request as sent: what the replies are checked against.
         QByteArray request;
-        // Whether a back-to-back wait busy-polls first.
-        BusyPollTuner busyPoll;
     };
 
     void setUp(Connection& c);
@@ -93,8 +90,6 @@ private:
     void adviseOnInvokeIds();
     RequestOutcome answerOutcome(Connection& c, const Pending& request, const ArrivedReply& reply);
     bool drives() const;
-    void queueDrive();
-    void drive();
     void checkDeadline();
     bool maySend() const;
     void stopSending();
@@ -122,5 +117,4 @@ private:
     bool m_stopping = false; // no further requests: deadline reached or count sent
     bool m_finished = false;
     bool m_anyReply = false;
-    bool m_driveQueued = false;
 };

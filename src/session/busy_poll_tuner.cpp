@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Busy polling against sleeping, tried in turn.
-#include "busy_poll_tuner.h"
+#include "session/busy_poll_tuner.h"
 
 BusyPollTuner::BusyPollTuner(int trialReplies, int keptTrials)
     : m_trialReplies(trialReplies)

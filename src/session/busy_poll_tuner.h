@@ -2,7 +2,7 @@
 // Decides, from the rate replies come at, whether a back-to-back run should
 // busy-poll for its replies or sleep until they come.
 //
-// Busy polling keeps the probe's own wake-up out of each cycle, which on an
+// Busy polling keeps the tool's own wake-up out of each cycle, which on an
 // idle machine makes cycles shorter. On a machine with no processor to spare
 // it takes the processor from the module (or whatever else must run) and
 // makes them longer; for a module slower than the busy-poll time it only

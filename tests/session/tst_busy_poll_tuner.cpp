@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The choice between busy polling and sleeping, from the cycle lengths each
 // gives in its trial.
-#include "busy_poll_tuner.h"
+#include "session/busy_poll_tuner.h"
 
 #include <QtTest>
 
