@@ -13,19 +13,34 @@
 #include <QTest>
 #include <QUdpSocket>
 
+// What a peer does with what it receives besides recording it.
+enum class PeerReply { None, Echo };
+
 // A TCP peer at <address>:<port> (2004 unless told; 0 picks a free one) that
-// records every byte that arrives.
+// records every byte that arrives on any of its connections, and echoes
+// them when asked to.
 class TcpPeer {
 public:
-    explicit TcpPeer(const QString& address, quint16 port = frame::kTcpPort)
+    explicit TcpPeer(const QString& address, quint16 port = frame::kTcpPort,
+                     PeerReply reply = PeerReply::None)
     {
         QVERIFY2(m_server.listen(QHostAddress(address), port), qPrintable(m_server.errorString()));
-        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
-            m_socket = m_server.nextPendingConnection();
-            QObject::connect(m_socket, &QTcpSocket::readyRead, [this] { m_received += m_socket->readAll(); });
+        QObject::connect(&m_server, &QTcpServer::newConnection, [this, reply] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                m_socket = socket;
+                ++m_connections;
+                QObject::connect(socket, &QTcpSocket::readyRead, [this, socket, reply] {
+                    const QByteArray bytes = socket->readAll();
+                    m_received += bytes;
+                    if (reply == PeerReply::Echo)
+                        socket->write(bytes);
+                });
+            }
         });
     }
+    // The latest connection; null before the first.
     QTcpSocket* socket() const { return m_socket; }
+    int connectionCount() const { return m_connections; }
     bool isListening() const { return m_server.isListening(); }
     quint16 port() const { return m_server.serverPort(); }
     void send(const QByteArray& bytes)
@@ -38,28 +53,35 @@ public:
 private:
     QTcpServer m_server;
     QTcpSocket* m_socket = nullptr;
+    int m_connections = 0;
     QByteArray m_received;
 };
 
 // A UDP peer at <address>:<port> (2005 unless told; 0 picks a free one) that
-// records datagrams and answers the sender of the last one.
+// records datagrams and answers the sender of the last one, or echoes each
+// when asked to.
 class UdpPeer {
 public:
-    explicit UdpPeer(const QString& address, quint16 port = frame::kUdpPort)
+    explicit UdpPeer(const QString& address, quint16 port = frame::kUdpPort,
+                     PeerReply reply = PeerReply::None)
     {
         QVERIFY2(m_socket.bind(QHostAddress(address), port), qPrintable(m_socket.errorString()));
-        QObject::connect(&m_socket, &QUdpSocket::readyRead, [this] {
+        QObject::connect(&m_socket, &QUdpSocket::readyRead, [this, reply] {
             while (m_socket.hasPendingDatagrams()) {
                 QByteArray datagram(m_socket.pendingDatagramSize(), '\0');
                 m_socket.readDatagram(datagram.data(), datagram.size(), &m_sender, &m_senderPort);
                 m_datagrams.append(datagram);
+                if (reply == PeerReply::Echo)
+                    this->reply(datagram);
             }
         });
     }
     const QList<QByteArray>& datagrams() const { return m_datagrams; }
     bool isBound() const { return m_socket.state() == QAbstractSocket::BoundState; }
     quint16 port() const { return m_socket.localPort(); }
-    // The port the last datagram came from; 0 before the first.
+    // Where the last datagram came from; a null address and 0 before the
+    // first.
+    QHostAddress sender() const { return m_sender; }
     quint16 senderPort() const { return m_senderPort; }
     void reply(const QByteArray& bytes) { m_socket.writeDatagram(bytes, m_sender, m_senderPort); }
     void sendTo(const QByteArray& bytes, const QHostAddress& address, quint16 port)
