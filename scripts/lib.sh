@@ -55,14 +55,72 @@ configure() {
     cmake -S "$source" -B "$build" "$@"
 }
 
-# Configures only when the directory has no cache yet; later runs keep the
-# options chosen then and let the build re-run CMake when a list file changed.
+# Configures when the directory has no cache yet, or when a -D option asks
+# for a value its cache does not hold (an option not set before, or set to
+# something else); otherwise keeps the cache, and the build re-runs CMake by
+# itself when a list file changed. An option left out keeps the value chosen
+# before, as CMake keeps it. Of the same option given twice, the last counts,
+# as for CMake.
 # Usage: configure_once <build-dir> [-S source-dir] [cmake options...]
 configure_once() {
-    if [ ! -f "$1/CMakeCache.txt" ]; then
-        echo "$script_tag: configuring $1"
+    local build=$1 changed
+    if [ ! -f "$build/CMakeCache.txt" ]; then
+        echo "$script_tag: configuring $build"
+        configure "$@"
+        return
+    fi
+    changed=$(_options_not_in_cache "$@")
+    if [ -n "$changed" ]; then
+        echo "$script_tag: reconfiguring $build for$changed"
         configure "$@"
     fi
+}
+
+# Prints " NAME" for each -D option of a configure_once command line whose
+# value differs from the one in the build directory's cache.
+_options_not_in_cache() {
+    local cache=$1/CMakeCache.txt option name value cached
+    local -A wanted=()
+    local -a order=()
+    shift
+    if [ "${1:-}" = "-S" ]; then
+        shift 2
+    fi
+    while [ $# -gt 0 ]; do
+        option=$1
+        shift
+        case $option in
+            -D) option=-D${1:-}; shift || true ;;
+            -D*) ;;
+            *) continue ;;
+        esac
+        option=${option#-D}
+        name=${option%%=*}
+        name=${name%%:*}
+        [ -v "wanted[$name]" ] || order+=("$name")
+        wanted[$name]=${option#*=}
+    done
+    for name in "${order[@]}"; do
+        value=${wanted[$name]}
+        # The first line "NAME=..." or "NAME:TYPE=...".
+        cached=$(awk -v name="$name" 'index($0, name) == 1 {
+            rest = substr($0, length(name) + 1)
+            if (rest ~ /^(:[A-Za-z_]+)?=/) { sub(/^[^=]*=/, "", rest); print rest; found = 1; exit }
+        } END { if (!found) exit 1 }' "$cache") || { printf ' %s' "$name"; continue; }
+        _same_cache_value "$value" "$cached" || printf ' %s' "$name"
+    done
+}
+
+# Whether an option's value names what the cache holds: CMake keeps a
+# compiler found on PATH and a relative path as absolute paths.
+_same_cache_value() {
+    local value=$1 cached=$2
+    [ "$value" = "$cached" ] && return 0
+    [ -n "$value" ] || return 1
+    if [[ $value != */* ]] && [ "$(command -v -- "$value" 2>/dev/null)" = "$cached" ]; then
+        return 0
+    fi
+    [ "$(realpath -m -- "$value" 2>/dev/null)" = "$cached" ]
 }
 
 # Starts Xvfb (24-bit colour) on a display number it picks itself, so that a
