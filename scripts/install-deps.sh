@@ -3,7 +3,7 @@
 # Installs the Debian packages the build, the tool and its tests need, if any
 # are missing. Usage: scripts/install-deps.sh [extra packages...]
 set -euo pipefail
-packages=(cmake make g++ qt6-base-dev prometheus-cpp-dev fonts-liberation2 desktop-file-utils "$@")
+packages=(cmake make g++ qt6-base-dev qt6-svg-dev prometheus-cpp-dev fonts-liberation2 desktop-file-utils "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,8 +3,8 @@
 // value checked the way the window and the probe check what is typed.
 #include "codec/request_file.h"
 
-#include "codec/default_request.h"
 #include "codec/frame_layout.h"
+#include "codec/request_defaults.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -53,14 +53,6 @@ const QString kProtocolKey = QStringLiteral("protocol");
 const QString kHostKey = QStringLiteral("host");
 const QString kPortKey = QStringLiteral("port");
 const QString kTimeoutKey = QStringLiteral("replyTimeoutMs");
-
-RequestTexts defaultTexts()
-{
-    return {QLatin1String(frame::kDefaultComIdText),    QLatin1String(frame::kDefaultSrcText),
-            QLatin1String(frame::kDefaultInvokeIdText), QLatin1String(frame::kDefaultCmndText),
-            QLatin1String(frame::kDefaultDataTypeText), QLatin1String(frame::kDefaultVarNoText),
-            QLatin1String(frame::kDefaultDataText)};
-}
 
 QString kindOf(const QJsonValue& value)
 {
@@ -263,7 +255,7 @@ RequestFileRead readRequestFile(const QByteArray& bytes)
         return refusal(*unknown);
 
     RequestFile file;
-    file.texts = defaultTexts();
+    file.texts = defaultRequestTexts();
     if (auto error = readTexts(top.value(kRequestKey), file))
         return refusal(*error);
     if (auto error = readConnection(top.value(kConnectionKey), file))

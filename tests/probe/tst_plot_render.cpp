@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The plot: axis ticks, and whole pictures in both formats that a viewer
-// can open, whatever the host's name holds.
+// The plot: axis ticks, the distribution's bars and its percentile labels,
+// and whole pictures in both formats that a viewer can open, whatever the
+// host's name holds.
 #include "plot_render.h"
 
 #include <QImage>
+#include <QPainter>
+#include <QSvgRenderer>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QtTest>
@@ -36,6 +39,10 @@ class TestPlotRender : public QObject {
 private slots:
     void ticks_data();
     void ticks();
+    void bars_data();
+    void bars();
+    void labels_data();
+    void labels();
     void png_data();
     void png();
     void svgIsWellFormed();
@@ -48,11 +55,15 @@ void TestPlotRender::ticks_data()
     QTest::addColumn<double>("low");
     QTest::addColumn<double>("high");
     QTest::addColumn<int>("wanted");
+    QTest::addColumn<bool>("whole");
     QTest::addColumn<QList<double>>("ticks");
-    QTest::newRow("0 to 10 in about 5") << 0.0 << 10.0 << 5 << QList<double>{0, 2, 4, 6, 8, 10};
-    QTest::newRow("steps of 5") << 0.0 << 23.0 << 5 << QList<double>{0, 5, 10, 15, 20};
-    QTest::newRow("fractions of a millisecond") << 4.93 << 5.21 << 4 << QList<double>{5.0, 5.1, 5.2};
-    QTest::newRow("an empty range gives none") << 3.0 << 3.0 << 5 << QList<double>{};
+    QTest::newRow("0 to 10 in about 5") << 0.0 << 10.0 << 5 << false << QList<double>{0, 2, 4, 6, 8, 10};
+    QTest::newRow("steps of 5") << 0.0 << 23.0 << 5 << false << QList<double>{0, 5, 10, 15, 20};
+    QTest::newRow("fractions of a millisecond") << 4.93 << 5.21 << 4 << false << QList<double>{5.0, 5.1, 5.2};
+    QTest::newRow("an empty range gives none") << 3.0 << 3.0 << 5 << false << QList<double>{};
+    QTest::newRow("a count of two in whole steps") << 0.0 << 2.0 << 5 << true << QList<double>{0, 1, 2};
+    QTest::newRow("large counts keep their round steps")
+        << 0.0 << 230.0 << 5 << true << QList<double>{0, 50, 100, 150, 200};
 }
 
 void TestPlotRender::ticks()
@@ -60,11 +71,93 @@ void TestPlotRender::ticks()
     QFETCH(double, low);
     QFETCH(double, high);
     QFETCH(int, wanted);
+    QFETCH(bool, whole);
     QFETCH(QList<double>, ticks);
-    const QVector<double> got = axisTicks(low, high, wanted);
+    const QVector<double> got = axisTicks(low, high, wanted, nullptr, whole);
     QCOMPARE(got.size(), ticks.size());
     for (int i = 0; i < got.size(); ++i)
         QVERIFY2(qFuzzyCompare(got[i], ticks[i]), qPrintable(QString::number(got[i])));
+}
+
+void TestPlotRender::bars_data()
+{
+    QTest::addColumn<QList<qint64>>("values"); // round trips in ns
+    QTest::addColumn<quint64>("below");
+    QTest::addColumn<quint64>("beyond");
+    QList<qint64> spread;
+    for (int i = 0; i < 1000; ++i)
+        spread << 5'000'000 + (i * 7919) % 400'000;
+    QTest::newRow("a spread of values, all shown") << spread << quint64(0) << quint64(0);
+    QList<qint64> octaves;
+    for (int i = 0; i < 500; ++i)
+        octaves << 3'000'000 + i * 4'000; // 3 to 5 ms, across 2^22 ns
+    QTest::newRow("across a power of two") << octaves << quint64(0) << quint64(0);
+    QTest::newRow("one value many times") << QList<qint64>(50, 5'000'000) << quint64(0) << quint64(0);
+    QList<qint64> outliers = spread;
+    outliers << 900'000'000 << 950'000'000 << 1'000;
+    QTest::newRow("far outliers counted apart") << outliers << quint64(1) << quint64(2);
+}
+
+// Every bar holds a whole count, the bars together hold every value shown,
+// and the range starts and ends with a bar that holds something.
+void TestPlotRender::bars()
+{
+    QFETCH(QList<qint64>, values);
+    LatencyHistogram rtt(12);
+    for (qint64 v : values)
+        rtt.record(v);
+    const DistributionBars bars = distributionBars(rtt, 80);
+    QTEST(bars.below, "below");
+    QTEST(bars.beyond, "beyond");
+    quint64 sum = 0;
+    for (quint64 n : bars.counts)
+        sum += n;
+    QCOMPARE(sum + bars.below + bars.beyond, quint64(values.size()));
+    QVERIFY(bars.counts.size() >= 9 && bars.counts.size() <= 81);
+    const auto full = [](quint64 n) { return n > 0; };
+    const qsizetype leading =
+        std::find_if(bars.counts.begin(), bars.counts.end(), full) - bars.counts.begin();
+    const qsizetype trailing =
+        std::find_if(bars.counts.rbegin(), bars.counts.rend(), full) - bars.counts.rbegin();
+    // No empty tail: empty bars at the ends only to centre a narrow one.
+    if (bars.counts.size() > 9)
+        QCOMPARE(leading + trailing, 0);
+    else
+        QVERIFY2(std::abs(leading - trailing) <= 1,
+                 qPrintable(QStringLiteral("%1, %2").arg(leading).arg(trailing)));
+    // Nothing shown lies outside the range.
+    if (!bars.below)
+        QVERIFY(bars.lowNs <= *std::min_element(values.begin(), values.end()));
+    if (!bars.beyond)
+        QVERIFY(bars.highNs() > *std::max_element(values.begin(), values.end()));
+}
+
+void TestPlotRender::labels_data()
+{
+    QTest::addColumn<QList<qreal>>("anchors");
+    QTest::addColumn<bool>("oneRow");
+    QTest::newRow("far apart: one row") << QList<qreal>{100, 300, 500} << true;
+    QTest::newRow("p50, p90 and p99 a pixel apart") << QList<qreal>{400, 401, 402} << false;
+    QTest::newRow("close at the right edge") << QList<qreal>{690, 695, 699} << false;
+    QTest::newRow("two close, one apart") << QList<qreal>{100, 130, 500} << false;
+}
+
+// However close the percentiles, no label overlaps another or leaves the
+// panel.
+void TestPlotRender::labels()
+{
+    QFETCH(QList<qreal>, anchors);
+    const QRectF area(50, 20, 650, 300);
+    const QVector<QRectF> boxes = placeLabels(anchors, QVector<qreal>(anchors.size(), 120), 14, area);
+    QCOMPARE(boxes.size(), anchors.size());
+    for (int i = 0; i < boxes.size(); ++i) {
+        QVERIFY2(area.contains(boxes[i]), qPrintable(QString::number(i)));
+        for (int j = 0; j < i; ++j)
+            QVERIFY2(!boxes[i].intersects(boxes[j]), qPrintable(QStringLiteral("%1 and %2").arg(i).arg(j)));
+    }
+    QFETCH(bool, oneRow);
+    QCOMPARE(std::all_of(boxes.begin(), boxes.end(), [&](const QRectF& b) { return b.top() == area.top(); }),
+             oneRow);
 }
 
 void TestPlotRender::png_data()
@@ -116,6 +209,20 @@ void TestPlotRender::svgIsWellFormed()
     }
     QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
     QVERIFY(titleFound);
+    // And a renderer draws it.
+    QSvgRenderer renderer(path);
+    QVERIFY(renderer.isValid());
+    QImage image(900, 600, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    renderer.render(&painter);
+    painter.end();
+    int dark = 0;
+    for (int y = 0; y < image.height(); y += 2) {
+        for (int x = 0; x < image.width(); x += 2)
+            dark += qGray(image.pixel(x, y)) < 128;
+    }
+    QVERIFY(dark > 500);
 }
 
 void TestPlotRender::emptyRunStillDraws()

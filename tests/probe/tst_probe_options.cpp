@@ -167,6 +167,9 @@ void TestProbeOptions::refused_data()
                "--com-id: Com ID: \"KORV\u20AC\" holds the character \u20AC, which has no one-byte code.");
     QTest::newRow("empty source") << QStringList{
         "--source=", "h"} << "--source: Source: the text is empty; type one or two hexadecimal digits.";
+    QTest::newRow("source of three digits")
+        << QStringList{"--source", "123", "h"}
+        << "--source: Source: \"123\" is longer than one byte; type one or two hexadecimal digits.";
     QTest::newRow("data one byte too long") << QStringList{"--data", QString(496, u'0'), "h"}
                                             << "--data: Data: \"" + QString(40, u'0')
             + QStringLiteral("\u2026\" has 496 characters; at most 494 (247 bytes) fit in one frame.");

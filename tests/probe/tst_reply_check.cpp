@@ -2,8 +2,8 @@
 // The checks a reply must pass, one damaged field per row.
 #include "codec/frame_layout.h"
 #include "codec/reply_check.h"
+#include "codec/request_defaults.h"
 #include "codec/request_encoder.h"
-#include "request_defaults.h"
 #include "response_frame.h"
 
 #include <QtTest>

@@ -1,14 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // vexa-probe: the module's latency and load test from the command line.
-#include "csv_writer.h"
 #include "plot_render.h"
-#include "probe_options.h"
 #include "probe_runner.h"
-#include "report_lines.h"
 #include "run_recorder.h"
 #include "signal_pipe.h"
-#include "summary_json.h"
-#include "summary_text.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -115,14 +110,14 @@ int main(int argc, char* argv[])
     // such, not the end of the process.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    // The arguments are ours alone: Qt gets none to interpret. Text in a PNG
+    // The arguments are ours alone: Qt gets none to interpret. Text in a plot
     // needs fonts, hence a GUI application, on a platform that needs no
     // display.
     qInstallMessageHandler(quietQtMessages);
     static int qtArgc = 1;
     static char* qtArgv[] = {argv[0], nullptr};
     std::unique_ptr<QCoreApplication> app;
-    if (plotFormat(options.plotPath) == QLatin1String("png")) {
+    if (!options.plotPath.isEmpty()) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         app = std::make_unique<QGuiApplication>(qtArgc, qtArgv);
     } else {
@@ -183,17 +178,9 @@ int main(int argc, char* argv[])
             drawPlot();
         }
 
-        RunSummary summary;
-        summary.host = options.host;
-        summary.udp = options.udp;
-        summary.port = options.effectivePort();
-        summary.connections = options.connections;
-        summary.timeoutMs = options.timeoutMs;
-        summary.durationNs = runner.elapsedNs();
-        summary.end = end;
+        const int status = probeExitStatus(end, recorder.tally().total());
         if (options.json) {
-            const int status = probeExitStatus(end, recorder.tally().total());
-            const QByteArray json = summaryJson(summary, recorder.tally(), status);
+            const QByteArray json = summaryJson(options, recorder.tally(), runner.elapsedNs(), end, status);
             std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
             std::fflush(stdout);
             QCoreApplication::exit(status);
@@ -201,12 +188,12 @@ int main(int argc, char* argv[])
         }
         if (end.kind != RunEnd::Kind::Unreachable) {
             printOut((options.quiet ? QString() : QStringLiteral("\n"))
-                     + summaryText(summary, recorder.tally()));
+                     + summaryText(options, recorder.tally(), runner.elapsedNs()));
         }
         std::fflush(stdout);
         if (plots)
             drawPlot();
-        QCoreApplication::exit(probeExitStatus(end, recorder.tally().total()));
+        QCoreApplication::exit(status);
     });
 
     runner.start();

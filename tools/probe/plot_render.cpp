@@ -4,9 +4,14 @@
 
 #include <QBuffer>
 #include <QFileInfo>
+#include <QFontMetricsF>
+#include <QImage>
 #include <QImageWriter>
+#include <QPainter>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStringList>
+#include <QSvgGenerator>
 
 #include <algorithm>
 #include <cmath>
@@ -24,8 +29,11 @@ const QColor kClipped(0xE0, 0x7B, 0x00);
 const QColor kPercentiles[] = {QColor(0x2E, 0x8B, 0x57), QColor(0xE0, 0x7B, 0x00), QColor(0xD0, 0x21, 0x21)};
 
 constexpr int kDistributionBars = 80;
+// A distribution narrower than this many bars is shown centred among empty
+// ones, not as one bar across the panel.
+constexpr int kFewestBars = 9;
 
-using Align = PlotCanvas::Align;
+enum class Align { Left, Center, Right };
 
 // A value range drawn onto a pixel range.
 struct Scale {
@@ -35,10 +43,51 @@ struct Scale {
     double to = 1; // pixel of `high`
     double at(double value) const
     {
-        const double t = high > low ? (value - low) / (high - low) : 0.0;
-        return from + t * (to - from);
+        return from + (high > low ? (value - low) / (high - low) : 0.0) * (to - from);
     }
 };
+
+QFont plotFont(qreal pixelSize, bool bold = false)
+{
+    // The package depends on Liberation.
+    QFont font;
+    font.setFamilies(
+        {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"), QStringLiteral("Arial")});
+    font.setPixelSize(std::max(1, qRound(pixelSize)));
+    font.setBold(bold);
+    return font;
+}
+
+// `at` is on the baseline: the left end, middle or right end of the text by
+// `align`. Vertical text reads upwards and `at` is its baseline middle.
+void text(QPainter& p, QPointF at, const QString& text, qreal pixelSize, Align align, const QColor& color,
+          bool bold = false, bool vertical = false)
+{
+    const QFont font = plotFont(pixelSize, bold);
+    const qreal width = QFontMetricsF(font).horizontalAdvance(text);
+    p.save();
+    p.setFont(font);
+    p.setPen(color);
+    p.translate(at);
+    if (vertical)
+        p.rotate(-90);
+    p.drawText(QPointF(align == Align::Left ? 0 : align == Align::Center ? -width / 2 : -width, 0), text);
+    p.restore();
+}
+
+void line(QPainter& p, QPointF from, QPointF to, const QColor& color, qreal width, bool dashed = false)
+{
+    QPen pen(color, width, dashed ? Qt::DashLine : Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin);
+    p.setPen(pen);
+    p.drawLine(from, to);
+}
+
+void polygon(QPainter& p, const QVector<QPointF>& points, const QColor& fill)
+{
+    p.setPen(Qt::NoPen);
+    p.setBrush(fill);
+    p.drawPolygon(points.constData(), int(points.size()));
+}
 
 QString tickText(double value, double step)
 {
@@ -56,74 +105,62 @@ QString msText(double value)
     return QString::number(value, 'f', value < 10 ? 3 : value < 100 ? 2 : 1);
 }
 
-// Time axis unit for a run of `seconds`: seconds, minutes or hours.
-struct TimeUnit {
-    double seconds;
-    const char* name;
-};
-
-TimeUnit timeUnit(double seconds)
+// Ticks, grid and titles; a count axis (`whole`) has whole ticks only.
+void axes(QPainter& p, const QRectF& rect, const Scale& x, const Scale& y, int yWanted, bool whole,
+          qreal font, const QString& xTitle, const QString& yTitle)
 {
-    if (seconds > 10 * 3600)
-        return {3600, "h"};
-    if (seconds > 600)
-        return {60, "min"};
-    return {1, "s"};
-}
-
-void frame(PlotCanvas& canvas, const QRectF& rect)
-{
-    canvas.line(rect.topLeft(), rect.bottomLeft(), kInk, 1);
-    canvas.line(rect.bottomLeft(), rect.bottomRight(), kInk, 1);
-}
-
-void yAxis(PlotCanvas& canvas, const QRectF& rect, const Scale& y, const QVector<double>& ticks, double step,
-           qreal font, const QString& title)
-{
-    for (double v : ticks) {
+    double xStep = 1;
+    double yStep = 1;
+    const QVector<double> xTicks = axisTicks(x.low, x.high, 8, &xStep);
+    for (double v : axisTicks(y.low, y.high, yWanted, &yStep, whole)) {
         const double py = y.at(v);
-        canvas.line(QPointF(rect.left(), py), QPointF(rect.right(), py), kGrid, 1);
-        canvas.line(QPointF(rect.left() - font * 0.4, py), QPointF(rect.left(), py), kInk, 1);
-        canvas.text(QPointF(rect.left() - font * 0.6, py + font * 0.35), tickText(v, step), font,
-                    Align::Right, kInk);
+        line(p, QPointF(rect.left(), py), QPointF(rect.right(), py), kGrid, 1);
+        line(p, QPointF(rect.left() - font * 0.4, py), QPointF(rect.left(), py), kInk, 1);
+        text(p, QPointF(rect.left() - font * 0.6, py + font * 0.35), tickText(v, yStep), font, Align::Right,
+             kInk);
     }
-    canvas.text(QPointF(font * 1.3, rect.center().y()), title, font, Align::Center, kInk, false, true);
-}
-
-void xAxis(PlotCanvas& canvas, const QRectF& rect, const Scale& x, const QVector<double>& ticks, double step,
-           qreal font, const QString& title)
-{
-    for (double v : ticks) {
+    for (double v : xTicks) {
         const double px = x.at(v);
-        canvas.line(QPointF(px, rect.bottom()), QPointF(px, rect.bottom() + font * 0.4), kInk, 1);
-        canvas.text(QPointF(px, rect.bottom() + font * 1.45), tickText(v, step), font, Align::Center, kInk);
+        line(p, QPointF(px, rect.bottom()), QPointF(px, rect.bottom() + font * 0.4), kInk, 1);
+        text(p, QPointF(px, rect.bottom() + font * 1.45), tickText(v, xStep), font, Align::Center, kInk);
     }
-    canvas.text(QPointF(rect.center().x(), rect.bottom() + font * 2.8), title, font, Align::Center, kInk);
+    text(p, QPointF(font * 1.3, rect.center().y()), yTitle, font, Align::Center, kInk, false, true);
+    text(p, QPointF(rect.center().x(), rect.bottom() + font * 2.8), xTitle, font, Align::Center, kInk);
+    line(p, rect.topLeft(), rect.bottomLeft(), kInk, 1);
+    line(p, rect.bottomLeft(), rect.bottomRight(), kInk, 1);
 }
 
-void legendSwatch(PlotCanvas& canvas, QPointF& at, qreal font, const QString& label, const QColor& color,
-                  int kind)
+// An axis from 0 up to the next whole tick above `top`, so the top line is
+// labelled and nothing reaches past it.
+Scale upTo(double top, int wanted, double from, double to, bool whole = false)
 {
-    // Drawn right to left from the panel's right edge.
-    const qreal textWidth = label.size() * font * 0.52;
-    at.rx() -= textWidth;
-    canvas.text(at, label, font, Align::Left, kInk);
+    double step = 1;
+    axisTicks(0, top, wanted, &step, whole);
+    return Scale{0, std::ceil(top / step - 1e-9) * step, from, to};
+}
+
+// Drawn right to left from the panel's right edge: 0 a box, 1 a line, 2 a
+// triangle.
+void legendSwatch(QPainter& p, QPointF& at, qreal font, const QString& label, const QColor& color, int kind)
+{
+    at.rx() -= QFontMetricsF(plotFont(font)).horizontalAdvance(label);
+    text(p, at, label, font, Align::Left, kInk);
     at.rx() -= font * 1.6;
     const QRectF box(at.x(), at.y() - font * 0.75, font * 1.2, font * 0.8);
-    if (kind == 0) {
-        canvas.fillRect(box, color);
-    } else if (kind == 1) {
-        canvas.line(QPointF(box.left(), box.center().y()), QPointF(box.right(), box.center().y()), color, 2);
-    } else {
-        canvas.polygon({QPointF(box.left() + box.width() * 0.2, box.top()),
-                        QPointF(box.right() - box.width() * 0.2, box.top()),
-                        QPointF(box.center().x(), box.bottom())},
-                       color);
-    }
+    if (kind == 0)
+        p.fillRect(box, color);
+    else if (kind == 1)
+        line(p, QPointF(box.left(), box.center().y()), QPointF(box.right(), box.center().y()), color, 2);
+    else
+        polygon(p,
+                {QPointF(box.left() + box.width() * 0.2, box.top()),
+                 QPointF(box.right() - box.width() * 0.2, box.top()),
+                 QPointF(box.center().x(), box.bottom())},
+                color);
     at.rx() -= font * 1.2;
 }
 
-void timePanel(PlotCanvas& canvas, const QRectF& rect, qreal font, const PlotInput& input)
+void timePanel(QPainter& p, const QRectF& rect, qreal font, const PlotInput& input)
 {
     const auto& bins = input.bins;
     qint64 endNs = input.durationNs;
@@ -145,26 +182,19 @@ void timePanel(PlotCanvas& canvas, const QRectF& rect, qreal font, const PlotInp
     qint64 scaleTopNs = topNs;
     if (input.distribution.count() > 0 && topNs > 3 * p999)
         scaleTopNs = std::max<qint64>(qint64(1.5 * double(p999)), qint64(1.1 * double(medianTopNs)));
-    const bool clipped = scaleTopNs < topNs;
 
-    const TimeUnit unit = timeUnit(double(endNs) / 1e9);
-    double xStep = 1;
-    const double xHigh = std::max(double(endNs) / 1e9 / unit.seconds, 1e-3);
-    const QVector<double> xTicks = axisTicks(0, xHigh, 8, &xStep);
-    const Scale x{0, xHigh, rect.left(), rect.right()};
+    // The time axis in seconds, minutes or hours.
+    const double seconds = double(endNs) / 1e9;
+    const double unit = seconds > 10 * 3600 ? 3600 : seconds > 600 ? 60 : 1;
+    const QString unitName = unit == 3600 ? QStringLiteral("h")
+        : unit == 60                      ? QStringLiteral("min")
+                                          : QStringLiteral("s");
+    const Scale x{0, std::max(seconds / unit, 1e-3), rect.left(), rect.right()};
+    const Scale y = upTo(std::max(ms(scaleTopNs), 1e-3), 6, rect.bottom(), rect.top());
+    axes(p, rect, x, y, 6, false, font, QStringLiteral("time since start (%1)").arg(unitName),
+         QStringLiteral("round trip (ms)"));
 
-    double yStep = 1;
-    axisTicks(0, std::max(ms(scaleTopNs), 1e-3), 6, &yStep);
-    // Up to the next whole tick, so the top line is labelled.
-    const double yHigh = std::ceil(std::max(ms(scaleTopNs), 1e-3) / yStep - 1e-9) * yStep;
-    const QVector<double> yTicks = axisTicks(0, yHigh, 6, &yStep);
-    const Scale y{0, yHigh, rect.bottom(), rect.top()};
-
-    yAxis(canvas, rect, y, yTicks, yStep, font, QStringLiteral("round trip (ms)"));
-    xAxis(canvas, rect, x, xTicks, xStep, font,
-          QStringLiteral("time since start (%1)").arg(QLatin1String(unit.name)));
-
-    auto xOf = [&](qint64 ns) { return x.at(double(ns) / 1e9 / unit.seconds); };
+    auto xOf = [&](qint64 ns) { return x.at(double(ns) / 1e9 / unit); };
     auto yOf = [&](qint64 ns) { return std::max(rect.top(), y.at(ms(ns))); };
 
     // The median line is broken where replies stopped coming for longer
@@ -172,28 +202,29 @@ void timePanel(PlotCanvas& canvas, const QRectF& rect, qreal font, const PlotInp
     std::vector<qint64> gaps;
     qint64 previousStart = -1;
     for (const TimeBins::Bin& bin : bins) {
-        if (!bin.replies)
-            continue;
-        if (previousStart >= 0)
+        if (bin.replies && previousStart >= 0)
             gaps.push_back(bin.startNs - previousStart);
-        previousStart = bin.startNs;
+        if (bin.replies)
+            previousStart = bin.startNs;
     }
     qint64 usualGap = 0;
     if (!gaps.empty()) {
-        std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
+        std::nth_element(gaps.begin(), gaps.begin() + qsizetype(gaps.size() / 2), gaps.end());
         usualGap = gaps[gaps.size() / 2];
     }
     QVector<QPointF> medians;
-    previousStart = -1;
     auto drawMedians = [&] {
+        p.setPen(QPen(kMedian, 1.5, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
+        p.setBrush(Qt::NoBrush);
         if (medians.size() > 1)
-            canvas.polyline(medians, kMedian, 1.5);
-        if (medians.size() == 1 || bins.size() < 120) {
-            for (const QPointF& p : medians)
-                canvas.fillRect(QRectF(p.x() - 2, p.y() - 2, 4, 4), kMedian);
+            p.drawPolyline(medians.constData(), int(medians.size()));
+        for (const QPointF& m : medians) {
+            if (medians.size() == 1 || bins.size() < 120)
+                p.fillRect(QRectF(m.x() - 2, m.y() - 2, 4, 4), kMedian);
         }
         medians.clear();
     };
+    previousStart = -1;
     for (const TimeBins::Bin& bin : bins) {
         if (!bin.replies)
             continue;
@@ -203,165 +234,110 @@ void timePanel(PlotCanvas& canvas, const QRectF& rect, qreal font, const PlotInp
         const double x0 = xOf(bin.startNs);
         const double x1 = std::max(xOf(bin.endNs), x0 + 2);
         const double top = yOf(bin.maxNs);
-        const double bottom = std::max(yOf(bin.minNs), top + 1);
-        canvas.fillRect(QRectF(x0, top, x1 - x0, bottom - top), kBand);
+        p.fillRect(QRectF(x0, top, x1 - x0, std::max(yOf(bin.minNs), top + 1) - top), kBand);
         if (bin.maxNs > scaleTopNs)
-            canvas.fillRect(QRectF(x0, rect.top(), x1 - x0, 3), kClipped);
+            p.fillRect(QRectF(x0, rect.top(), x1 - x0, 3), kClipped);
         medians.append(QPointF((x0 + x1) / 2, yOf(bin.medianNs)));
     }
     drawMedians();
     for (const TimeBins::Bin& bin : bins) {
-        if (!bin.lost)
-            continue;
         const double cx = (xOf(bin.startNs) + xOf(bin.endNs)) / 2;
         const double s = font * 0.4;
-        canvas.polygon(
-            {QPointF(cx - s, rect.top()), QPointF(cx + s, rect.top()), QPointF(cx, rect.top() + 1.6 * s)},
-            kLost);
+        if (bin.lost)
+            polygon(
+                p,
+                {QPointF(cx - s, rect.top()), QPointF(cx + s, rect.top()), QPointF(cx, rect.top() + 1.6 * s)},
+                kLost);
     }
-    frame(canvas, rect);
-
-    if (input.distribution.count() == 0) {
-        canvas.text(rect.center(), QStringLiteral("no reply passed the checks"), font * 1.2, Align::Center,
-                    kInk);
-    }
+    if (input.distribution.count() == 0)
+        text(p, rect.center(), QStringLiteral("no reply passed the checks"), font * 1.2, Align::Center, kInk);
 
     QPointF at(rect.right(), rect.top() - font * 0.5);
     if (lost)
-        legendSwatch(canvas, at, font, QStringLiteral("lost (%1)").arg(lost), kLost, 2);
-    if (clipped)
-        legendSwatch(canvas, at, font, QStringLiteral("max beyond the scale"), kClipped, 0);
-    legendSwatch(canvas, at, font, QStringLiteral("median"), kMedian, 1);
+        legendSwatch(p, at, font, QStringLiteral("lost (%1)").arg(lost), kLost, 2);
+    if (scaleTopNs < topNs)
+        legendSwatch(p, at, font, QStringLiteral("max beyond the scale"), kClipped, 0);
+    legendSwatch(p, at, font, QStringLiteral("median"), kMedian, 1);
     const qint64 binNs = bins.isEmpty() ? 0 : bins.first().endNs - bins.first().startNs;
-    legendSwatch(canvas, at, font,
-                 QStringLiteral("min to max per %1 ms").arg(QString::number(ms(binNs), 'g', 4)), kBand, 0);
+    legendSwatch(p, at, font, QStringLiteral("min to max per %1 ms").arg(QString::number(ms(binNs), 'g', 4)),
+                 kBand, 0);
 }
 
-void distributionPanel(PlotCanvas& canvas, const QRectF& rect, qreal font, const LatencyHistogram& rtt)
+void distributionPanel(QPainter& p, const QRectF& rect, qreal font, const LatencyHistogram& rtt)
 {
-    frame(canvas, rect);
     if (rtt.count() == 0) {
-        canvas.text(rect.center(), QStringLiteral("no reply passed the checks"), font * 1.2, Align::Center,
-                    kInk);
+        axes(p, rect, Scale{0, 0}, Scale{0, 0}, 5, true, font, {}, {});
+        text(p, rect.center(), QStringLiteral("no reply passed the checks"), font * 1.2, Align::Center, kInk);
         return;
     }
-    // The body of the distribution, between a low and a high percentile
-    // (0.1 and 99.9 when there are enough values for them to be more than
-    // the extreme few, else 1 and 99), with a margin; the extremes only when
-    // they lie within it. A few outliers must not squeeze the body into a
-    // corner.
-    const bool many = rtt.count() >= 10000;
-    const double lowTail = ms(rtt.percentile(many ? 0.1 : 1));
-    const double highTail = ms(rtt.percentile(many ? 99.9 : 99));
-    const double margin = std::max(highTail - lowTail, highTail * 0.01) * 0.25;
-    double low = std::max(ms(rtt.min()), lowTail - margin);
-    double high = std::min(ms(rtt.max()), highTail + margin);
-    if (high - low < 1e-3) {
-        low = std::max(0.0, low - 0.01);
-        high += 0.01;
-    }
-    double xStep = 1;
-    axisTicks(low, high, 8, &xStep);
-    // Widened to whole ticks at both ends.
-    low = std::floor(low / xStep) * xStep;
-    high = std::ceil(high / xStep - 1e-9) * xStep;
-    const QVector<double> xTicks = axisTicks(low, high, 8, &xStep);
+    const DistributionBars bars = distributionBars(rtt, kDistributionBars);
+    const double low = ms(bars.lowNs);
+    const double high = ms(bars.highNs());
     const Scale x{low, high, rect.left(), rect.right()};
+    const quint64 tallest = *std::max_element(bars.counts.begin(), bars.counts.end());
+    const Scale y = upTo(double(std::max<quint64>(tallest, 1)), 5, rect.bottom(), rect.top(), true);
+    axes(p, rect, x, y, 5, true, font, QStringLiteral("round trip (ms)"), QStringLiteral("replies per bar"));
 
-    // Each bucket's count is spread over the bars it overlaps, so buckets
-    // wider than a bar give a level run of bars rather than a comb.
-    std::vector<double> bars(kDistributionBars, 0.0);
-    const double barWidth = (high - low) / kDistributionBars;
-    quint64 beyond = 0;
-    quint64 below = 0;
-    for (int b = 0; b < rtt.bucketCount(); ++b) {
-        const quint64 n = rtt.countAt(b);
-        if (!n)
-            continue;
-        // The bucket's span, narrowed to the values actually seen.
-        const double from = std::max(ms(rtt.bucketLow(b)), ms(rtt.min()));
-        const double to = std::min(ms(rtt.bucketLow(b) + rtt.bucketWidth(b)), ms(rtt.max()) + 1e-6);
-        if (from >= high) {
-            beyond += n;
-            continue;
-        }
-        if (to <= low) {
-            below += n;
-            continue;
-        }
-        const double span = std::max(to - from, 1e-9);
-        for (int i = std::max(0, int((from - low) / barWidth)); i < kDistributionBars; ++i) {
-            const double barLow = low + i * barWidth;
-            const double overlap = std::min(to, barLow + barWidth) - std::max(from, barLow);
-            if (barLow >= to)
-                break;
-            if (overlap > 0)
-                bars[size_t(i)] += double(n) * overlap / span;
-        }
-        if (to - from < 1e-9) {
-            const int i = std::clamp(int((from - low) / barWidth), 0, kDistributionBars - 1);
-            bars[size_t(i)] += double(n);
-        }
-    }
-    const double tallest = std::max(*std::max_element(bars.begin(), bars.end()), 1.0);
-    double yStep = 1;
-    axisTicks(0, tallest, 5, &yStep);
-    yStep = std::max(yStep, 1.0);
-    const double yHigh = std::ceil(tallest / yStep - 1e-9) * yStep;
-    const QVector<double> yTicks = axisTicks(0, yHigh, 5, &yStep);
-    const Scale y{0, yHigh, rect.bottom(), rect.top()};
-
-    yAxis(canvas, rect, y, yTicks, yStep, font, QStringLiteral("replies per bar"));
-    xAxis(canvas, rect, x, xTicks, xStep, font, QStringLiteral("round trip (ms)"));
-
-    for (int i = 0; i < kDistributionBars; ++i) {
-        if (bars[size_t(i)] <= 0)
-            continue;
-        const double x0 = x.at(low + i * barWidth);
-        const double x1 = x.at(low + (i + 1) * barWidth);
-        const double top = y.at(bars[size_t(i)]);
-        canvas.fillRect(QRectF(x0, top, std::max(x1 - x0 - 0.5, 1.0), rect.bottom() - top), kBars);
+    for (int i = 0; i < bars.counts.size(); ++i) {
+        const double x0 = x.at(ms(bars.lowNs + i * bars.widthNs));
+        const double top = y.at(double(bars.counts[i]));
+        if (bars.counts[i])
+            p.fillRect(QRectF(x0, top,
+                              std::max(x.at(ms(bars.lowNs + (i + 1) * bars.widthNs)) - x0 - 0.5, 1.0),
+                              rect.bottom() - top),
+                       kBars);
     }
 
+    // Percentile lines, and their labels kept apart however close they are.
     const double percents[] = {50, 90, 99};
     const char* names[] = {"p50", "p90", "p99"};
+    const qreal gapToLine = font * 0.4;
+    QVector<qreal> anchors, widths;
+    QVector<int> shown;
+    QStringList labels;
     for (int k = 0; k < 3; ++k) {
         const double v = ms(rtt.percentile(percents[k]));
         if (v < low || v > high)
             continue;
         const double px = x.at(v);
-        canvas.line(QPointF(px, rect.top()), QPointF(px, rect.bottom()), kPercentiles[k], 1.5, true);
-        const bool rightSide = px < rect.right() - font * 8;
-        canvas.text(QPointF(px + (rightSide ? font * 0.4 : -font * 0.4), rect.top() + font * (1.2 + 1.2 * k)),
-                    QStringLiteral("%1 %2 ms").arg(QLatin1String(names[k]), msText(v)), font,
-                    rightSide ? Align::Left : Align::Right, kPercentiles[k]);
+        line(p, QPointF(px, rect.top()), QPointF(px, rect.bottom()), kPercentiles[k], 1.5, true);
+        labels << QStringLiteral("%1 %2 ms").arg(QLatin1String(names[k]), msText(v));
+        anchors << px;
+        widths << QFontMetricsF(plotFont(font)).horizontalAdvance(labels.last()) + 2 * gapToLine;
+        shown << k;
     }
+    const QVector<QRectF> boxes =
+        placeLabels(anchors, widths, font * 1.2,
+                    QRectF(rect.left(), rect.top() + font * 0.2, rect.width(), rect.height()));
+    for (int i = 0; i < boxes.size(); ++i) {
+        const QRectF box = boxes[i].adjusted(gapToLine, 0, -gapToLine, 0);
+        p.fillRect(box, QColor(255, 255, 255, 200));
+        text(p, QPointF(box.left(), box.bottom() - font * 0.25), labels[i], font, Align::Left,
+             kPercentiles[shown[i]]);
+    }
+
     QStringList outside;
-    if (below) {
+    if (bars.below)
         outside << QStringLiteral("%1 below %2 ms, down to %3 ms")
-                       .arg(QString::number(below), msText(low), msText(ms(rtt.min())));
-    }
-    if (beyond) {
+                       .arg(QString::number(bars.below), msText(low), msText(ms(rtt.min())));
+    if (bars.beyond)
         outside << QStringLiteral("%1 beyond %2 ms, up to %3 ms")
-                       .arg(QString::number(beyond), msText(high), msText(ms(rtt.max())));
-    }
+                       .arg(QString::number(bars.beyond), msText(high), msText(ms(rtt.max())));
     if (!outside.isEmpty()) {
-        canvas.text(QPointF(rect.right(), rect.top() - font * 0.5),
-                    QStringLiteral("not shown: ") + outside.join(QStringLiteral("; ")), font, Align::Right,
-                    kInk);
+        text(p, QPointF(rect.right(), rect.top() - font * 0.5),
+             QStringLiteral("not shown: ") + outside.join(QStringLiteral("; ")), font, Align::Right, kInk);
     }
 }
 
 } // namespace
 
-QVector<double> axisTicks(double low, double high, int wanted, double* step)
+QVector<double> axisTicks(double low, double high, int wanted, double* step, bool whole)
 {
     QVector<double> ticks;
-    if (!(high > low) || wanted < 1) {
-        if (step)
-            *step = 1;
+    if (step)
+        *step = 1;
+    if (!(high > low) || wanted < 1)
         return ticks;
-    }
     const double rough = (high - low) / wanted;
     const double power = std::pow(10.0, std::floor(std::log10(rough)));
     double nice = power;
@@ -370,26 +346,90 @@ QVector<double> axisTicks(double low, double high, int wanted, double* step)
         if (nice >= rough)
             break;
     }
+    if (whole)
+        nice = std::max(nice, 1.0);
     if (step)
         *step = nice;
-    const double first = std::ceil(low / nice - 1e-9) * nice;
-    for (double v = first; v <= high + nice * 1e-9; v += nice) {
-        // Whole multiples of the step, without the drift of repeated adding.
-        ticks.append(std::round(v / nice) * nice);
-        if (ticks.size() > 100)
-            break;
-    }
+    for (double v = std::ceil(low / nice - 1e-9) * nice; v <= high + nice * 1e-9 && ticks.size() <= 100;
+         v += nice)
+        ticks.append(std::round(v / nice) * nice); // whole multiples, without the drift of repeated adding
     return ticks;
 }
 
-void drawPlot(PlotCanvas& canvas, QSize size, const PlotInput& input)
+DistributionBars distributionBars(const LatencyHistogram& rtt, int wanted)
+{
+    DistributionBars bars;
+    if (rtt.count() == 0)
+        return bars;
+    // The body: between a low and a high percentile (0.1 and 99.9 when there
+    // are enough values for them to be more than the extreme few, else 1 and
+    // 99), with a margin; the extremes only when they lie within it.
+    const bool many = rtt.count() >= 10000;
+    const qint64 lowTail = rtt.percentile(many ? 0.1 : 1);
+    const qint64 highTail = rtt.percentile(many ? 99.9 : 99);
+    const qint64 margin = std::max(highTail - lowTail, highTail / 100) / 4;
+    const qint64 low = std::max(rtt.min(), lowTail - margin);
+    const qint64 high = std::min(rtt.max(), highTail + margin);
+    // Buckets are powers of two wide, and only widen with the value: a bar
+    // a whole multiple of the widest shown holds whole buckets only.
+    const qint64 bucketNs = rtt.bucketWidth(rtt.bucketOf(high));
+    bars.widthNs =
+        bucketNs * std::max<qint64>(1, (high - low) / (qint64(std::max(wanted, 1)) * bucketNs) + 1);
+    const qint64 first = low / bars.widthNs;
+    const qint64 last = high / bars.widthNs;
+    std::vector<quint64> counts(size_t(last - first + 1), 0);
+    for (int b = 0; b < rtt.bucketCount(); ++b) {
+        const quint64 n = rtt.countAt(b);
+        const qint64 bar = rtt.bucketLow(b) / bars.widthNs;
+        if (n && bar < first)
+            bars.below += n;
+        else if (n && rtt.bucketLow(b) > high)
+            bars.beyond += n;
+        else if (n)
+            counts[size_t(bar - first)] += n;
+    }
+    // From the first bar that holds anything to the last.
+    auto from = std::find_if(counts.begin(), counts.end(), [](quint64 n) { return n > 0; });
+    auto to = std::find_if(counts.rbegin(), counts.rend(), [](quint64 n) { return n > 0; }).base();
+    bars.lowNs = (first + (from - counts.begin())) * bars.widthNs;
+    bars.counts = QVector<quint64>(from, to);
+    const qsizetype missing = kFewestBars - bars.counts.size();
+    if (missing > 0) {
+        const qsizetype before = std::min<qsizetype>(missing / 2, bars.lowNs / bars.widthNs);
+        bars.counts = QVector<quint64>(before, 0) + bars.counts + QVector<quint64>(missing - before, 0);
+        bars.lowNs -= before * bars.widthNs;
+    }
+    return bars;
+}
+
+QVector<QRectF> placeLabels(const QVector<qreal>& anchors, const QVector<qreal>& widths, qreal height,
+                            const QRectF& area)
+{
+    QVector<QRectF> placed;
+    for (int i = 0; i < anchors.size(); ++i) {
+        const qreal left = anchors[i] + widths[i] > area.right()
+            ? std::max(area.left(), anchors[i] - widths[i])
+            : anchors[i];
+        QRectF box(left, area.top(), widths[i], height);
+        while (std::any_of(placed.begin(), placed.end(),
+                           [&](const QRectF& other) { return other.intersects(box); }))
+            box.translate(0, height);
+        placed << box;
+    }
+    return placed;
+}
+
+void drawPlot(QPainter& painter, QSize size, const PlotInput& input)
 {
     const qreal w = size.width();
     const qreal h = size.height();
     const qreal font = std::clamp(std::min(h / 52.0, w / 70.0), 9.0, 30.0);
+    painter.fillRect(QRectF(0, 0, w, h), Qt::white);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
 
-    canvas.text(QPointF(w / 2, font * 1.8), input.title, font * 1.3, Align::Center, kInk, true);
-    canvas.text(QPointF(w / 2, font * 3.3), input.subtitle, font, Align::Center, kInk);
+    text(painter, QPointF(w / 2, font * 1.8), input.title, font * 1.3, Align::Center, kInk, true);
+    text(painter, QPointF(w / 2, font * 3.3), input.subtitle, font, Align::Center, kInk);
 
     const qreal left = font * 6.5;
     const qreal right = font * 2;
@@ -398,29 +438,41 @@ void drawPlot(PlotCanvas& canvas, QSize size, const PlotInput& input)
     const qreal gap = font * 1.6; // above the second panel, for its note
     const qreal available = std::max(h - top - 2 * axisBelow - gap, 40.0);
     const QRectF timeRect(left, top, w - left - right, available * 0.55);
-    const QRectF distributionRect(left, timeRect.bottom() + axisBelow + gap, w - left - right,
-                                  available * 0.45);
-
-    timePanel(canvas, timeRect, font, input);
-    distributionPanel(canvas, distributionRect, font, input.distribution);
+    timePanel(painter, timeRect, font, input);
+    distributionPanel(painter,
+                      QRectF(left, timeRect.bottom() + axisBelow + gap, w - left - right, available * 0.45),
+                      font, input.distribution);
 }
 
 bool writePlot(const QString& path, QSize size, const PlotInput& input, QString* error)
 {
-    const bool svg = QFileInfo(path).suffix().compare(QLatin1String("svg"), Qt::CaseInsensitive) == 0;
     QByteArray bytes;
-    if (svg) {
-        SvgCanvas canvas(size);
-        drawPlot(canvas, size, input);
-        bytes = canvas.document();
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (QFileInfo(path).suffix().compare(QLatin1String("svg"), Qt::CaseInsensitive) == 0) {
+        QSvgGenerator svg;
+        svg.setOutputDevice(&buffer);
+        svg.setSize(size);
+        svg.setViewBox(QRect(QPoint(0, 0), size));
+        // No <title>: Qt 6.4 writes it unescaped, and a host name may hold '<' or '&'.
+        QPainter painter(&svg);
+        drawPlot(painter, size, input);
+        painter.end();
+        // The size in pixels, as asked for, rather than in millimetres.
+        static const QRegularExpression physical(QStringLiteral("width=\"[^\"]*\" height=\"[^\"]*\""));
+        const QString svgText = QString::fromUtf8(bytes);
+        const QRegularExpressionMatch match = physical.match(svgText);
+        bytes = (svgText.left(match.capturedStart())
+                 + QStringLiteral("width=\"%1\" height=\"%2\"").arg(size.width()).arg(size.height())
+                 + svgText.mid(match.capturedEnd()))
+                    .toUtf8();
     } else {
-        RasterCanvas canvas(size);
-        drawPlot(canvas, size, input);
-        canvas.finish();
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
+        QImage image(size, QImage::Format_ARGB32_Premultiplied);
+        QPainter painter(&image);
+        drawPlot(painter, size, input);
+        painter.end();
         QImageWriter writer(&buffer, "png");
-        if (!writer.write(canvas.image())) {
+        if (!writer.write(image)) {
             *error = writer.errorString();
             return false;
         }

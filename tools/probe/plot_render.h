@@ -1,15 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The run's plot: round trip against time (per-bin min–max band, median and
-// losses) above the distribution of all round trips with its percentiles.
+// losses) above the distribution of all round trips with its percentiles,
+// drawn once with QPainter onto an image (PNG) or an SVG generator.
 #pragma once
 
 #include "latency_histogram.h"
-#include "plot_canvas.h"
 #include "time_bins.h"
 
+#include <QRectF>
 #include <QSize>
 #include <QString>
 #include <QVector>
+
+class QPainter;
 
 struct PlotInput {
     QString title; // host, protocol and counts
@@ -19,13 +22,35 @@ struct PlotInput {
     LatencyHistogram distribution; // every round trip that passed the checks
 };
 
-// Draws the whole plot onto `canvas`, `size` pixels.
-void drawPlot(PlotCanvas& canvas, QSize size, const PlotInput& input);
+// Draws the whole plot, `size` pixels, onto a white page.
+void drawPlot(QPainter& painter, QSize size, const PlotInput& input);
 
 // Writes the plot to `path` as PNG or SVG by its suffix; false and `error`
-// when the file cannot be written. PNG needs a QGuiApplication (fonts).
+// when the file cannot be written. Needs a QGuiApplication (fonts).
 bool writePlot(const QString& path, QSize size, const PlotInput& input, QString* error);
 
 // Tick values for an axis from `low` to `high`: about `wanted` round steps
-// of 1, 2 or 5 times a power of ten. Sets `step` to the spacing.
-QVector<double> axisTicks(double low, double high, int wanted, double* step = nullptr);
+// of 1, 2 or 5 times a power of ten, never below 1 when `whole`. Sets `step`
+// to the spacing.
+QVector<double> axisTicks(double low, double high, int wanted, double* step = nullptr, bool whole = false);
+
+// The distribution's bars: about `wanted` of equal width, each holding whole
+// histogram buckets, so every bar shows a whole count. They span the body
+// of the distribution, from its first value shown to its last; a few far
+// outliers are counted below or beyond it instead of squeezing the body.
+struct DistributionBars {
+    qint64 lowNs = 0; // where the first bar starts
+    qint64 widthNs = 1;
+    QVector<quint64> counts;
+    quint64 below = 0;
+    quint64 beyond = 0;
+    qint64 highNs() const { return lowNs + widthNs * counts.size(); }
+};
+DistributionBars distributionBars(const LatencyHistogram& rtt, int wanted);
+
+// Places labels of `widths` and `height` at the `anchors` (x positions,
+// left to right) within `area`: each just right of its anchor, or left of it
+// where it would pass the area's right edge, on the top row unless that
+// would overlap a label already placed, then on the next row down.
+QVector<QRectF> placeLabels(const QVector<qreal>& anchors, const QVector<qreal>& widths, qreal height,
+                            const QRectF& area);

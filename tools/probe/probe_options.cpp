@@ -3,8 +3,8 @@
 #include "probe_options.h"
 
 #include "codec/frame_layout.h"
+#include "codec/request_defaults.h"
 #include "codec/request_file.h"
-#include "request_defaults.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>

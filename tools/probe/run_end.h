@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// How a run ended, and the exit status that follows from it.
+// How a run ended: the runner's last finding, which the summaries and the
+// exit status take from here.
 #pragma once
-
-#include "run_tally.h"
 
 #include <QString>
 
@@ -17,12 +16,3 @@ struct RunEnd {
     Kind kind = Kind::Completed;
     QString message; // what happened, for a person; empty when completed
 };
-
-// Exit status of a run: 0 every request answered and every reply passed the
-// checks, 1 anything else (lost, failed, nothing answered, the connection
-// ended, an output file could not be written), 3 unreachable. Requests still
-// in flight when the run was interrupted count neither way.
-int probeExitStatus(const RunEnd& end, const ProbeFigures& total);
-
-// The word for a run's end in the JSON summary.
-QString runEndWord(RunEnd::Kind kind);

@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Takes the runner's findings as they come and hands each where it belongs:
-// the tally, a line on stdout, a CSV row, the plot's time bins.
+// the tally, a line on stdout, a CSV row, the plot's time bins; and keeps
+// the progress line on a terminal's stderr during a run with a count or a
+// deadline (never written to a pipe or a file).
 #pragma once
 
-#include "csv_writer.h"
-#include "probe_options.h"
-#include "progress_line.h"
-#include "run_tally.h"
+#include "report_files.h"
 #include "time_bins.h"
 
 #include <QObject>
@@ -28,20 +27,21 @@ public:
     void stop();
 
 private:
-    void onBegan();
     void onOutcome(const RequestOutcome& outcome);
-    void onStray(const StrayReply& stray);
     void printLine(const QString& line);
     void flush();
+    void drawProgress();
+    void clearProgress();
 
     const ProbeOptions& m_options;
     ProbeRunner& m_runner;
     CsvWriter* m_csv;
     RunTally m_tally;
     std::unique_ptr<TimeBins> m_bins;
-    ProgressLine* m_progress;
     QTimer* m_flushTimer;
+    QTimer* m_progressTimer;
     bool m_lines;
     bool m_stdoutIsTerminal;
-    bool m_flushEachLine;
+    bool m_progress; // stderr is a terminal and the run has a bound
+    bool m_progressShown = false;
 };

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The request a probe sends when no request option is given: the texts the
-// window's request boxes start with.
+// The default request as RequestTexts: what a fresh window's boxes show, a
+// request file leaves out and the probe sends when given no request option.
 #pragma once
 
 #include "codec/default_request.h"

@@ -1,15 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What the probe reports: the line per reply, the summary as text and as
-// JSON, and the exit status that follows from a run's counts.
-#include "report_lines.h"
-#include "run_end.h"
-#include "run_tally.h"
-#include "summary_json.h"
-#include "summary_text.h"
+// What the probe reports for a person: the line per reply, the summary as
+// text, and the exit status that follows from a run's counts.
+#include "run_report.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QtTest>
 
 namespace {
@@ -39,23 +32,23 @@ RequestOutcome decided(int connection, quint64 sequence, RequestOutcome::Verdict
     return o;
 }
 
-RunSummary summaryOf(int connections)
+ProbeOptions optionsOf(int connections)
 {
-    RunSummary s;
-    s.host = QStringLiteral("10.0.0.5");
-    s.port = 2004;
-    s.connections = connections;
-    s.timeoutMs = 1000;
-    s.durationNs = 2'000'000'000;
-    return s;
+    ProbeOptions o;
+    o.host = QStringLiteral("10.0.0.5");
+    o.connections = connections;
+    o.timeoutMs = 1000;
+    return o;
 }
+
+constexpr qint64 kRunNs = 2'000'000'000;
 
 } // namespace
 
 Q_DECLARE_METATYPE(RequestOutcome)
 Q_DECLARE_METATYPE(RunEnd::Kind)
 
-class TestProbeReport : public QObject {
+class TestRunReport : public QObject {
     Q_OBJECT
 private slots:
     void lines_data();
@@ -66,12 +59,11 @@ private slots:
     void summaryCounts();
     void summaryPerConnection();
     void summaryWithoutReplies();
-    void json();
     void exitStatus_data();
     void exitStatus();
 };
 
-void TestProbeReport::lines_data()
+void TestRunReport::lines_data()
 {
     QTest::addColumn<RequestOutcome>("outcome");
     QTest::addColumn<bool>("showConnection");
@@ -105,14 +97,14 @@ void TestProbeReport::lines_data()
         << decided(1, 5, RequestOutcome::Verdict::Unanswered) << false << QString();
 }
 
-void TestProbeReport::lines()
+void TestRunReport::lines()
 {
     QFETCH(RequestOutcome, outcome);
     QFETCH(bool, showConnection);
     QTEST(outcomeLine(outcome, QStringLiteral("10.0.0.5"), showConnection, 1000), "line");
 }
 
-void TestProbeReport::strayLines()
+void TestRunReport::strayLines()
 {
     StrayReply late;
     late.kind = StrayReply::Kind::Late;
@@ -140,7 +132,7 @@ void TestProbeReport::strayLines()
              QStringLiteral("40 bytes from %2%1: seq=1 state=0000 code=0000 time=0.001 ms"));
 }
 
-void TestProbeReport::milliseconds_data()
+void TestRunReport::milliseconds_data()
 {
     QTest::addColumn<qint64>("ns");
     QTest::addColumn<QString>("text");
@@ -152,13 +144,13 @@ void TestProbeReport::milliseconds_data()
     QTest::newRow("over a second") << qint64(1'234'567'890) << "1234.568";
 }
 
-void TestProbeReport::milliseconds()
+void TestRunReport::milliseconds()
 {
     QFETCH(qint64, ns);
     QTEST(millisecondsText(ns), "text");
 }
 
-void TestProbeReport::summaryCounts()
+void TestRunReport::summaryCounts()
 {
     RunTally tally(1);
     for (int i = 1; i <= 8; ++i)
@@ -172,7 +164,7 @@ void TestProbeReport::summaryCounts()
     late.kind = StrayReply::Kind::Late;
     tally.add(late);
 
-    const QStringList lines = summaryText(summaryOf(1), tally).split(u'\n');
+    const QStringList lines = summaryText(optionsOf(1), tally, kRunNs).split(u'\n');
     QCOMPARE(lines.value(0),
              QStringLiteral("--- 10.0.0.5 vexa-probe statistics (TCP port 2004, 1 connection) ---"));
     // Lost share of the seven whose fate is known; the interrupted one is neither.
@@ -195,7 +187,7 @@ void TestProbeReport::summaryCounts()
     QCOMPARE(lines.size(), 6); // and the final newline
 }
 
-void TestProbeReport::summaryPerConnection()
+void TestRunReport::summaryPerConnection()
 {
     RunTally tally(2);
     for (int c = 1; c <= 2; ++c) {
@@ -206,7 +198,7 @@ void TestProbeReport::summaryPerConnection()
     tally.add(answered(1, 2, 1'000'000));
     tally.add(answered(2, 1, 3'000'000));
     tally.add(decided(2, 2, RequestOutcome::Verdict::Lost));
-    const QString text = summaryText(summaryOf(2), tally);
+    const QString text = summaryText(optionsOf(2), tally, kRunNs);
     QVERIFY2(text.contains(QStringLiteral("(TCP port 2004, 2 connections)")), qPrintable(text));
     QVERIFY(text.contains(QStringLiteral("\n4 sent, 3 received, 1 lost (25.00%), 0 failed checks,")));
     QVERIFY(text.contains(
@@ -217,70 +209,17 @@ void TestProbeReport::summaryPerConnection()
                        "round trip min/mean/p50/p99/max = 3.000/3.000/3.000/3.000/3.000 ms\n")));
 }
 
-void TestProbeReport::summaryWithoutReplies()
+void TestRunReport::summaryWithoutReplies()
 {
     RunTally tally(1);
     tally.addSent(1);
     tally.add(decided(1, 1, RequestOutcome::Verdict::Lost));
-    const QString text = summaryText(summaryOf(1), tally);
+    const QString text = summaryText(optionsOf(1), tally, kRunNs);
     QVERIFY(text.endsWith(QStringLiteral("\nround trip: no reply passed the checks\n")));
     QVERIFY(text.contains(QStringLiteral("1 sent, 0 received, 1 lost (100.00%)")));
 }
 
-void TestProbeReport::json()
-{
-    RunTally tally(2);
-    for (int i = 0; i < 3; ++i)
-        tally.addSent(1);
-    tally.addSent(2);
-    tally.add(answered(1, 1, 5'000'000));
-    tally.add(answered(1, 2, 7'000'000, kFaultLength));
-    tally.add(decided(1, 3, RequestOutcome::Verdict::Lost));
-    tally.add(answered(2, 1, 6'000'000));
-    RunSummary summary = summaryOf(2);
-    summary.udp = true;
-    summary.port = 2005;
-    summary.end = {RunEnd::Kind::ConnectionEnded, QStringLiteral("the module closed the connection")};
-
-    const QByteArray bytes = summaryJson(summary, tally, 1);
-    QVERIFY(bytes.endsWith('\n'));
-    QCOMPARE(bytes.count('\n'), 1);
-    QJsonParseError error;
-    const QJsonObject o = QJsonDocument::fromJson(bytes, &error).object();
-    QCOMPARE(error.error, QJsonParseError::NoError);
-    QCOMPARE(o["host"].toString(), QStringLiteral("10.0.0.5"));
-    QCOMPARE(o["protocol"].toString(), QStringLiteral("udp"));
-    QCOMPARE(o["port"].toInt(), 2005);
-    QCOMPARE(o["ended"].toString(), QStringLiteral("connection-ended"));
-    QCOMPARE(o["message"].toString(), QStringLiteral("the module closed the connection"));
-    QCOMPARE(o["exit_status"].toInt(), 1);
-    QCOMPARE(o["sent"].toInt(), 4);
-    QCOMPARE(o["received"].toInt(), 3);
-    QCOMPARE(o["lost"].toInt(), 1);
-    QCOMPARE(o["lost_percent"].toDouble(), 25.0);
-    QCOMPARE(o["failed"].toInt(), 1);
-    QCOMPARE(o["failed_checks"].toObject()["length"].toInt(), 1);
-    QCOMPARE(o["duration_s"].toDouble(), 2.0);
-    QCOMPARE(o["rate_per_s"].toDouble(), 2.0);
-    const QJsonObject rtt = o["round_trip_ms"].toObject();
-    QCOMPARE(rtt["count"].toInt(), 2);
-    QCOMPARE(rtt["min"].toDouble(), 5.0);
-    QCOMPARE(rtt["max"].toDouble(), 6.0);
-    QCOMPARE(rtt["mean"].toDouble(), 5.5);
-    QVERIFY(rtt.contains("p99_9") && rtt.contains("stddev") && rtt.contains("p90"));
-    const QJsonArray perConnection = o["per_connection"].toArray();
-    QCOMPARE(perConnection.size(), 2);
-    QCOMPARE(perConnection[1].toObject()["connection"].toInt(), 2);
-    QCOMPARE(perConnection[1].toObject()["sent"].toInt(), 1);
-    QCOMPARE(perConnection[0].toObject()["lost"].toInt(), 1);
-
-    RunTally none(1);
-    none.addSent(1);
-    const QJsonObject empty = QJsonDocument::fromJson(summaryJson(summaryOf(1), none, 1)).object();
-    QVERIFY(empty["round_trip_ms"].isNull());
-}
-
-void TestProbeReport::exitStatus_data()
+void TestRunReport::exitStatus_data()
 {
     QTest::addColumn<RunEnd::Kind>("kind");
     QTest::addColumn<QList<RequestOutcome>>("outcomes");
@@ -307,7 +246,7 @@ void TestProbeReport::exitStatus_data()
     QTest::newRow("unreachable") << Kind::Unreachable << QList<RequestOutcome>{} << 0 << 3;
 }
 
-void TestProbeReport::exitStatus()
+void TestRunReport::exitStatus()
 {
     QFETCH(RunEnd::Kind, kind);
     QFETCH(QList<RequestOutcome>, outcomes);
@@ -322,5 +261,5 @@ void TestProbeReport::exitStatus()
     QTEST(probeExitStatus({kind, {}}, tally.total()), "status");
 }
 
-QTEST_APPLESS_MAIN(TestProbeReport)
-#include "tst_probe_report.moc"
+QTEST_APPLESS_MAIN(TestRunReport)
+#include "tst_run_report.moc"
