@@ -426,6 +426,11 @@ void TestModuleSim::requestsSplitAcrossSegments_data()
         << QList<QByteArray>{d + b.left(7), b.mid(7)} << QList<QByteArray>{d, b};
     QTest::newRow("bytes that cannot start a header are answered as they are")
         << QList<QByteArray>{notHeader, b} << QList<QByteArray>{notHeader, b};
+    // The longest request the tool can send: one more byte than the first
+    // part would be implausible, so the first part must wait for the rest.
+    const QByteArray largest = request("0600", QString(2 * frame::kMaxDataBytes, 'A'));
+    QTest::newRow("largest request, 275 bytes, in two parts")
+        << QList<QByteArray>{largest.left(137), largest.mid(137)} << QList<QByteArray>{largest};
 }
 
 void TestModuleSim::requestsSplitAcrossSegments()
@@ -766,6 +771,10 @@ void TestModuleSim::misbehaviour_data()
 
     for (const bool udp : {false, true}) {
         const char* side = udp ? "udp" : "tcp";
+        // Far below the second the simulator waits for the rest of a short
+        // request, far above what a loaded machine adds on loopback.
+        QTest::addRow("%s: no delay asked, answered at once", side)
+            << QStringList{} << udp << 3 << normal({1, 2, 3}) << none << 500;
         QTest::addRow("%s: ignored requests, the next answered", side)
             << QStringList{"--ignore", "2,4", "--ignore", "5"} << udp << 6 << normal({1, 3, 6}) << none << 0;
         QTest::addRow("%s: late reply after the later ones", side)
@@ -858,6 +867,13 @@ void TestModuleSim::refusedSwitches_data()
         << QStringList{"--ignore", "3", "--late", "3:10"} << "request 3 cannot be both ignored";
     QTest::newRow("ignore request 0") << QStringList{"--ignore", "2,0"} << "--ignore wants request numbers";
     QTest::newRow("state of two digits") << QStringList{"--state", "12"} << "--state wants four hexadecimal";
+    QTest::newRow("close and reset") << QStringList{"--close-after", "2", "--reset-after", "3"}
+                                     << "--close-after and --reset-after cannot be combined";
+    QTest::newRow("random bytes of a size") << QStringList{"--random-bytes", "8", "--reply-size", "40"}
+                                            << "--random-bytes and --reply-size cannot be combined";
+    QTest::newRow("late reply to a dropped request")
+        << QStringList{"--drop-every", "2", "--late", "4:10"}
+        << "request 4 cannot be both dropped (--drop-every 2) and answered late (--late)";
     QTest::newRow("both invoke ID switches") << QStringList{"--wrong-invoke-id", "--invoke-id", "0001"}
                                              << "--wrong-invoke-id and --invoke-id cannot be combined";
     QTest::newRow("state on random bytes") << QStringList{"--random-bytes", "8", "--state", "0001"}

@@ -94,6 +94,12 @@ bool parseLate(const QStringList& values, SimOptions& options, QString* error)
                          .arg(*request);
             return false;
         }
+        if (options.dropEvery > 0 && *request % options.dropEvery == 0) {
+            *error = QString("request %1 cannot be both dropped (--drop-every %2) and answered late (--late)")
+                         .arg(*request)
+                         .arg(options.dropEvery);
+            return false;
+        }
         options.lateMs.insert(*request, static_cast<int>(*ms));
     }
     return true;
@@ -258,6 +264,11 @@ std::optional<SimOptions> parseSimOptions(const QStringList& arguments, QString*
     }
     if (options.closeAfter > 0 && options.resetAfter > 0) {
         *error = "--close-after and --reset-after cannot be combined";
+        return std::nullopt;
+    }
+    // Random bytes are no frame, so there is no frame to size.
+    if (options.randomBytes >= 0 && options.replySize >= 0) {
+        *error = "--random-bytes and --reply-size cannot be combined";
         return std::nullopt;
     }
     if (!parseIgnored(parser.values(ignoreOption), options, error)
