@@ -336,15 +336,16 @@ void FormMain::cmdConnect_Click()
     }
     // The session is bound to this address and protocol from now on, as a
     // TCP connection is: leaving them open would take edits it ignores.
-    txtIpAdd->setEnabled(false);
-    optTCP->setEnabled(false);
-    optUDP->setEnabled(false);
-    cmdConnect->setEnabled(false);
-    cmdSend->setEnabled(true);
-    cmdCont->setEnabled(true);
+    showSessionOpen();
 }
 
 void FormMain::tcpClient_Connect()
+{
+    showSessionOpen();
+    SetMousePointer(MousePointer::Default);
+}
+
+void FormMain::showSessionOpen()
 {
     txtIpAdd->setEnabled(false);
     optTCP->setEnabled(false);
@@ -352,7 +353,6 @@ void FormMain::tcpClient_Connect()
     cmdConnect->setEnabled(false);
     cmdSend->setEnabled(true);
     cmdCont->setEnabled(true);
-    SetMousePointer(MousePointer::Default);
 }
 
 void FormMain::cmdSend_Click()

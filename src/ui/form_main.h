@@ -74,6 +74,8 @@ private:
     void chooseProtocol(bool tcp, const QString& caption);
     // The Cont/Stop caption and the Send button for continuous mode on or off.
     void showContinuousMode(bool on);
+    // The address and protocol are the session's now; requests can be sent.
+    void showSessionOpen();
 
     // Handlers.
     void Form_Load();
