@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyleOptionGroupBox>
 #include <QtTest>
 
 namespace {
@@ -41,11 +42,14 @@ private slots:
     void startEnabled_data();
     void startEnabled();
     void optionsAreExclusive();
+    void tabOrder_data();
     void tabOrder();
     void disabledBoxesShowWrittenText();
     void responseHeaderIsReadable_data();
     void responseHeaderIsReadable();
     void labelsDoNotOverlapTheirBoxes();
+    void boxesLieInsideTheirFrames_data();
+    void boxesLieInsideTheirFrames();
     void accessibleNames();
 };
 
@@ -218,34 +222,50 @@ void TestFormMain::optionsAreExclusive()
     QCOMPARE(control<QPushButton>(form, "cmdConnect")->text(), QStringLiteral("Start"));
 }
 
+void TestFormMain::tabOrder_data()
+{
+    QTest::addColumn<bool>("udp"); // the option chosen before the walk
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<bool>("backward"); // Shift+Tab
+    QTest::addColumn<QStringList>("expected");
+
+    // Send and Cont start disabled and are skipped; the option group is
+    // reached through its selected option.
+    const QStringList forward{
+        "optTCP",      "txtReqInvokeId", "txtReqCmnd",   "txtReqDataType", "txtReqVarNo", "txtReqData",
+        "txtResCmnd",  "txtResDataType", "txtResState",  "txtResCode",     "txtResData",  "cmdConnect",
+        "txtReqComId", "txtReqSrc",      "txtReqLength", "txtReqCheckSum", "cmdClose",    "txtMaxTime",
+        "txtMinTime",  "txtResTime",     "txtIpAdd"};
+    QStringList backward(forward.crbegin() + 1, forward.crend());
+    backward << "txtIpAdd";
+    QTest::newRow("Tab walks the window, TCP chosen") << false << "txtIpAdd" << false << forward;
+    QTest::newRow("Shift+Tab walks it back, TCP chosen") << false << "txtIpAdd" << true << backward;
+    QTest::newRow("Tab lands on UDP when it is chosen")
+        << true << "txtIpAdd" << false << QStringList{"optUDP", "txtReqInvokeId"};
+    QTest::newRow("Shift+Tab lands on UDP when it is chosen")
+        << true << "txtReqInvokeId" << true << QStringList{"optUDP", "txtIpAdd"};
+}
+
 void TestFormMain::tabOrder()
 {
+    QFETCH(bool, udp);
+    QFETCH(QString, from);
+    QFETCH(bool, backward);
+    QFETCH(QStringList, expected);
     FormMain form;
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
     QCOMPARE(QApplication::focusWidget(), control<QLineEdit>(form, "txtIpAdd"));
 
-    // Send and Cont start disabled and are skipped; the option group is
-    // reached through its selected option.
-    const QStringList expected{
-        "optTCP",      "txtReqInvokeId", "txtReqCmnd",   "txtReqDataType", "txtReqVarNo", "txtReqData",
-        "txtResCmnd",  "txtResDataType", "txtResState",  "txtResCode",     "txtResData",  "cmdConnect",
-        "txtReqComId", "txtReqSrc",      "txtReqLength", "txtReqCheckSum", "cmdClose",    "txtMaxTime",
-        "txtMinTime",  "txtResTime",     "txtIpAdd"};
+    control<QRadioButton>(form, udp ? "optUDP" : "optTCP")->setChecked(true);
+    form.findChild<QWidget*>(from)->setFocus();
     QStringList walked;
     for (int i = 0; i < expected.size(); ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(QApplication::focusWidget(), backward ? Qt::Key_Backtab : Qt::Key_Tab,
+                        backward ? Qt::ShiftModifier : Qt::NoModifier);
         walked << QApplication::focusWidget()->objectName();
     }
     QCOMPARE(walked, expected);
-
-    // With UDP chosen, Tab lands on UDP instead.
-    control<QRadioButton>(form, "optUDP")->setChecked(true);
-    control<QLineEdit>(form, "txtIpAdd")->setFocus();
-    QTest::keyClick(control<QLineEdit>(form, "txtIpAdd"), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), control<QRadioButton>(form, "optUDP"));
-    QTest::keyClick(control<QRadioButton>(form, "optUDP"), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), control<QLineEdit>(form, "txtReqInvokeId"));
 }
 
 void TestFormMain::disabledBoxesShowWrittenText()
@@ -314,6 +334,55 @@ void TestFormMain::labelsDoNotOverlapTheirBoxes()
         auto* next = form.findChild<QWidget*>(pair[1]);
         QVERIFY2(label->geometry().right() < next->geometry().left(), pair[0]);
         QVERIFY2(label->width() >= label->sizeHint().width(), pair[0]);
+    }
+}
+
+void TestFormMain::boxesLieInsideTheirFrames_data()
+{
+    QTest::addColumn<QString>("frame");
+    QTest::addColumn<int>("boxes"); // how many text boxes stand in it
+    QTest::newRow("TCP/IP") << "frmTCP" << 1;
+    QTest::newRow("Request Header") << "frmReqHeader" << 5;
+    QTest::newRow("Response Header") << "Frame2" << 5;
+    QTest::newRow("Request") << "Frame3" << 4;
+    QTest::newRow("Response") << "Frame1" << 5;
+}
+
+// Each box stands below its frame's caption and clear of its border, so that
+// none is cut off or drawn over the line around it.
+void TestFormMain::boxesLieInsideTheirFrames()
+{
+    QFETCH(QString, frame);
+    QFETCH(int, boxes);
+    FormMain form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    auto* group = form.findChild<QGroupBox*>(frame);
+    QStyleOptionGroupBox option;
+    option.initFrom(group);
+    option.text = group->title();
+    option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+    const QRect caption =
+        group->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, group);
+    const QRect inside = group->style()
+                             ->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, group)
+                             .adjusted(1, 1, -1, -1);
+    const QList<QLineEdit*> found = group->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly);
+    QCOMPARE(found.size(), boxes);
+    for (const QLineEdit* box : found) {
+        const QString where = QStringLiteral("%1 at (%2, %3) %4x%5 in (%6, %7) %8x%9 below %10")
+                                  .arg(box->objectName())
+                                  .arg(box->x())
+                                  .arg(box->y())
+                                  .arg(box->width())
+                                  .arg(box->height())
+                                  .arg(inside.x())
+                                  .arg(inside.y())
+                                  .arg(inside.width())
+                                  .arg(inside.height())
+                                  .arg(caption.bottom());
+        QVERIFY2(inside.contains(box->geometry()), qPrintable(where));
+        QVERIFY2(box->geometry().top() > caption.bottom(), qPrintable(where));
     }
 }
 

@@ -63,7 +63,8 @@ void retype(QLineEdit* box, const QString& text)
     QTest::keyClicks(box, text);
 }
 
-// The pointer over the window at the moment a message box is shown.
+// The pointer over the window, and the response boxes' texts, at the moment
+// a message box is shown.
 struct PointerAtMessage : QObject {
     explicit PointerAtMessage(const Window& w)
         : w(w)
@@ -72,12 +73,15 @@ struct PointerAtMessage : QObject {
     }
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::Show && qobject_cast<QMessageBox*>(watched))
+        if (event->type() == QEvent::Show && qobject_cast<QMessageBox*>(watched)) {
             shape = w.cursorOverWindow();
+            boxes = w.responseBoxes();
+        }
         return false;
     }
     const Window& w;
     Qt::CursorShape shape = Qt::BlankCursor;
+    QStringList boxes;
 };
 
 } // namespace
@@ -244,6 +248,12 @@ void TestSession::replyLengths_data()
     QTest::newRow("20 bytes: header only")
         << kReply30.left(20) << (fixed.mid(0, 5) + QStringList{"", "", "", "", ""});
     QTest::newRow("4 bytes: nothing whole") << kReply30.left(4) << QStringList(10);
+    // Far more than the box can show at once.
+    QByteArray longData;
+    for (int i = 0; i < 200; ++i)
+        longData += static_cast<char>(i);
+    QTest::newRow("230 bytes: the data box shows its start")
+        << kReply30 + longData << (fixed + QStringList{QString::fromLatin1(longData.toHex().toUpper())});
 }
 
 void TestSession::replyLengths()
@@ -263,6 +273,9 @@ void TestSession::replyLengths()
 
     peer.reply(reply);
     QTRY_COMPARE(w.responseBoxes(), boxes);
+    // The data box shows the start of its text, where a long one's tail
+    // would otherwise stand.
+    QCOMPARE(w.txtResData->cursorPosition(), 0);
 }
 
 void TestSession::statisticsSurviveCloseAndCont()
@@ -389,6 +402,7 @@ void TestSession::endingMessage()
     std::unique_ptr<TcpPeer> peer(listening ? new TcpPeer(address) : nullptr);
     Window w(address);
     MessageBoxCatcher boxes;
+    PointerAtMessage atMessage(w);
     if (peer) {
         QVERIFY(connectTo(w, *peer));
         w.click(w.cmdSend);
@@ -407,6 +421,9 @@ void TestSession::endingMessage()
              qPrintable(message.text));
     QCOMPARE(message.icon, QMessageBox::Critical);
     QCOMPARE(message.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    // Neither the socket's events behind the message nor the end of the
+    // session change the boxes the message was shown over.
+    QCOMPARE(w.responseBoxes(), atMessage.boxes);
 }
 
 void TestSession::refusedOperationsKeepTheWindow()
