@@ -130,8 +130,7 @@ void TestClientSocket::framesArriveWholeAndInOrder_data()
     QTest::newRow("udp to an ipv6 address in brackets") << udp << v6 << QStringLiteral("[::1]");
     // Where "localhost" lists ::1 first, nothing listens there, and the
     // connection must go on to the next address.
-    QTest::newRow("tcp to a name")
-        << tcp << QStringLiteral("127.0.0.1") << QStringLiteral("localhost");
+    QTest::newRow("tcp to a name") << tcp << QStringLiteral("127.0.0.1") << QStringLiteral("localhost");
 }
 
 void TestClientSocket::framesArriveWholeAndInOrder()
