@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the probe reports for scripts: the JSON summary, CSV rows as
 // written, and a file that cannot take them reported as such.
-#include "report_files.h"
+#include "run_report.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -18,6 +18,7 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -63,14 +64,14 @@ void ProbeRunner::start()
         setUp(*c);
         m_connections.push_back(std::move(c));
     }
+    const auto unreachable = [this](const QString& why) {
+        finish({RunEnd::Kind::Unreachable, QStringLiteral("cannot reach %1: %2").arg(where(), why)});
+    };
     if (m_options.udp) {
         // Nothing to open: datagrams go out with the first request.
         for (auto& c : m_connections) {
-            if (auto refusal = c->engine->Start(m_options.host, m_options.effectivePort())) {
-                finish({RunEnd::Kind::Unreachable,
-                        QStringLiteral("cannot reach %1: %2").arg(where(), *refusal)});
-                return;
-            }
+            if (auto refusal = c->engine->Start(m_options.host, m_options.effectivePort()))
+                return unreachable(*refusal);
             c->open = true;
         }
         m_open = m_options.connections;
@@ -81,18 +82,14 @@ void ProbeRunner::start()
     m_connectTimer->setSingleShot(true);
     // A coarse timer may fire early, giving up before the time the user gave.
     m_connectTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_connectTimer, &QTimer::timeout, this, [this] {
-        const double seconds = m_options.connectTimeoutMs / 1000.0;
-        finish({RunEnd::Kind::Unreachable,
-                QStringLiteral("cannot reach %1: no connection within %2 s")
-                    .arg(where(), QString::number(seconds, 'g', 6))});
+    connect(m_connectTimer, &QTimer::timeout, this, [this, unreachable] {
+        unreachable(QStringLiteral("no connection within %1 s")
+                        .arg(QString::number(m_options.connectTimeoutMs / 1000.0, 'g', 6)));
     });
     m_connectTimer->start(m_options.connectTimeoutMs);
     for (auto& c : m_connections) {
-        if (auto refusal = c->engine->Connect(m_options.host, m_options.effectivePort())) {
-            finish({RunEnd::Kind::Unreachable, QStringLiteral("cannot reach %1: %2").arg(where(), *refusal)});
-            return;
-        }
+        if (auto refusal = c->engine->Connect(m_options.host, m_options.effectivePort()))
+            return unreachable(*refusal);
     }
 }
 
@@ -229,38 +226,35 @@ void ProbeRunner::onRequestSent(Connection& c, const SentRequest& request)
         stopSending();
 }
 
-std::optional<ProbeRunner::Pending> ProbeRunner::takePending(Connection& c, quint64 sequence)
+std::optional<RequestOutcome> ProbeRunner::decide(Connection& c, quint64 sequence,
+                                                  RequestOutcome::Verdict verdict)
 {
-    for (auto it = c.pending.begin(); it != c.pending.end(); ++it) {
-        if (it->sequence == sequence) {
-            const Pending pending = *it;
-            c.pending.erase(it);
-            return pending;
-        }
+    const auto it = std::find_if(c.pending.begin(), c.pending.end(),
+                                 [sequence](const Pending& p) { return p.sequence == sequence; });
+    if (it == c.pending.end())
+        return std::nullopt;
+    RequestOutcome result;
+    result.connection = c.index;
+    result.sequence = it->sequence;
+    result.sentNs = it->sentNs;
+    result.verdict = verdict;
+    c.pending.erase(it);
+    return result;
+}
+
+void ProbeRunner::decideAll(Connection& c, RequestOutcome::Verdict verdict, bool connectionEnded)
+{
+    while (!c.pending.empty()) {
+        RequestOutcome result = *decide(c, c.pending.front().sequence, verdict);
+        result.connectionEnded = connectionEnded;
+        emit outcome(result);
     }
-    return std::nullopt;
 }
 
-void ProbeRunner::declareLost(Connection& c, const Pending& pending, bool connectionEnded)
-{
-    RequestOutcome lost;
-    lost.connection = c.index;
-    lost.sequence = pending.sequence;
-    lost.sentNs = pending.sentNs;
-    lost.verdict = RequestOutcome::Verdict::Lost;
-    lost.connectionEnded = connectionEnded;
-    emit outcome(lost);
-}
-
-RequestOutcome ProbeRunner::answerOutcome(Connection& c, const Pending& request, const ArrivedReply& reply)
+RequestOutcome ProbeRunner::answerOutcome(Connection& c, RequestOutcome result, const ArrivedReply& reply)
 {
     // Checked against the request it answers, whose invoke ID may be its own.
     setInvokeId(c.request, reply.requestInvokeId);
-    RequestOutcome result;
-    result.connection = c.index;
-    result.sequence = request.sequence;
-    result.sentNs = request.sentNs;
-    result.verdict = RequestOutcome::Verdict::Answered;
     result.roundTripNs = reply.elapsedNs;
     result.bytes = static_cast<int>(reply.bytes.size());
     result.state = reply.texts.state;
@@ -290,7 +284,8 @@ void ProbeRunner::onReply(Connection& c, const ArrivedReply& reply)
         emit stray(late);
         return;
     }
-    const std::optional<Pending> answered = takePending(c, reply.sequence);
+    const std::optional<RequestOutcome> answered =
+        decide(c, reply.sequence, RequestOutcome::Verdict::Answered);
     if (!answered)
         return;
     m_anyReply = true;
@@ -327,17 +322,12 @@ void ProbeRunner::onGivenUp(Connection& c, const GivenUpRequest& request)
     // Requests dropped as the connection ends are decided with its end.
     if (m_finished || request.reason == ReplyLedger::GiveUpReason::Abandoned)
         return;
-    const std::optional<Pending> lost = takePending(c, request.sequence);
+    std::optional<RequestOutcome> lost = decide(c, request.sequence, RequestOutcome::Verdict::Lost);
     if (!lost)
         return;
-    RequestOutcome outcome;
-    outcome.connection = c.index;
-    outcome.sequence = lost->sequence;
-    outcome.sentNs = lost->sentNs;
-    outcome.verdict = RequestOutcome::Verdict::Lost;
-    outcome.arrivedBytes = request.arrivedBytes;
-    outcome.expectedBytes = request.expectedBytes;
-    emit this->outcome(outcome);
+    lost->arrivedBytes = request.arrivedBytes;
+    lost->expectedBytes = request.expectedBytes;
+    emit outcome(*lost);
     afterDecided(c);
 }
 
@@ -380,11 +370,7 @@ void ProbeRunner::onSessionEnding(Connection& c, const SocketEnd& end)
     }
     const QString what = closed ? QStringLiteral("the module closed the connection")
                                 : QStringLiteral("the connection failed: %1").arg(text);
-    while (!c.pending.empty()) {
-        const Pending lost = c.pending.front();
-        c.pending.pop_front();
-        declareLost(c, lost, true);
-    }
+    decideAll(c, RequestOutcome::Verdict::Lost, true);
     finish({RunEnd::Kind::ConnectionEnded,
             m_options.connections > 1
                 ? QStringLiteral("connection %1: %2").arg(QString::number(c.index), what)
@@ -420,26 +406,13 @@ void ProbeRunner::finish(const RunEnd& end)
     m_finished = true;
     m_durationNs = m_begun ? m_clock.nsecsElapsed() : 0;
     // Whatever is still waiting gets no chance to be answered.
-    for (auto& c : m_connections) {
-        while (!c->pending.empty()) {
-            const Pending waiting = c->pending.front();
-            c->pending.pop_front();
-            RequestOutcome unanswered;
-            unanswered.connection = c->index;
-            unanswered.sequence = waiting.sequence;
-            unanswered.sentNs = waiting.sentNs;
-            unanswered.verdict = RequestOutcome::Verdict::Unanswered;
-            emit outcome(unanswered);
-        }
-    }
+    for (auto& c : m_connections)
+        decideAll(*c, RequestOutcome::Verdict::Unanswered, false);
     if (m_connectTimer)
         m_connectTimer->stop();
     if (m_deadlineTimer)
         m_deadlineTimer->stop();
-    for (auto& c : m_connections) {
-        c->pause->stop();
-        c->engine->SetContinuousMode(false);
-    }
+    stopSending();
     // Closed and announced from the event loop: this may run inside an
     // engine's own signal, which must be allowed to return first.
     QTimer::singleShot(0, this, [this, end] {

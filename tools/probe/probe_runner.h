@@ -7,7 +7,6 @@
 
 #include "probe_options.h"
 #include "request_outcome.h"
-#include "run_end.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -83,12 +82,15 @@ private:
     void onRefused(Connection& c, const QString& reason);
     // A request of `c` has been decided; send the next one or wind down.
     void afterDecided(Connection& c);
-    std::optional<Pending> takePending(Connection& c, quint64 sequence);
-    void declareLost(Connection& c, const Pending& pending, bool connectionEnded);
+    // Takes the request `sequence` off the waiting ones, as an outcome of
+    // `verdict`; none when it has been decided already.
+    std::optional<RequestOutcome> decide(Connection& c, quint64 sequence, RequestOutcome::Verdict verdict);
+    // Decides every request still waiting on `c`.
+    void decideAll(Connection& c, RequestOutcome::Verdict verdict, bool connectionEnded);
     // A reply that answers no request.
     void onAnswersNothing(const Connection& c, const ArrivedReply& reply);
     void adviseOnInvokeIds();
-    RequestOutcome answerOutcome(Connection& c, const Pending& request, const ArrivedReply& reply);
+    RequestOutcome answerOutcome(Connection& c, RequestOutcome result, const ArrivedReply& reply);
     bool drives() const;
     void checkDeadline();
     bool maySend() const;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What became of one request, and replies that answer no waiting request:
-// the runner's findings, which the tally, the lines, the CSV and the plot
-// all take from here.
+// What became of one request, replies that answer no waiting request, and
+// how the run ended: the runner's findings, which the tally, the lines, the
+// summaries, the CSV, the plot and the exit status all take from here.
 #pragma once
 
 #include <QString>
@@ -40,4 +40,16 @@ struct StrayReply {
     qint64 roundTripNs = -1; // Late: how long after that request it came; -1 untimed
     int bytes = 0;
     QString invokeId; // Unexpected: the invoke ID it carries; empty when too short for one
+};
+
+struct RunEnd {
+    enum class Kind {
+        Completed, // the count or the deadline was reached
+        Interrupted, // Ctrl+C (or SIGTERM)
+        ConnectionEnded, // the module closed or reset a connection, or a send failed
+        Unreachable, // no connection could be opened or the host is unknown
+        OutputFailed, // the CSV file could not be written
+    };
+    Kind kind = Kind::Completed;
+    QString message; // what happened, for a person; empty when completed
 };

@@ -5,7 +5,7 @@
 // deadline (never written to a pipe or a file).
 #pragma once
 
-#include "report_files.h"
+#include "run_report.h"
 #include "time_bins.h"
 
 #include <QObject>
