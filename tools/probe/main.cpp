@@ -2,7 +2,7 @@
 // vexa-probe: the module's latency and load test from the command line.
 #include "plot_render.h"
 #include "probe_runner.h"
-#include "run_recorder.h"
+#include "run_report.h"
 #include "signal_pipe.h"
 
 #include <QCoreApplication>
@@ -10,10 +10,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -27,6 +29,134 @@ void printOut(const QString& text)
     const QByteArray bytes = text.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
 }
+
+// Takes the runner's findings as they come and hands each where it belongs:
+// the tally, a line on stdout, a CSV row, the plot's time bins; and keeps
+// the progress line on a terminal's stderr during a run with a count or a
+// deadline (never written to a pipe or a file), drawn with a carriage
+// return and erase-to-end-of-line.
+class RunRecorder {
+public:
+    // `csv` may be null (no --csv); the time bins are kept only with --plot.
+    RunRecorder(const ProbeOptions& options, ProbeRunner& runner, CsvWriter* csv)
+        : m_options(options)
+        , m_runner(runner)
+        , m_csv(csv)
+        , m_tally(options.connections)
+        , m_lines(!options.quiet && !options.json)
+        , m_stdoutIsTerminal(::isatty(STDOUT_FILENO) == 1)
+        , m_progress(::isatty(STDERR_FILENO) == 1 && (options.count > 0 || options.deadlineMs > 0))
+    {
+        if (!options.plotPath.isEmpty())
+            m_bins = std::make_unique<TimeBins>();
+        // The timer is the context: the connections go with the recorder.
+        QObject::connect(&runner, &ProbeRunner::began, &m_flushTimer, [this] {
+            m_flushTimer.start(kFlushMs);
+            if (m_progress)
+                m_progressTimer.start(kProgressMs);
+        });
+        QObject::connect(&runner, &ProbeRunner::requestSent, &m_flushTimer,
+                         [this](int connection) { m_tally.addSent(connection); });
+        QObject::connect(&runner, &ProbeRunner::outcome, &m_flushTimer,
+                         [this](const RequestOutcome& outcome) { onOutcome(outcome); });
+        QObject::connect(&runner, &ProbeRunner::stray, &m_flushTimer, [this](const StrayReply& stray) {
+            m_tally.add(stray);
+            if (m_lines)
+                printLine(strayLine(stray, m_options.host, m_options.connections > 1));
+        });
+        QObject::connect(&m_flushTimer, &QTimer::timeout, [this] { flush(); });
+        QObject::connect(&m_progressTimer, &QTimer::timeout, [this] { drawProgress(); });
+    }
+
+    const RunTally& tally() const { return m_tally; }
+    const TimeBins* timeBins() const { return m_bins.get(); }
+
+    // Stops the progress line and the periodic flushes; the run is over.
+    void stop()
+    {
+        m_flushTimer.stop();
+        m_progressTimer.stop();
+        clearProgress();
+    }
+
+private:
+    // Buffered output is handed on at least this often, so a run's lines and
+    // rows show up in a file while it goes on, and a full disk is noticed.
+    static constexpr int kFlushMs = 1000;
+    static constexpr int kProgressMs = 250;
+
+    void onOutcome(const RequestOutcome& outcome)
+    {
+        m_tally.add(outcome);
+        if (m_csv && !m_csv->failed() && !m_csv->write(outcome, m_runner.startEpochUs()))
+            csvFailed();
+        if (m_bins) {
+            if (outcome.verdict == RequestOutcome::Verdict::Answered && !outcome.faults)
+                m_bins->addReply(outcome.sentNs, outcome.roundTripNs);
+            else if (outcome.verdict == RequestOutcome::Verdict::Lost)
+                m_bins->addLost(outcome.sentNs);
+        }
+        if (m_lines && outcome.verdict != RequestOutcome::Verdict::Unanswered)
+            printLine(outcomeLine(outcome, m_options.host, m_options.connections > 1, m_options.timeoutMs));
+    }
+
+    void csvFailed()
+    {
+        m_runner.abort({RunEnd::Kind::OutputFailed,
+                        QStringLiteral("--csv %1: %2").arg(m_options.csvPath, m_csv->errorString())});
+    }
+
+    void printLine(const QString& line)
+    {
+        // The progress line shares the terminal: wiped first, redrawn on its
+        // next tick.
+        if (m_stdoutIsTerminal)
+            clearProgress();
+        printOut(line + u'\n');
+        // Each line at once when they come slowly; in bulk when back to back.
+        if (m_options.intervalMs > 0)
+            std::fflush(stdout);
+    }
+
+    void flush()
+    {
+        std::fflush(stdout);
+        if (m_csv && !m_csv->failed() && !m_csv->flush())
+            csvFailed();
+    }
+
+    void drawProgress()
+    {
+        const ProbeFigures& total = m_tally.total();
+        const QByteArray line =
+            progressText(total.sent, total.lost, m_runner.elapsedNs(), m_options.count, m_options.deadlineMs)
+                .toLocal8Bit();
+        std::fprintf(stderr, "\r%s\x1b[K", line.constData());
+        std::fflush(stderr);
+        m_progressShown = true;
+    }
+
+    void clearProgress()
+    {
+        if (!m_progressShown)
+            return;
+        std::fputs("\r\x1b[K", stderr);
+        std::fflush(stderr);
+        m_progressShown = false;
+    }
+
+    const ProbeOptions& m_options;
+    ProbeRunner& m_runner;
+    CsvWriter* m_csv;
+    RunTally m_tally;
+    std::unique_ptr<TimeBins> m_bins;
+    QTimer m_flushTimer;
+    QTimer m_progressTimer;
+    bool m_lines;
+    bool m_stdoutIsTerminal;
+    bool m_progress; // stderr is a terminal and the run has a bound
+    bool m_progressShown = false;
+};
 
 // The plot is drawn at the end; a directory it cannot go into is found out
 // before the run rather than after an hour of it.

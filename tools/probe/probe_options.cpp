@@ -18,8 +18,8 @@ namespace {
 
 constexpr qint64 kMaxCount = 1'000'000'000'000;
 constexpr int kMaxMs = 3'600'000; // an hour, for intervals and timeouts
-constexpr double kMaxDeadlineS = 366.0 * 24 * 3600;
-constexpr double kMaxConnectTimeoutS = 3600;
+constexpr qint64 kMaxDeadlineS = 366 * 24 * 3600;
+constexpr qint64 kMaxConnectTimeoutS = 3600;
 constexpr int kMaxConnections = 256;
 // A millisecond: a module slower than that is waited for asleep.
 constexpr int kMaxBusyPollUs = 1000;
@@ -203,37 +203,35 @@ ProbeCommandLine parseProbeCommandLine(const QStringList& arguments)
             return fail(*message);
     }
 
-    QString error;
-    const auto take = [&](const QCommandLineOption& option, qint64 minimum, qint64 maximum,
-                          const std::function<void(qint64)>& store) {
-        if (!parser.isSet(option))
-            return true;
-        const auto value = wholeNumber(option, parser.value(option), minimum, maximum, &error);
-        if (value)
-            store(*value);
-        return value.has_value();
+    // Checked in this order, so the first one wrong is the one reported.
+    struct NumberOption {
+        const QCommandLineOption& option;
+        qint64 minimum;
+        qint64 maximum; // seconds options: seconds, above 0
+        bool seconds; // fractions allowed, stored as milliseconds
+        std::function<void(qint64)> store;
     };
-    if (!take(count, 1, kMaxCount, [&](qint64 v) { options.count = v; })
-        || !take(interval, 0, kMaxMs, [&](qint64 v) { options.intervalMs = static_cast<int>(v); })
-        || !take(timeout, 1, kMaxMs, [&](qint64 v) { options.timeoutMs = static_cast<int>(v); })
-        || !take(port, 1, 65535, [&](qint64 v) { options.port = static_cast<quint16>(v); })
-        || !take(connections, 1, kMaxConnections,
-                 [&](qint64 v) { options.connections = static_cast<int>(v); })
-        || !take(busyPoll, 0, kMaxBusyPollUs, [&](qint64 v) { options.busyPollUs = static_cast<int>(v); }))
-        return fail(error);
-
-    if (parser.isSet(deadline)) {
-        const auto ms = secondsAsMs(deadline, parser.value(deadline), kMaxDeadlineS, &error);
-        if (!ms)
+    const NumberOption numberOptions[] = {
+        {count, 1, kMaxCount, false, [&](qint64 v) { options.count = v; }},
+        {interval, 0, kMaxMs, false, [&](qint64 v) { options.intervalMs = int(v); }},
+        {timeout, 1, kMaxMs, false, [&](qint64 v) { options.timeoutMs = int(v); }},
+        {port, 1, 65535, false, [&](qint64 v) { options.port = quint16(v); }},
+        {connections, 1, kMaxConnections, false, [&](qint64 v) { options.connections = int(v); }},
+        {busyPoll, 0, kMaxBusyPollUs, false, [&](qint64 v) { options.busyPollUs = int(v); }},
+        {deadline, 0, kMaxDeadlineS, true, [&](qint64 v) { options.deadlineMs = v; }},
+        {connectTimeout, 0, kMaxConnectTimeoutS, true, [&](qint64 v) { options.connectTimeoutMs = int(v); }},
+    };
+    for (const NumberOption& entry : numberOptions) {
+        if (!parser.isSet(entry.option))
+            continue;
+        QString error;
+        const QString text = parser.value(entry.option);
+        const auto value = entry.seconds
+            ? secondsAsMs(entry.option, text, double(entry.maximum), &error)
+            : wholeNumber(entry.option, text, entry.minimum, entry.maximum, &error);
+        if (!value)
             return fail(error);
-        options.deadlineMs = *ms;
-    }
-    if (parser.isSet(connectTimeout)) {
-        const auto ms =
-            secondsAsMs(connectTimeout, parser.value(connectTimeout), kMaxConnectTimeoutS, &error);
-        if (!ms)
-            return fail(error);
-        options.connectTimeoutMs = static_cast<int>(*ms);
+        entry.store(*value);
     }
 
     for (const TextOption& entry : textOptions) {
