@@ -3,7 +3,7 @@
 // exact ones, exact extremes and moments, merging, and the time bins built
 // on it for the plot.
 #include "latency_histogram.h"
-#include "time_bins.h"
+#include "plot_render.h"
 
 #include <QtTest>
 
