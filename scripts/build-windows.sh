@@ -270,6 +270,7 @@ build_qtsvg() {
     t=$SECONDS
     if ! fetch_source "qt6-svg=$svg_source_version"; then
         echo "build-windows: WARNING: no qt6-svg source, so no Qt Svg for Windows; the probe needs it" >&2
+        rm -rf "$work"
         return 0
     fi
     stage_done $t "getting the qt6-svg source"
