@@ -2,7 +2,9 @@
 // Signals for the command-line tools: the first SIGINT or SIGTERM is handed
 // to the event loop as interrupted(), so a run can end with its summary; a
 // second one ends the process at once, even if the event loop is stuck.
-// SIGHUP, for a tool that asks for it, comes as reloadRequested().
+// SIGHUP, for a tool that asks for it, comes as reloadRequested(). On
+// Windows, Ctrl+C, Ctrl+Break and closing the console stand for the signals
+// (signal_pipe_windows.cpp), and there is no reload.
 #pragma once
 
 #include <QObject>
