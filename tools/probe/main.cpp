@@ -178,11 +178,11 @@ PlotInput plotInput(const ProbeOptions& options, const RunTally& tally, const Ti
 {
     const ProbeFigures& total = tally.total();
     PlotInput input;
-    input.title = QStringLiteral("vexa-probe %1 (%2 port %3): %4 sent, %5 received, %6 lost (%7%), %8 failed")
-                      .arg(options.host, options.udp ? QStringLiteral("UDP") : QStringLiteral("TCP"),
-                           QString::number(options.effectivePort()), QString::number(total.sent),
-                           QString::number(total.received), QString::number(total.lost),
-                           QString::number(total.lostPercent(), 'f', 2), QString::number(total.failed));
+    input.title =
+        QStringLiteral("vexa-probe %1 (%2 port %3): %4 sent, %5 received, %6 lost (%7%), %8 failed")
+            .arg(options.host, options.protocolName(), QString::number(options.effectivePort()),
+                 QString::number(total.sent), QString::number(total.received), QString::number(total.lost),
+                 QString::number(total.lostPercent(), 'f', 2), QString::number(total.failed));
     const QDateTime started = QDateTime::fromMSecsSinceEpoch(runner.startEpochUs() / 1000, Qt::UTC);
     QString figures;
     if (total.roundTrip.count()) {

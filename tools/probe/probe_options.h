@@ -35,6 +35,7 @@ struct ProbeOptions {
     QSize plotSize{1200, 800};
 
     quint16 effectivePort() const;
+    QString protocolName() const { return udp ? QStringLiteral("UDP") : QStringLiteral("TCP"); }
 };
 
 struct ProbeCommandLine {

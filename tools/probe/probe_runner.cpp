@@ -32,6 +32,16 @@ constexpr int kReplyWaitSliceMs = 20;
 // the run says the module seems not to copy invoke IDs.
 constexpr quint64 kUnmatchedBeforeAdvice = 3;
 
+// A single-shot timer of `parent`'s: precise, since a coarse one may fire
+// early, giving up or sending before the time the user gave.
+QTimer* preciseTimer(QObject* parent)
+{
+    auto* timer = new QTimer(parent);
+    timer->setSingleShot(true);
+    timer->setTimerType(Qt::PreciseTimer);
+    return timer;
+}
+
 } // namespace
 
 ProbeRunner::ProbeRunner(const ProbeOptions& options, QObject* parent)
@@ -45,8 +55,7 @@ ProbeRunner::~ProbeRunner() = default;
 QString ProbeRunner::where() const
 {
     return QStringLiteral("%1 %2 port %3")
-        .arg(m_options.host, m_options.udp ? QStringLiteral("UDP") : QStringLiteral("TCP"),
-             QString::number(m_options.effectivePort()));
+        .arg(m_options.host, m_options.protocolName(), QString::number(m_options.effectivePort()));
 }
 
 qint64 ProbeRunner::elapsedNs() const
@@ -78,10 +87,7 @@ void ProbeRunner::start()
         begin();
         return;
     }
-    m_connectTimer = new QTimer(this);
-    m_connectTimer->setSingleShot(true);
-    // A coarse timer may fire early, giving up before the time the user gave.
-    m_connectTimer->setTimerType(Qt::PreciseTimer);
+    m_connectTimer = preciseTimer(this);
     connect(m_connectTimer, &QTimer::timeout, this, [this, unreachable] {
         unreachable(QStringLiteral("no connection within %1 s")
                         .arg(QString::number(m_options.connectTimeoutMs / 1000.0, 'g', 6)));
@@ -101,9 +107,7 @@ void ProbeRunner::setUp(Connection& c)
     c.engine->setReplyTimeoutMs(m_options.timeoutMs);
     c.engine->setNumberedInvokeIds(m_options.numberedInvokeIds);
 
-    c.pause = new QTimer(this);
-    c.pause->setSingleShot(true);
-    c.pause->setTimerType(Qt::PreciseTimer);
+    c.pause = preciseTimer(this);
 
     Connection* conn = &c;
     connect(c.pause, &QTimer::timeout, this, [this, conn] { sendNext(*conn); });
@@ -140,9 +144,7 @@ void ProbeRunner::begin()
                          .count();
     emit began();
     if (m_options.deadlineMs > 0) {
-        m_deadlineTimer = new QTimer(this);
-        m_deadlineTimer->setSingleShot(true);
-        m_deadlineTimer->setTimerType(Qt::PreciseTimer);
+        m_deadlineTimer = preciseTimer(this);
         connect(m_deadlineTimer, &QTimer::timeout, this, &ProbeRunner::checkDeadline);
         checkDeadline();
     }

@@ -41,7 +41,6 @@ public:
     qint64 elapsedNs() const;
     // When the run began, in microseconds since the Unix epoch.
     qint64 startEpochUs() const { return m_startEpochUs; }
-    bool hasBegun() const { return m_begun; }
 
 signals:
     // Every session is open; the first requests go out now.

@@ -261,8 +261,8 @@ QString summaryText(const ProbeOptions& options, const RunTally& tally, qint64 d
 
     QString text =
         QStringLiteral("--- %1 vexa-probe statistics (%2 port %3, %4 %5) ---\n")
-            .arg(options.host, options.udp ? QStringLiteral("UDP") : QStringLiteral("TCP"),
-                 QString::number(options.effectivePort()), QString::number(options.connections),
+            .arg(options.host, options.protocolName(), QString::number(options.effectivePort()),
+                 QString::number(options.connections),
                  options.connections == 1 ? QStringLiteral("connection") : QStringLiteral("connections"));
     text += QStringLiteral("%1, time %2 s, %3 requests/s\n")
                 .arg(countsText(total), QString::number(seconds, 'f', 3), QString::number(rate, 'f', 1));
@@ -302,7 +302,7 @@ QByteArray summaryJson(const ProbeOptions& options, const RunTally& tally, qint6
     const double seconds = double(durationNs) / 1e9;
     QJsonObject object = figuresObject(total);
     object.insert("host", options.host);
-    object.insert("protocol", options.udp ? "udp" : "tcp");
+    object.insert("protocol", options.protocolName().toLower());
     object.insert("port", options.effectivePort());
     object.insert("connections", options.connections);
     object.insert("timeout_ms", options.timeoutMs);
