@@ -111,11 +111,12 @@ QJsonValue roundTripObject(const LatencyHistogram& rtt)
 
 QJsonObject figuresObject(const ProbeFigures& figures)
 {
+    // Keyed by the CSV's words for the checks, with '_' for '-'.
     QJsonObject checks;
-    static const char* const kKeys[kReplyFaultKinds] = {"short", "checksum", "length", "company_id",
-                                                        "invoke_id"};
-    for (int i = 0; i < kReplyFaultKinds; ++i)
-        checks.insert(QLatin1String(kKeys[i]), double(figures.faults[size_t(i)]));
+    for (int i = 0; i < kReplyFaultKinds; ++i) {
+        QString key = QLatin1String(faultWord(ReplyFault(1u << i)));
+        checks.insert(key.replace(u'-', u'_'), double(figures.faults[size_t(i)]));
+    }
     return QJsonObject{
         {"sent", double(figures.sent)},
         {"received", double(figures.received)},
