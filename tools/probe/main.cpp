@@ -248,17 +248,14 @@ int main(int argc, char* argv[])
     static char* qtArgv[] = {argv[0], nullptr};
     std::unique_ptr<QCoreApplication> app;
     if (!options.plotPath.isEmpty()) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        app = std::make_unique<QGuiApplication>(qtArgc, qtArgv);
-    } else {
-        app = std::make_unique<QCoreApplication>(qtArgc, qtArgv);
-    }
-
-    if (!options.plotPath.isEmpty()) {
         if (auto error = checkPlotPath(options.plotPath)) {
             printError(*error);
             return 2;
         }
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(qtArgc, qtArgv);
+    } else {
+        app = std::make_unique<QCoreApplication>(qtArgc, qtArgv);
     }
     std::unique_ptr<CsvWriter> csv;
     if (!options.csvPath.isEmpty()) {
@@ -312,16 +309,12 @@ int main(int argc, char* argv[])
         if (options.json) {
             const QByteArray json = summaryJson(options, recorder.tally(), runner.elapsedNs(), end, status);
             std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
-            std::fflush(stdout);
-            QCoreApplication::exit(status);
-            return;
-        }
-        if (end.kind != RunEnd::Kind::Unreachable) {
+        } else if (end.kind != RunEnd::Kind::Unreachable) {
             printOut((options.quiet ? QString() : QStringLiteral("\n"))
                      + summaryText(options, recorder.tally(), runner.elapsedNs()));
         }
         std::fflush(stdout);
-        if (plots)
+        if (plots && !options.json)
             drawPlot();
         QCoreApplication::exit(status);
     });

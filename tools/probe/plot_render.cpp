@@ -171,12 +171,19 @@ void timePanel(QPainter& p, const QRectF& rect, qreal font, const PlotInput& inp
     qint64 topNs = 0;
     qint64 medianTopNs = 0;
     quint64 lost = 0;
+    // The median line is broken where replies stopped coming for longer
+    // than usual (a loss, a stall), so that it never spans a gap with no data.
+    std::vector<qint64> gaps;
+    qint64 previousStart = -1;
     for (const TimeBins::Bin& bin : bins) {
         endNs = std::max(endNs, bin.endNs);
         lost += bin.lost;
         if (bin.replies) {
             topNs = std::max(topNs, bin.maxNs);
             medianTopNs = std::max(medianTopNs, bin.medianNs);
+            if (previousStart >= 0)
+                gaps.push_back(bin.startNs - previousStart);
+            previousStart = bin.startNs;
         }
     }
     // A few far outliers would flatten everything else against the axis:
@@ -201,16 +208,6 @@ void timePanel(QPainter& p, const QRectF& rect, qreal font, const PlotInput& inp
     auto xOf = [&](qint64 ns) { return x.at(double(ns) / 1e9 / unit); };
     auto yOf = [&](qint64 ns) { return std::max(rect.top(), y.at(ms(ns))); };
 
-    // The median line is broken where replies stopped coming for longer
-    // than usual (a loss, a stall), so that it never spans a gap with no data.
-    std::vector<qint64> gaps;
-    qint64 previousStart = -1;
-    for (const TimeBins::Bin& bin : bins) {
-        if (bin.replies && previousStart >= 0)
-            gaps.push_back(bin.startNs - previousStart);
-        if (bin.replies)
-            previousStart = bin.startNs;
-    }
     qint64 usualGap = 0;
     if (!gaps.empty()) {
         std::nth_element(gaps.begin(), gaps.begin() + qsizetype(gaps.size() / 2), gaps.end());
