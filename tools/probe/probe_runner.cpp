@@ -120,8 +120,11 @@ void ProbeRunner::setUp(Connection& c)
             [this, conn](const GivenUpRequest& request) { onGivenUp(*conn, request); });
     connect(c.engine, &SessionEngine::sessionEnding, this,
             [this, conn](const SocketEnd& end) { onSessionEnding(*conn, end); });
-    connect(c.engine, &SessionEngine::refused, this,
-            [this, conn](const QString& reason) { onRefused(*conn, reason); });
+    connect(c.engine, &SessionEngine::refused, this, [this, conn](const QString& reason) {
+        finish({RunEnd::Kind::ConnectionEnded,
+                QStringLiteral("connection %1: request not sent: %2")
+                    .arg(QString::number(conn->index), reason)});
+    });
 }
 
 void ProbeRunner::onConnected(Connection& c)
@@ -153,19 +156,14 @@ void ProbeRunner::begin()
     // with its timers and notifiers, and while busy polling gives shorter
     // cycles the wait does not even sleep for the first --busy-poll
     // microseconds, which keeps the probe's own wake-up out of the cycle.
-    if (drives())
+    if (m_options.intervalMs == 0 && m_connections.size() == 1
+        && m_connections.front()->engine->canAwaitArrival())
         m_connections.front()->engine->setAwaitsReplies(kReplyWaitSliceMs, m_options.busyPollUs);
     for (auto& c : m_connections) {
         if (m_finished)
             return;
         sendNext(*c);
     }
-}
-
-bool ProbeRunner::drives() const
-{
-    return m_options.intervalMs == 0 && m_connections.size() == 1
-        && m_connections.front()->engine->canAwaitArrival();
 }
 
 void ProbeRunner::checkDeadline()
@@ -253,20 +251,6 @@ void ProbeRunner::decideAll(Connection& c, RequestOutcome::Verdict verdict, bool
     }
 }
 
-RequestOutcome ProbeRunner::answerOutcome(Connection& c, RequestOutcome result, const ArrivedReply& reply)
-{
-    // Checked against the request it answers, whose invoke ID may be its own.
-    setInvokeId(c.request, reply.requestInvokeId);
-    result.roundTripNs = reply.elapsedNs;
-    result.bytes = static_cast<int>(reply.bytes.size());
-    result.state = reply.texts.state;
-    result.code = reply.texts.code;
-    result.faults = checkReply(c.request, reply.bytes);
-    if (result.faults)
-        result.faultText = describeFaults(c.request, reply.bytes, result.faults);
-    return result;
-}
-
 void ProbeRunner::onReply(Connection& c, const ArrivedReply& reply)
 {
     if (m_finished || !reply.complete)
@@ -286,12 +270,20 @@ void ProbeRunner::onReply(Connection& c, const ArrivedReply& reply)
         emit stray(late);
         return;
     }
-    const std::optional<RequestOutcome> answered =
-        decide(c, reply.sequence, RequestOutcome::Verdict::Answered);
+    std::optional<RequestOutcome> answered = decide(c, reply.sequence, RequestOutcome::Verdict::Answered);
     if (!answered)
         return;
     m_anyReply = true;
-    emit outcome(answerOutcome(c, *answered, reply));
+    // Checked against the request it answers, whose invoke ID may be its own.
+    setInvokeId(c.request, reply.requestInvokeId);
+    answered->roundTripNs = reply.elapsedNs;
+    answered->bytes = static_cast<int>(reply.bytes.size());
+    answered->state = reply.texts.state;
+    answered->code = reply.texts.code;
+    answered->faults = checkReply(c.request, reply.bytes);
+    if (answered->faults)
+        answered->faultText = describeFaults(c.request, reply.bytes, answered->faults);
+    emit outcome(*answered);
     afterDecided(c);
 }
 
@@ -377,14 +369,6 @@ void ProbeRunner::onSessionEnding(Connection& c, const SocketEnd& end)
             m_options.connections > 1
                 ? QStringLiteral("connection %1: %2").arg(QString::number(c.index), what)
                 : what});
-}
-
-void ProbeRunner::onRefused(Connection& c, const QString& reason)
-{
-    if (m_finished)
-        return;
-    finish({RunEnd::Kind::ConnectionEnded,
-            QStringLiteral("connection %1: request not sent: %2").arg(QString::number(c.index), reason)});
 }
 
 void ProbeRunner::interrupt()

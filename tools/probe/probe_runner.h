@@ -78,7 +78,6 @@ private:
     void onReply(Connection& c, const ArrivedReply& reply);
     void onGivenUp(Connection& c, const GivenUpRequest& request);
     void onSessionEnding(Connection& c, const SocketEnd& end);
-    void onRefused(Connection& c, const QString& reason);
     // A request of `c` has been decided; send the next one or wind down.
     void afterDecided(Connection& c);
     // Takes the request `sequence` off the waiting ones, as an outcome of
@@ -89,8 +88,6 @@ private:
     // A reply that answers no request.
     void onAnswersNothing(const Connection& c, const ArrivedReply& reply);
     void adviseOnInvokeIds();
-    RequestOutcome answerOutcome(Connection& c, RequestOutcome result, const ArrivedReply& reply);
-    bool drives() const;
     void checkDeadline();
     bool maySend() const;
     void stopSending();
