@@ -189,12 +189,9 @@ ProbeCommandLine parseProbeCommandLine(const QStringList& arguments)
 
     if (!parser.parse(arguments))
         return fail(parser.errorText());
-    if (parser.isSet(help)) {
-        result.action = ProbeCommandLine::Action::Help;
-        return result;
-    }
-    if (parser.isSet(version)) {
-        result.action = ProbeCommandLine::Action::Version;
+    if (parser.isSet(help) || parser.isSet(version)) {
+        result.action =
+            parser.isSet(help) ? ProbeCommandLine::Action::Help : ProbeCommandLine::Action::Version;
         return result;
     }
 
