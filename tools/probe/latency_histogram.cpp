@@ -68,13 +68,8 @@ void LatencyHistogram::merge(const LatencyHistogram& other)
         return;
     for (size_t i = 0; i < m_counts.size(); ++i)
         m_counts[i] += other.m_counts[i];
-    if (m_count == 0) {
-        m_min = other.m_min;
-        m_max = other.m_max;
-    } else {
-        m_min = std::min(m_min, other.m_min);
-        m_max = std::max(m_max, other.m_max);
-    }
+    m_min = m_count ? std::min(m_min, other.m_min) : other.m_min;
+    m_max = m_count ? std::max(m_max, other.m_max) : other.m_max;
     // Combined moments of two groups (Chan et al.).
     const double n1 = double(m_count);
     const double n2 = double(other.m_count);

@@ -343,11 +343,9 @@ void ProbeRunner::finishIfDone()
 {
     if (m_finished || maySend())
         return;
-    for (const auto& c : m_connections) {
-        if (!c->pending.empty())
-            return;
-    }
-    finish({RunEnd::Kind::Completed, {}});
+    const auto waits = [](const auto& c) { return !c->pending.empty(); };
+    if (std::none_of(m_connections.begin(), m_connections.end(), waits))
+        finish({RunEnd::Kind::Completed, {}});
 }
 
 void ProbeRunner::onSessionEnding(Connection& c, const SocketEnd& end)
@@ -373,8 +371,6 @@ void ProbeRunner::onSessionEnding(Connection& c, const SocketEnd& end)
 
 void ProbeRunner::interrupt()
 {
-    if (m_finished)
-        return;
     finish({RunEnd::Kind::Interrupted, QStringLiteral("interrupted")});
 }
 
