@@ -7,9 +7,11 @@
 #include "codec/request_encoder.h"
 #include "harness/loopback_peers.h"
 #include "harness/module_sim_process.h"
+#include "network_abilities.h"
 #include "reply_shaper.h"
 #include "request_framer.h"
 #include "response_builder.h"
+#include "traffic_log.h"
 
 #include <QElapsedTimer>
 #include <QTcpSocket>
@@ -104,6 +106,16 @@ QByteArray numbered(int n)
 
 using Ports = ModuleSimProcess::Ports;
 
+// The second line of `module-sim --version`: the network layer the build
+// picked and what it can do.
+QString networkLine()
+{
+    ModuleSimProcess sim("127.0.0.137", {"--version"}, Ports::Free);
+    sim.start();
+    sim.exitCode();
+    return sim.standardOutput().section(u'\n', 1, 1);
+}
+
 // A client of the simulator's TCP port.
 TcpClient clientOf(const ModuleSimProcess& sim)
 {
@@ -146,6 +158,12 @@ private slots:
     void refusedSwitches_data();
     void refusedSwitches();
     void version();
+    void networkRefusals_data();
+    void networkRefusals();
+    void verboseTrace_data();
+    void verboseTrace();
+    void closeAfterWholeReply_data();
+    void closeAfterWholeReply();
 };
 
 void TestModuleSim::responseFields_data()
@@ -301,6 +319,7 @@ void TestModuleSim::shaping_data()
 {
     QTest::addColumn<int>("cut");
     QTest::addColumn<int>("extra");
+    // 0: the normal reply's size.
     QTest::addColumn<int>("replySize");
     QTest::addColumn<QByteArray>("expected");
 
@@ -533,6 +552,12 @@ void TestModuleSim::closeAfter()
 void TestModuleSim::resetAfterIsRst()
 {
     ModuleSimProcess sim("127.0.0.124", {"--reset-after", "1"}, Ports::Free);
+    if (networkLine().contains("resets: no")) {
+        // Refused rather than run as a close, which would look like one.
+        QVERIFY(!sim.start());
+        QCOMPARE(sim.exitCode(), 2);
+        QSKIP("this build's sockets cannot reset a connection, so --reset-after is refused");
+    }
     QVERIFY2(sim.start(), qPrintable(sim.output()));
     const QByteArray request = ::request("0100", kVarData);
     const QByteArray expected = sim::buildResponse(request);
@@ -900,7 +925,112 @@ void TestModuleSim::version()
     ModuleSimProcess sim("127.0.0.135", {"--version"}, Ports::Free);
     QVERIFY(!sim.start());
     QCOMPARE(sim.exitCode(), 0);
-    QCOMPARE(sim.standardOutput(), QString("module-sim " VEXA_VERSION "\n"));
+    // The layer the build was asked for, and what it says it can do: only
+    // plain descriptors have arrival stamps; Qt's sockets reset only where
+    // the system's descriptor can be told to.
+    const bool linuxLayer = QStringLiteral(VEXA_SIM_NETWORK) == "linux";
+    const QString expected =
+        simNetworkDescription(VEXA_SIM_NETWORK, SimNetworkAbilities{linuxLayer, VEXA_SIM_ON_LINUX});
+    QCOMPARE(sim.standardOutput(), QString("module-sim " VEXA_VERSION "\n") + expected + "\n");
+}
+
+void TestModuleSim::networkRefusals_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("resets");
+    // The refusal, or empty when the switches run.
+    QTest::addColumn<QString>("refusal");
+
+    const QString noReset("--reset-after needs a connection reset (RST), which this build's sockets "
+                          "cannot send; --close-after closes gracefully");
+    QTest::newRow("reset where sockets cannot reset")
+        << QStringList{"--reset-after", "2"} << false << noReset;
+    QTest::newRow("reset where sockets can") << QStringList{"--reset-after", "2"} << true << QString();
+    QTest::newRow("close where sockets cannot reset")
+        << QStringList{"--close-after", "2"} << false << QString();
+    QTest::newRow("no switches where sockets cannot reset") << QStringList{} << false << QString();
+}
+
+void TestModuleSim::networkRefusals()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, resets);
+    QFETCH(QString, refusal);
+
+    QString error;
+    const std::optional<SimOptions> options = parseSimOptions(QStringList{"module-sim"} + arguments, &error);
+    QVERIFY2(options, qPrintable(error));
+    const std::optional<QString> refused = refusedSwitch(*options, SimNetworkAbilities{false, resets});
+    QCOMPARE(refused.value_or(QString()), refusal);
+}
+
+void TestModuleSim::verboseTrace_data()
+{
+    QTest::addColumn<bool>("udp");
+    QTest::newRow("tcp: connected, request, reply, disconnected") << false;
+    QTest::newRow("udp: request and reply") << true;
+}
+
+void TestModuleSim::verboseTrace()
+{
+    QFETCH(bool, udp);
+    ModuleSimProcess sim("127.0.0.136", {"-v"}, Ports::Free);
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    const QByteArray request = ::request("0100", kVarData);
+    const QByteArray reply = sim::buildResponse(request);
+    const auto traffic = [](const QString& peer, const QString& direction, const QByteArray& bytes) {
+        return QString("%1 %2 %3 bytes: %4")
+            .arg(peer, direction)
+            .arg(bytes.size())
+            .arg(QString::fromLatin1(bytes.toHex(' ')));
+    };
+
+    QStringList expected;
+    if (udp) {
+        UdpPeer peer(sim.address().toString(), 0);
+        peer.sendTo(request, sim.address(), sim.udpPort());
+        QTRY_COMPARE(peer.datagrams().size(), 1);
+        const QString name = "udp " + endpointText(peer.socket().localAddress(), peer.socket().localPort());
+        expected = QStringList{traffic(name, "request", request), traffic(name, "reply", reply)};
+    } else {
+        TcpClient tcp = clientOf(sim);
+        QVERIFY(tcp.connected());
+        const QString name = "tcp " + endpointText(tcp.socket().localAddress(), tcp.socket().localPort());
+        tcp.write(request);
+        QTRY_COMPARE(tcp.received(), reply);
+        tcp.socket().disconnectFromHost();
+        expected = QStringList{name + " connected", traffic(name, "request", request),
+                               traffic(name, "reply", reply), name + " disconnected"};
+    }
+    const auto traced = [&] { return sim.standardOutput().split(u'\n', Qt::SkipEmptyParts).mid(1); };
+    QTRY_COMPARE(traced(), expected);
+}
+
+void TestModuleSim::closeAfterWholeReply_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    // 0: the normal reply's size.
+    QTest::addColumn<int>("replySize");
+    // Far more than a loopback socket takes at once, so most of it waits to go.
+    QTest::newRow("eight megabytes, then the close") << QStringList{"--random-bytes", "8388608"} << 8388608;
+    QTest::newRow("the last of three pieces, then the close")
+        << QStringList{"--pieces", "3", "--piece-gap", "30"} << 0;
+}
+
+void TestModuleSim::closeAfterWholeReply()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, replySize);
+    ModuleSimProcess sim("127.0.0.138", arguments + QStringList{"--close-after", "1"}, Ports::Free);
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    const QByteArray request = ::request("0100", kVarData);
+
+    TcpClient tcp = clientOf(sim);
+    QVERIFY(tcp.connected());
+    tcp.write(request);
+    QTRY_COMPARE(tcp.socket().state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(tcp.socket().error(), QAbstractSocket::RemoteHostClosedError);
+    QCOMPARE(tcp.received().size(), replySize > 0 ? replySize : sim::buildResponse(request).size());
 }
 
 QTEST_GUILESS_MAIN(TestModuleSim)

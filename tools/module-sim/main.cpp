@@ -2,13 +2,13 @@
 // module-sim: answers the test tool's requests on loopback like the
 // controller's Ethernet module would, with switchable faults.
 #include "signal_pipe.h"
+#include "sim_network.h"
 #include "sim_options.h"
 #include "tcp_server.h"
 #include "traffic_log.h"
 #include "udp_server.h"
 
 #include <QCoreApplication>
-#include <csignal>
 #include <cstdio>
 
 int main(int argc, char* argv[])
@@ -24,8 +24,14 @@ int main(int argc, char* argv[])
         return 2;
     }
 
-    // A peer that vanished mid-reply must not kill the simulator.
-    std::signal(SIGPIPE, SIG_IGN);
+    // A switch this build's network layer cannot carry out is refused like
+    // a contradictory one, rather than run as something else.
+    if (const std::optional<QString> refusal = refusedSwitch(*options, simNetworkAbilities())) {
+        std::fprintf(stderr, "module-sim: %s\n", qPrintable(*refusal));
+        return 2;
+    }
+
+    prepareSimNetwork();
     // SIGTERM or SIGINT quits the event loop, so the sockets are shut down
     // cleanly rather than mid-write; a second one while it does so waits too.
     SignalPipe quitOnSignal;
@@ -35,7 +41,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "module-sim: cannot catch SIGTERM/SIGINT; they will end it abruptly\n");
 
     TcpServer tcp(*options);
-    UdpServer udp(*options);
+    UdpServer udp(*options, makeUdpTransport());
     if (!tcp.listen(&error) || !udp.listen(&error)) {
         std::fprintf(stderr, "module-sim: %s\n", qPrintable(error));
         return 1;

@@ -5,6 +5,7 @@
 #include "codec/frame_display.h"
 #include "codec/frame_layout.h"
 #include "response_builder.h"
+#include "sim_network.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -129,7 +130,8 @@ std::optional<SimOptions> parseSimOptions(const QStringList& arguments, QString*
     parser.addHelpOption();
 
     // Not addVersionOption(): that takes -v, which is --verbose here.
-    const QCommandLineOption versionOption("version", "Print \"module-sim <version>\" and exit.");
+    const QCommandLineOption versionOption(
+        "version", "Print \"module-sim <version>\", then the network layer and what it can do, and exit.");
     const QCommandLineOption hostOption("host", "Address to listen on (default 127.0.0.1).", "address",
                                         "127.0.0.1");
     const QCommandLineOption verboseOption("v", "Print every request and reply in hex.");
@@ -238,7 +240,10 @@ std::optional<SimOptions> parseSimOptions(const QStringList& arguments, QString*
     }
     parser.process(arguments);
     if (parser.isSet(versionOption)) {
-        std::printf("module-sim %s\n", qPrintable(QCoreApplication::applicationVersion()));
+        // The second line tells scripts and tests what this build's sockets
+        // can do.
+        std::printf("module-sim %s\n%s\n", qPrintable(QCoreApplication::applicationVersion()),
+                    qPrintable(simNetworkDescription(simNetworkName(), simNetworkAbilities())));
         std::exit(0);
     }
 

@@ -2,6 +2,8 @@
 // IPv4 and IPv6 socket addresses to and from Qt's.
 #include "socket_address.h"
 
+#include "traffic_log.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
@@ -38,9 +40,7 @@ quint16 portOf(const sockaddr_storage& address)
 
 QString endpointText(const sockaddr_storage& address)
 {
-    return QString("%1:%2")
-        .arg(QHostAddress(reinterpret_cast<const sockaddr*>(&address)).toString())
-        .arg(portOf(address));
+    return ::endpointText(QHostAddress(reinterpret_cast<const sockaddr*>(&address)), portOf(address));
 }
 
 } // namespace sim

@@ -7,6 +7,7 @@
 #include "reply_shaper.h"
 #include "request_framer.h"
 #include "sim_options.h"
+#include "tcp_transport.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -14,46 +15,30 @@
 
 #include <chrono>
 
-class QSocketNotifier;
-
 class TcpConnection : public QObject {
     Q_OBJECT
 public:
-    // Takes ownership of the accepted descriptor; deletes itself when the
-    // peer goes away. A plain descriptor, so that a request costs one
-    // receive and one send: Qt's socket asks the size first, and its writes
-    // wake the event loop twice more. `number` counts the server's
-    // connections from 1; each draws its own random faults.
-    TcpConnection(int descriptor, const SimOptions& options, quint64 number, QObject* parent = nullptr);
-    ~TcpConnection() override;
-    TcpConnection(const TcpConnection&) = delete;
-    TcpConnection& operator=(const TcpConnection&) = delete;
+    // Takes `transport`, the accepted connection; deletes itself when the
+    // peer goes away or the connection is ended. `number` counts the
+    // server's connections from 1; each draws its own random faults.
+    TcpConnection(TcpTransport* transport, const SimOptions& options, quint64 number,
+                  QObject* parent = nullptr);
 
 private:
-    void onReadable();
-    void onWritable();
+    void onReceived(const QByteArray& bytes, std::chrono::steady_clock::time_point arrived);
     void answer(const QByteArray& request, std::chrono::steady_clock::time_point arrived);
-    void write(const QByteArray& bytes);
     void writePiece(const QByteArray& piece, bool lastOfReply);
     void replySent();
-    void closeWhenWritten();
-    void resetNow();
+    void stopAnswering();
     void finish();
 
-    int m_fd;
+    TcpTransport* m_transport;
     SimOptions m_options;
     QString m_peer;
-    QSocketNotifier* m_readable = nullptr;
-    QSocketNotifier* m_writable = nullptr;
-    QByteArray m_buffer;
-    // What the system has not taken yet, sent when it can.
-    QByteArray m_unsent;
     RequestFramer m_framer;
     ReplyShaper m_shaper;
     PacedSender m_sender;
     QTimer m_headerWaitTimer;
     int m_repliesSent = 0;
     bool m_finished = false;
-    bool m_closePending = false;
-    bool m_resetPending = false;
 };

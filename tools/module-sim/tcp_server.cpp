@@ -2,9 +2,8 @@
 // TCP listening for the module simulator.
 #include "tcp_server.h"
 
+#include "sim_network.h"
 #include "tcp_connection.h"
-
-#include <QTcpSocket>
 
 TcpServer::TcpServer(const SimOptions& options, QObject* parent)
     : QTcpServer(parent)
@@ -26,5 +25,5 @@ bool TcpServer::listen(QString* error)
 void TcpServer::incomingConnection(qintptr descriptor)
 {
     // The UDP side draws stream 0.
-    new TcpConnection(static_cast<int>(descriptor), m_options, ++m_connections, this);
+    new TcpConnection(makeTcpTransport(descriptor), m_options, ++m_connections, this);
 }

@@ -8,8 +8,8 @@
 #include <QObject>
 #include <QTcpServer>
 
-// Qt listens and accepts; each accepted descriptor goes to a TcpConnection
-// as it is, without a QTcpSocket around it.
+// Qt listens and accepts on every network layer; each accepted descriptor
+// goes to the layer's transport as it is, and that to a TcpConnection.
 class TcpServer : public QTcpServer {
     Q_OBJECT
 public:

@@ -11,6 +11,11 @@ void printLine(const QString& line)
     std::fflush(stdout);
 }
 
+QString endpointText(const QHostAddress& address, quint16 port)
+{
+    return QString("%1:%2").arg(address.toString()).arg(port);
+}
+
 void logTraffic(const QString& channel, const QString& peer, const QString& direction,
                 const QByteArray& bytes)
 {
