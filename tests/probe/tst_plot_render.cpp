@@ -96,6 +96,12 @@ void TestPlotRender::bars_data()
     QList<qint64> outliers = spread;
     outliers << 900'000'000 << 950'000'000 << 1'000;
     QTest::newRow("far outliers counted apart") << outliers << quint64(1) << quint64(2);
+    // A tail of 1 % that runs on a little past the body is data, not an
+    // outlier: every reply has its bar.
+    QList<qint64> tail;
+    for (int i = 0; i < 2000; ++i)
+        tail << (i < 1980 ? (i % 100) * 60'000 : 6'000'000 + (i - 1980) * 120'000);
+    QTest::newRow("a short tail past the 99th percentile, all shown") << tail << quint64(0) << quint64(0);
 }
 
 // Every bar holds a whole count, the bars together hold every value shown,

@@ -434,13 +434,14 @@ DistributionBars distributionBars(const LatencyHistogram& rtt, int wanted)
         return bars;
     // The body: between a low and a high percentile (0.1 and 99.9 when there
     // are enough values for them to be more than the extreme few, else 1 and
-    // 99), with a margin; the extremes only when they lie within it.
+    // 99), with a margin; the extremes too when they lie within twice that
+    // margin, so that a tail is cut only where it runs far beyond the body.
     const bool many = rtt.count() >= 10000;
     const qint64 lowTail = rtt.percentile(many ? 0.1 : 1);
     const qint64 highTail = rtt.percentile(many ? 99.9 : 99);
     const qint64 margin = std::max(highTail - lowTail, highTail / 100) / 4;
-    const qint64 low = std::max(rtt.min(), lowTail - margin);
-    const qint64 high = std::min(rtt.max(), highTail + margin);
+    const qint64 low = rtt.min() >= lowTail - 2 * margin ? rtt.min() : lowTail - margin;
+    const qint64 high = rtt.max() <= highTail + 2 * margin ? rtt.max() : highTail + margin;
     // Buckets are powers of two wide, and only widen with the value: a bar
     // a whole multiple of the widest shown holds whole buckets only.
     const qint64 bucketNs = rtt.bucketWidth(rtt.bucketOf(high));
