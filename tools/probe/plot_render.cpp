@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 
 namespace {
 
@@ -26,7 +25,14 @@ const QColor kMedian(0x1F, 0x4E, 0x8C);
 const QColor kBars(0x46, 0x82, 0xB4);
 const QColor kLost(0xD0, 0x21, 0x21);
 const QColor kClipped(0xE0, 0x7B, 0x00);
-const QColor kPercentiles[] = {QColor(0x2E, 0x8B, 0x57), QColor(0xE0, 0x7B, 0x00), QColor(0xD0, 0x21, 0x21)};
+const QString kNoReplies = QStringLiteral("no reply passed the checks");
+
+struct Percentile {
+    double percent;
+    QColor color;
+};
+const Percentile kPercentiles[] = {
+    {50, QColor(0x2E, 0x8B, 0x57)}, {90, QColor(0xE0, 0x7B, 0x00)}, {99, QColor(0xD0, 0x21, 0x21)}};
 
 // Five bits: buckets at most 6 % wide, medians within 3 %, about 5 KiB per
 // bin in use. A plot shows no finer.
@@ -37,7 +43,8 @@ constexpr int kDistributionBars = 80;
 // ones, not as one bar across the panel.
 constexpr int kFewestBars = 9;
 
-enum class Align { Left, Center, Right };
+// Where text sits on its anchor, in halves of its width left of it.
+enum Align { Left, Centre, Right };
 
 // A value range drawn onto a pixel range.
 struct Scale {
@@ -62,35 +69,34 @@ QFont plotFont(qreal pixelSize, bool bold = false)
     return font;
 }
 
-// `at` is on the baseline: the left end, middle or right end of the text by
-// `align`. Vertical text reads upwards and `at` is its baseline middle.
+// `at` is on the baseline, `align` of the text's width left of it. Vertical
+// text reads upwards and `at` is its baseline middle.
 void text(QPainter& p, QPointF at, const QString& text, qreal pixelSize, Align align, const QColor& color,
           bool bold = false, bool vertical = false)
 {
     const QFont font = plotFont(pixelSize, bold);
-    const qreal width = QFontMetricsF(font).horizontalAdvance(text);
     p.save();
     p.setFont(font);
     p.setPen(color);
     p.translate(at);
-    if (vertical)
-        p.rotate(-90);
-    p.drawText(QPointF(align == Align::Left ? 0 : align == Align::Center ? -width / 2 : -width, 0), text);
+    p.rotate(vertical ? -90 : 0);
+    p.drawText(QPointF(-QFontMetricsF(font).horizontalAdvance(text) * align / 2, 0), text);
     p.restore();
 }
 
 void line(QPainter& p, QPointF from, QPointF to, const QColor& color, qreal width, bool dashed = false)
 {
-    QPen pen(color, width, dashed ? Qt::DashLine : Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin);
-    p.setPen(pen);
+    p.setPen(QPen(color, width, dashed ? Qt::DashLine : Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
     p.drawLine(from, to);
 }
 
-void polygon(QPainter& p, const QVector<QPointF>& points, const QColor& fill)
+// Pointing down from the top of `box`, as wide and as tall as it.
+void triangle(QPainter& p, const QRectF& box, const QColor& fill)
 {
+    const QPointF points[] = {box.topLeft(), box.topRight(), QPointF(box.center().x(), box.bottom())};
     p.setPen(Qt::NoPen);
     p.setBrush(fill);
-    p.drawPolygon(points.constData(), int(points.size()));
+    p.drawPolygon(points, 3);
 }
 
 QString tickText(double value, double step)
@@ -120,16 +126,15 @@ void axes(QPainter& p, const QRectF& rect, const Scale& x, const Scale& y, int y
         const double py = y.at(v);
         line(p, QPointF(rect.left(), py), QPointF(rect.right(), py), kGrid, 1);
         line(p, QPointF(rect.left() - font * 0.4, py), QPointF(rect.left(), py), kInk, 1);
-        text(p, QPointF(rect.left() - font * 0.6, py + font * 0.35), tickText(v, yStep), font, Align::Right,
-             kInk);
+        text(p, QPointF(rect.left() - font * 0.6, py + font * 0.35), tickText(v, yStep), font, Right, kInk);
     }
     for (double v : xTicks) {
         const double px = x.at(v);
         line(p, QPointF(px, rect.bottom()), QPointF(px, rect.bottom() + font * 0.4), kInk, 1);
-        text(p, QPointF(px, rect.bottom() + font * 1.45), tickText(v, xStep), font, Align::Center, kInk);
+        text(p, QPointF(px, rect.bottom() + font * 1.45), tickText(v, xStep), font, Centre, kInk);
     }
-    text(p, QPointF(font * 1.3, rect.center().y()), yTitle, font, Align::Center, kInk, false, true);
-    text(p, QPointF(rect.center().x(), rect.bottom() + font * 2.8), xTitle, font, Align::Center, kInk);
+    text(p, QPointF(font * 1.3, rect.center().y()), yTitle, font, Centre, kInk, false, true);
+    text(p, QPointF(rect.center().x(), rect.bottom() + font * 2.8), xTitle, font, Centre, kInk);
     line(p, rect.topLeft(), rect.bottomLeft(), kInk, 1);
     line(p, rect.bottomLeft(), rect.bottomRight(), kInk, 1);
 }
@@ -143,48 +148,21 @@ Scale upTo(double top, int wanted, double from, double to, bool whole = false)
     return Scale{0, std::ceil(top / step - 1e-9) * step, from, to};
 }
 
-// Drawn right to left from the panel's right edge: 0 a box, 1 a line, 2 a
-// triangle.
-void legendSwatch(QPainter& p, QPointF& at, qreal font, const QString& label, const QColor& color, int kind)
-{
-    at.rx() -= QFontMetricsF(plotFont(font)).horizontalAdvance(label);
-    text(p, at, label, font, Align::Left, kInk);
-    at.rx() -= font * 1.6;
-    const QRectF box(at.x(), at.y() - font * 0.75, font * 1.2, font * 0.8);
-    if (kind == 0)
-        p.fillRect(box, color);
-    else if (kind == 1)
-        line(p, QPointF(box.left(), box.center().y()), QPointF(box.right(), box.center().y()), color, 2);
-    else
-        polygon(p,
-                {QPointF(box.left() + box.width() * 0.2, box.top()),
-                 QPointF(box.right() - box.width() * 0.2, box.top()),
-                 QPointF(box.center().x(), box.bottom())},
-                color);
-    at.rx() -= font * 1.2;
-}
-
 void timePanel(QPainter& p, const QRectF& rect, qreal font, const PlotInput& input)
 {
     const auto& bins = input.bins;
     qint64 endNs = input.durationNs;
-    qint64 topNs = 0;
+    qint64 topNs = 0; // a bin without replies has its figures at 0
     qint64 medianTopNs = 0;
     quint64 lost = 0;
-    // The median line is broken where replies stopped coming for longer
-    // than usual (a loss, a stall), so that it never spans a gap with no data.
-    std::vector<qint64> gaps;
-    qint64 previousStart = -1;
+    QVector<TimeBins::Bin> answered;
     for (const TimeBins::Bin& bin : bins) {
         endNs = std::max(endNs, bin.endNs);
         lost += bin.lost;
-        if (bin.replies) {
-            topNs = std::max(topNs, bin.maxNs);
-            medianTopNs = std::max(medianTopNs, bin.medianNs);
-            if (previousStart >= 0)
-                gaps.push_back(bin.startNs - previousStart);
-            previousStart = bin.startNs;
-        }
+        topNs = std::max(topNs, bin.maxNs);
+        medianTopNs = std::max(medianTopNs, bin.medianNs);
+        if (bin.replies)
+            answered << bin;
     }
     // A few far outliers would flatten everything else against the axis:
     // past three times the 99.9th percentile the scale stops, and bins
@@ -196,42 +174,39 @@ void timePanel(QPainter& p, const QRectF& rect, qreal font, const PlotInput& inp
 
     // The time axis in seconds, minutes or hours.
     const double seconds = double(endNs) / 1e9;
-    const double unit = seconds > 10 * 3600 ? 3600 : seconds > 600 ? 60 : 1;
-    const QString unitName = unit == 3600 ? QStringLiteral("h")
-        : unit == 60                      ? QStringLiteral("min")
-                                          : QStringLiteral("s");
+    const auto [unit, unitName] = seconds > 10 * 3600 ? std::pair(3600.0, "h")
+        : seconds > 600                               ? std::pair(60.0, "min")
+                                                      : std::pair(1.0, "s");
     const Scale x{0, std::max(seconds / unit, 1e-3), rect.left(), rect.right()};
     const Scale y = upTo(std::max(ms(scaleTopNs), 1e-3), 6, rect.bottom(), rect.top());
-    axes(p, rect, x, y, 6, false, font, QStringLiteral("time since start (%1)").arg(unitName),
+    axes(p, rect, x, y, 6, false, font, QStringLiteral("time since start (%1)").arg(QLatin1String(unitName)),
          QStringLiteral("round trip (ms)"));
 
     auto xOf = [&](qint64 ns) { return x.at(double(ns) / 1e9 / unit); };
     auto yOf = [&](qint64 ns) { return std::max(rect.top(), y.at(ms(ns))); };
 
-    qint64 usualGap = 0;
-    if (!gaps.empty()) {
-        std::nth_element(gaps.begin(), gaps.begin() + qsizetype(gaps.size() / 2), gaps.end());
-        usualGap = gaps[gaps.size() / 2];
-    }
+    // The median line is broken where replies stopped coming for longer
+    // than usual (a loss, a stall), so that it never spans a gap with no data.
+    std::vector<qint64> gaps;
+    for (qsizetype i = 1; i < answered.size(); ++i)
+        gaps.push_back(answered[i].startNs - answered[i - 1].startNs);
+    std::nth_element(gaps.begin(), gaps.begin() + qsizetype(gaps.size() / 2), gaps.end());
+    const qint64 usualGap = gaps.empty() ? 0 : gaps[gaps.size() / 2];
     QVector<QPointF> medians;
     auto drawMedians = [&] {
         p.setPen(QPen(kMedian, 1.5, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
         p.setBrush(Qt::NoBrush);
         if (medians.size() > 1)
             p.drawPolyline(medians.constData(), int(medians.size()));
-        for (const QPointF& m : medians) {
+        for (const QPointF& m : medians)
             if (medians.size() == 1 || bins.size() < 120)
                 p.fillRect(QRectF(m.x() - 2, m.y() - 2, 4, 4), kMedian);
-        }
         medians.clear();
     };
-    previousStart = -1;
-    for (const TimeBins::Bin& bin : bins) {
-        if (!bin.replies)
-            continue;
-        if (previousStart >= 0 && bin.startNs - previousStart > 2 * usualGap)
+    for (qsizetype i = 0; i < answered.size(); ++i) {
+        const TimeBins::Bin& bin = answered[i];
+        if (i > 0 && bin.startNs - answered[i - 1].startNs > 2 * usualGap)
             drawMedians();
-        previousStart = bin.startNs;
         const double x0 = xOf(bin.startNs);
         const double x1 = std::max(xOf(bin.endNs), x0 + 2);
         const double top = yOf(bin.maxNs);
@@ -241,34 +216,47 @@ void timePanel(QPainter& p, const QRectF& rect, qreal font, const PlotInput& inp
         medians.append(QPointF((x0 + x1) / 2, yOf(bin.medianNs)));
     }
     drawMedians();
+    const double s = font * 0.4;
     for (const TimeBins::Bin& bin : bins) {
-        const double cx = (xOf(bin.startNs) + xOf(bin.endNs)) / 2;
-        const double s = font * 0.4;
         if (bin.lost)
-            polygon(
-                p,
-                {QPointF(cx - s, rect.top()), QPointF(cx + s, rect.top()), QPointF(cx, rect.top() + 1.6 * s)},
-                kLost);
+            triangle(p, QRectF((xOf(bin.startNs) + xOf(bin.endNs)) / 2 - s, rect.top(), 2 * s, 1.6 * s),
+                     kLost);
     }
     if (input.distribution.count() == 0)
-        text(p, rect.center(), QStringLiteral("no reply passed the checks"), font * 1.2, Align::Center, kInk);
+        text(p, rect.center(), kNoReplies, font * 1.2, Centre, kInk);
 
-    QPointF at(rect.right(), rect.top() - font * 0.5);
-    if (lost)
-        legendSwatch(p, at, font, QStringLiteral("lost (%1)").arg(lost), kLost, 2);
-    if (scaleTopNs < topNs)
-        legendSwatch(p, at, font, QStringLiteral("max beyond the scale"), kClipped, 0);
-    legendSwatch(p, at, font, QStringLiteral("median"), kMedian, 1);
+    // The legend, right to left from the panel's right edge, of swatches
+    // drawn as a box, a line or a triangle.
+    enum Swatch { Box, Line, Triangle };
     const qint64 binNs = bins.isEmpty() ? 0 : bins.first().endNs - bins.first().startNs;
-    legendSwatch(p, at, font, QStringLiteral("min to max per %1 ms").arg(QString::number(ms(binNs), 'g', 4)),
-                 kBand, 0);
+    const std::tuple<bool, QString, QColor, Swatch> legend[] = {
+        {lost > 0, QStringLiteral("lost (%1)").arg(lost), kLost, Triangle},
+        {scaleTopNs < topNs, QStringLiteral("max beyond the scale"), kClipped, Box},
+        {true, QStringLiteral("median"), kMedian, Line},
+        {true, QStringLiteral("min to max per %1 ms").arg(QString::number(ms(binNs), 'g', 4)), kBand, Box}};
+    QPointF at(rect.right(), rect.top() - font * 0.5);
+    for (const auto& [shown, label, color, swatch] : legend) {
+        if (!shown)
+            continue;
+        at.rx() -= QFontMetricsF(plotFont(font)).horizontalAdvance(label);
+        text(p, at, label, font, Left, kInk);
+        at.rx() -= font * 1.6;
+        const QRectF box(at.x(), at.y() - font * 0.75, font * 1.2, font * 0.8);
+        if (swatch == Box)
+            p.fillRect(box, color);
+        else if (swatch == Line)
+            line(p, QPointF(box.left(), box.center().y()), QPointF(box.right(), box.center().y()), color, 2);
+        else
+            triangle(p, box.adjusted(box.width() * 0.2, 0, -box.width() * 0.2, 0), color);
+        at.rx() -= font * 1.2;
+    }
 }
 
 void distributionPanel(QPainter& p, const QRectF& rect, qreal font, const LatencyHistogram& rtt)
 {
     if (rtt.count() == 0) {
         axes(p, rect, Scale{0, 0}, Scale{0, 0}, 5, true, font, {}, {});
-        text(p, rect.center(), QStringLiteral("no reply passed the checks"), font * 1.2, Align::Center, kInk);
+        text(p, rect.center(), kNoReplies, font * 1.2, Centre, kInk);
         return;
     }
     const DistributionBars bars = distributionBars(rtt, kDistributionBars);
@@ -279,42 +267,36 @@ void distributionPanel(QPainter& p, const QRectF& rect, qreal font, const Latenc
     const Scale y = upTo(double(std::max<quint64>(tallest, 1)), 5, rect.bottom(), rect.top(), true);
     axes(p, rect, x, y, 5, true, font, QStringLiteral("round trip (ms)"), QStringLiteral("replies per bar"));
 
-    for (int i = 0; i < bars.counts.size(); ++i) {
-        const double x0 = x.at(ms(bars.lowNs + i * bars.widthNs));
+    auto barX = [&](qsizetype i) { return x.at(ms(bars.lowNs + i * bars.widthNs)); };
+    for (qsizetype i = 0; i < bars.counts.size(); ++i) {
         const double top = y.at(double(bars.counts[i]));
         if (bars.counts[i])
-            p.fillRect(QRectF(x0, top,
-                              std::max(x.at(ms(bars.lowNs + (i + 1) * bars.widthNs)) - x0 - 0.5, 1.0),
-                              rect.bottom() - top),
+            p.fillRect(QRectF(barX(i), top, std::max(barX(i + 1) - barX(i) - 0.5, 1.0), rect.bottom() - top),
                        kBars);
     }
 
     // Percentile lines, and their labels kept apart however close they are.
-    const double percents[] = {50, 90, 99};
-    const char* names[] = {"p50", "p90", "p99"};
     const qreal gapToLine = font * 0.4;
     QVector<qreal> anchors, widths;
-    QVector<int> shown;
-    QStringList labels;
-    for (int k = 0; k < 3; ++k) {
-        const double v = ms(rtt.percentile(percents[k]));
+    QVector<std::pair<QString, QColor>> labels;
+    for (const auto& [percent, color] : kPercentiles) {
+        const double v = ms(rtt.percentile(percent));
         if (v < low || v > high)
             continue;
-        const double px = x.at(v);
-        line(p, QPointF(px, rect.top()), QPointF(px, rect.bottom()), kPercentiles[k], 1.5, true);
-        labels << QStringLiteral("%1 %2 ms").arg(QLatin1String(names[k]), msText(v));
-        anchors << px;
-        widths << QFontMetricsF(plotFont(font)).horizontalAdvance(labels.last()) + 2 * gapToLine;
-        shown << k;
+        anchors << x.at(v);
+        line(p, QPointF(anchors.last(), rect.top()), QPointF(anchors.last(), rect.bottom()), color, 1.5,
+             true);
+        labels << std::pair(QStringLiteral("p%1 %2 ms").arg(percent).arg(msText(v)), color);
+        widths << QFontMetricsF(plotFont(font)).horizontalAdvance(labels.last().first) + 2 * gapToLine;
     }
     const QVector<QRectF> boxes =
         placeLabels(anchors, widths, font * 1.2,
                     QRectF(rect.left(), rect.top() + font * 0.2, rect.width(), rect.height()));
-    for (int i = 0; i < boxes.size(); ++i) {
+    for (qsizetype i = 0; i < boxes.size(); ++i) {
         const QRectF box = boxes[i].adjusted(gapToLine, 0, -gapToLine, 0);
         p.fillRect(box, QColor(255, 255, 255, 200));
-        text(p, QPointF(box.left(), box.bottom() - font * 0.25), labels[i], font, Align::Left,
-             kPercentiles[shown[i]]);
+        text(p, QPointF(box.left(), box.bottom() - font * 0.25), labels[i].first, font, Left,
+             labels[i].second);
     }
 
     QStringList outside;
@@ -324,10 +306,33 @@ void distributionPanel(QPainter& p, const QRectF& rect, qreal font, const Latenc
     if (bars.beyond)
         outside << QStringLiteral("%1 beyond %2 ms, up to %3 ms")
                        .arg(QString::number(bars.beyond), msText(high), msText(ms(rtt.max())));
-    if (!outside.isEmpty()) {
+    if (!outside.isEmpty())
         text(p, QPointF(rect.right(), rect.top() - font * 0.5),
-             QStringLiteral("not shown: ") + outside.join(QStringLiteral("; ")), font, Align::Right, kInk);
-    }
+             QStringLiteral("not shown: ") + outside.join(QStringLiteral("; ")), font, Right, kInk);
+}
+
+void drawPlot(QPainter& painter, QSize size, const PlotInput& input)
+{
+    const qreal w = size.width();
+    const qreal h = size.height();
+    const qreal font = std::clamp(std::min(h / 52.0, w / 70.0), 9.0, 30.0);
+    painter.fillRect(QRectF(0, 0, w, h), Qt::white);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+
+    text(painter, QPointF(w / 2, font * 1.8), input.title, font * 1.3, Centre, kInk, true);
+    text(painter, QPointF(w / 2, font * 3.3), input.subtitle, font, Centre, kInk);
+
+    const qreal left = font * 6.5;
+    const qreal width = w - left - font * 2;
+    const qreal top = font * 5.6;
+    const qreal axisBelow = font * 3.6; // tick labels and axis title under a panel
+    const qreal gap = font * 1.6; // above the second panel, for its note
+    const qreal available = std::max(h - top - 2 * axisBelow - gap, 40.0);
+    const QRectF timeRect(left, top, width, available * 0.55);
+    timePanel(painter, timeRect, font, input);
+    distributionPanel(painter, QRectF(left, timeRect.bottom() + axisBelow + gap, width, available * 0.45),
+                      font, input.distribution);
 }
 
 } // namespace
@@ -387,11 +392,7 @@ QVector<TimeBins::Bin> TimeBins::bins() const
         const quint64 replies = slot.roundTrip ? slot.roundTrip->count() : 0;
         if (replies == 0 && slot.lost == 0)
             continue;
-        Bin bin;
-        bin.startNs = qint64(i) * m_widthNs;
-        bin.endNs = bin.startNs + m_widthNs;
-        bin.replies = replies;
-        bin.lost = slot.lost;
+        Bin bin{qint64(i) * m_widthNs, qint64(i + 1) * m_widthNs, replies, slot.lost};
         if (replies) {
             bin.minNs = slot.roundTrip->min();
             bin.medianNs = slot.roundTrip->percentile(50);
@@ -451,14 +452,11 @@ DistributionBars distributionBars(const LatencyHistogram& rtt, int wanted)
     const qint64 last = high / bars.widthNs;
     std::vector<quint64> counts(size_t(last - first + 1), 0);
     for (int b = 0; b < rtt.bucketCount(); ++b) {
-        const quint64 n = rtt.countAt(b);
         const qint64 bar = rtt.bucketLow(b) / bars.widthNs;
-        if (n && bar < first)
-            bars.below += n;
-        else if (n && rtt.bucketLow(b) > high)
-            bars.beyond += n;
-        else if (n)
-            counts[size_t(bar - first)] += n;
+        if (const quint64 n = rtt.countAt(b))
+            (bar < first                   ? bars.below
+                 : rtt.bucketLow(b) > high ? bars.beyond
+                                           : counts[size_t(bar - first)]) += n;
     }
     // From the first bar that holds anything to the last.
     auto from = std::find_if(counts.begin(), counts.end(), [](quint64 n) { return n > 0; });
@@ -491,85 +489,53 @@ QVector<QRectF> placeLabels(const QVector<qreal>& anchors, const QVector<qreal>&
     return placed;
 }
 
-void drawPlot(QPainter& painter, QSize size, const PlotInput& input)
-{
-    const qreal w = size.width();
-    const qreal h = size.height();
-    const qreal font = std::clamp(std::min(h / 52.0, w / 70.0), 9.0, 30.0);
-    painter.fillRect(QRectF(0, 0, w, h), Qt::white);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-
-    text(painter, QPointF(w / 2, font * 1.8), input.title, font * 1.3, Align::Center, kInk, true);
-    text(painter, QPointF(w / 2, font * 3.3), input.subtitle, font, Align::Center, kInk);
-
-    const qreal left = font * 6.5;
-    const qreal right = font * 2;
-    const qreal top = font * 5.6;
-    const qreal axisBelow = font * 3.6; // tick labels and axis title under a panel
-    const qreal gap = font * 1.6; // above the second panel, for its note
-    const qreal available = std::max(h - top - 2 * axisBelow - gap, 40.0);
-    const QRectF timeRect(left, top, w - left - right, available * 0.55);
-    timePanel(painter, timeRect, font, input);
-    distributionPanel(painter,
-                      QRectF(left, timeRect.bottom() + axisBelow + gap, w - left - right, available * 0.45),
-                      font, input.distribution);
-}
-
 bool writePlot(const QString& path, QSize size, const PlotInput& input, QString* error)
 {
+    auto fail = [error](const QString& why) {
+        *error = why;
+        return false;
+    };
+    const bool svg = QFileInfo(path).suffix().compare(QLatin1String("svg"), Qt::CaseInsensitive) == 0;
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    if (QFileInfo(path).suffix().compare(QLatin1String("svg"), Qt::CaseInsensitive) == 0) {
-        QSvgGenerator svg;
-        svg.setOutputDevice(&buffer);
-        svg.setSize(size);
-        svg.setViewBox(QRect(QPoint(0, 0), size));
-        // No <title>: Qt 6.4 writes it unescaped, and a host name may hold '<' or '&'.
-        QPainter painter(&svg);
-        drawPlot(painter, size, input);
-        painter.end();
+    QSvgGenerator generator;
+    generator.setOutputDevice(&buffer);
+    generator.setSize(size);
+    generator.setViewBox(QRect(QPoint(0, 0), size));
+    // No <title>: Qt 6.4 writes it unescaped, and a host name may hold '<' or '&'.
+    QImage image(svg ? QSize(1, 1) : size, QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(svg ? static_cast<QPaintDevice*>(&generator) : &image);
+    drawPlot(painter, size, input);
+    painter.end();
+    if (svg) {
         // The size in pixels, as asked for, rather than in millimetres.
         static const QRegularExpression physical(QStringLiteral("width=\"[^\"]*\" height=\"[^\"]*\""));
-        const QString svgText = QString::fromUtf8(bytes);
+        QString svgText = QString::fromUtf8(bytes);
         const QRegularExpressionMatch match = physical.match(svgText);
-        bytes = (svgText.left(match.capturedStart())
-                 + QStringLiteral("width=\"%1\" height=\"%2\"").arg(size.width()).arg(size.height())
-                 + svgText.mid(match.capturedEnd()))
-                    .toUtf8();
-    } else {
-        QImage image(size, QImage::Format_ARGB32_Premultiplied);
-        QPainter painter(&image);
-        drawPlot(painter, size, input);
-        painter.end();
-        QImageWriter writer(&buffer, "png");
-        if (!writer.write(image)) {
-            *error = writer.errorString();
-            return false;
-        }
+        bytes =
+            svgText
+                .replace(match.capturedStart(), match.capturedLength(),
+                         QStringLiteral("width=\"%1\" height=\"%2\"").arg(size.width()).arg(size.height()))
+                .toUtf8();
+    } else if (QImageWriter writer(&buffer, "png"); !writer.write(image)) {
+        return fail(writer.errorString());
     }
     // Written whole or not at all: a failed write leaves no half picture.
     // Unbuffered, so that a short write shows: buffered, a disk that fills
     // up part way is flushed at commit as if all had been written.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        *error = file.errorString();
-        return false;
-    }
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return fail(file.errorString());
     for (qint64 done = 0; done < bytes.size();) {
         // The write after a short one fails, and says why.
         const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
         if (written <= 0) {
-            *error = file.errorString();
+            fail(file.errorString());
             file.cancelWriting();
             return false;
         }
         done += written;
     }
-    if (!file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
+    return file.commit() || fail(file.errorString());
 }

@@ -15,8 +15,6 @@
 #include <memory>
 #include <vector>
 
-class QPainter;
-
 // Round trips over the run's time in a fixed number of bins, for the plot:
 // however long the run, memory stays the same. When the run outgrows the
 // bins, neighbours are merged in pairs and each bin covers twice the time.
@@ -62,11 +60,9 @@ struct PlotInput {
     LatencyHistogram distribution; // every round trip that passed the checks
 };
 
-// Draws the whole plot, `size` pixels, onto a white page.
-void drawPlot(QPainter& painter, QSize size, const PlotInput& input);
-
-// Writes the plot to `path` as PNG or SVG by its suffix; false and `error`
-// when the file cannot be written. Needs a QGuiApplication (fonts).
+// Draws the plot, `size` pixels on a white page, and writes it to `path` as
+// PNG or SVG by its suffix; false and `error` when the file cannot be
+// written. Needs a QGuiApplication (fonts).
 bool writePlot(const QString& path, QSize size, const PlotInput& input, QString* error);
 
 // Tick values for an axis from `low` to `high`: about `wanted` round steps
