@@ -25,7 +25,6 @@ const QColor kMedian(0x1F, 0x4E, 0x8C);
 const QColor kBars(0x46, 0x82, 0xB4);
 const QColor kLost(0xD0, 0x21, 0x21);
 const QColor kClipped(0xE0, 0x7B, 0x00);
-const QString kNoReplies = QStringLiteral("no reply passed the checks");
 
 struct Percentile {
     double percent;
@@ -121,14 +120,13 @@ void axes(QPainter& p, const QRectF& rect, const Scale& x, const Scale& y, int y
 {
     double xStep = 1;
     double yStep = 1;
-    const QVector<double> xTicks = axisTicks(x.low, x.high, 8, &xStep);
     for (double v : axisTicks(y.low, y.high, yWanted, &yStep, whole)) {
         const double py = y.at(v);
         line(p, QPointF(rect.left(), py), QPointF(rect.right(), py), kGrid, 1);
         line(p, QPointF(rect.left() - font * 0.4, py), QPointF(rect.left(), py), kInk, 1);
         text(p, QPointF(rect.left() - font * 0.6, py + font * 0.35), tickText(v, yStep), font, Right, kInk);
     }
-    for (double v : xTicks) {
+    for (double v : axisTicks(x.low, x.high, 8, &xStep)) {
         const double px = x.at(v);
         line(p, QPointF(px, rect.bottom()), QPointF(px, rect.bottom() + font * 0.4), kInk, 1);
         text(p, QPointF(px, rect.bottom() + font * 1.45), tickText(v, xStep), font, Centre, kInk);
@@ -222,8 +220,6 @@ void timePanel(QPainter& p, const QRectF& rect, qreal font, const PlotInput& inp
             triangle(p, QRectF((xOf(bin.startNs) + xOf(bin.endNs)) / 2 - s, rect.top(), 2 * s, 1.6 * s),
                      kLost);
     }
-    if (input.distribution.count() == 0)
-        text(p, rect.center(), kNoReplies, font * 1.2, Centre, kInk);
 
     // The legend, right to left from the panel's right edge, of swatches
     // drawn as a box, a line or a triangle.
@@ -254,11 +250,8 @@ void timePanel(QPainter& p, const QRectF& rect, qreal font, const PlotInput& inp
 
 void distributionPanel(QPainter& p, const QRectF& rect, qreal font, const LatencyHistogram& rtt)
 {
-    if (rtt.count() == 0) {
-        axes(p, rect, Scale{0, 0}, Scale{0, 0}, 5, true, font, {}, {});
-        text(p, rect.center(), kNoReplies, font * 1.2, Centre, kInk);
-        return;
-    }
+    if (rtt.count() == 0)
+        return axes(p, rect, Scale{0, 0}, Scale{0, 0}, 5, true, font, {}, {});
     const DistributionBars bars = distributionBars(rtt, kDistributionBars);
     const double low = ms(bars.lowNs);
     const double high = ms(bars.highNs());
@@ -330,9 +323,13 @@ void drawPlot(QPainter& painter, QSize size, const PlotInput& input)
     const qreal gap = font * 1.6; // above the second panel, for its note
     const qreal available = std::max(h - top - 2 * axisBelow - gap, 40.0);
     const QRectF timeRect(left, top, width, available * 0.55);
+    const QRectF distributionRect(left, timeRect.bottom() + axisBelow + gap, width, available * 0.45);
     timePanel(painter, timeRect, font, input);
-    distributionPanel(painter, QRectF(left, timeRect.bottom() + axisBelow + gap, width, available * 0.45),
-                      font, input.distribution);
+    distributionPanel(painter, distributionRect, font, input.distribution);
+    for (const QRectF& rect : {timeRect, distributionRect})
+        if (input.distribution.count() == 0)
+            text(painter, rect.center(), QStringLiteral("no reply passed the checks"), font * 1.2, Centre,
+                 kInk);
 }
 
 } // namespace
@@ -386,19 +383,13 @@ void TimeBins::addLost(qint64 atNs)
 
 QVector<TimeBins::Bin> TimeBins::bins() const
 {
+    static const LatencyHistogram none(kBinBits);
     QVector<Bin> result;
     for (size_t i = 0; i < m_slots.size(); ++i) {
-        const Slot& slot = m_slots[i];
-        const quint64 replies = slot.roundTrip ? slot.roundTrip->count() : 0;
-        if (replies == 0 && slot.lost == 0)
-            continue;
-        Bin bin{qint64(i) * m_widthNs, qint64(i + 1) * m_widthNs, replies, slot.lost};
-        if (replies) {
-            bin.minNs = slot.roundTrip->min();
-            bin.medianNs = slot.roundTrip->percentile(50);
-            bin.maxNs = slot.roundTrip->max();
-        }
-        result.append(bin);
+        const LatencyHistogram& rtt = m_slots[i].roundTrip ? *m_slots[i].roundTrip : none;
+        if (rtt.count() || m_slots[i].lost)
+            result.append(Bin{qint64(i) * m_widthNs, qint64(i + 1) * m_widthNs, rtt.count(), m_slots[i].lost,
+                              rtt.min(), rtt.percentile(50), rtt.max()});
     }
     return result;
 }
