@@ -26,11 +26,7 @@ const QColor kBars(0x46, 0x82, 0xB4);
 const QColor kLost(0xD0, 0x21, 0x21);
 const QColor kClipped(0xE0, 0x7B, 0x00);
 
-struct Percentile {
-    double percent;
-    QColor color;
-};
-const Percentile kPercentiles[] = {
+const std::pair<double, QColor> kPercentiles[] = {
     {50, QColor(0x2E, 0x8B, 0x57)}, {90, QColor(0xE0, 0x7B, 0x00)}, {99, QColor(0xD0, 0x21, 0x21)}};
 
 // Five bits: buckets at most 6 % wide, medians within 3 %, about 5 KiB per
