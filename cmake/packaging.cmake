@@ -10,15 +10,18 @@ set(VEXA_ICON_SIZES 16 32 48 64 128 256)
 # already, so the file points at it rather than carrying it.
 set(VEXA_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/vexa-test)
 
-install(TARGETS vexa-test vexa-probe vexa-monitor module-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS vexa-test vexa-probe module-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/docs/vexa-test.1 ${PROJECT_SOURCE_DIR}/docs/vexa-probe.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/module-sim.1 ${PROJECT_SOURCE_DIR}/docs/vexa-monitor.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-# The monitor's unit, for systemd to find but not to start until enabled,
-# and an example of the targets file it reads.
-install(FILES ${VEXA_PACKAGING_DIR}/vexa-monitor.service DESTINATION lib/systemd/system)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/vexa-monitor.conf.example DESTINATION ${VEXA_DOC_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/docs/module-sim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+if(VEXA_MONITOR)
+    install(TARGETS vexa-monitor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(FILES ${PROJECT_SOURCE_DIR}/docs/vexa-monitor.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    # The monitor's unit, for systemd to find but not to start until
+    # enabled, and an example of the targets file it reads.
+    install(FILES ${VEXA_PACKAGING_DIR}/vexa-monitor.service DESTINATION lib/systemd/system)
+    install(FILES ${PROJECT_SOURCE_DIR}/docs/vexa-monitor.conf.example DESTINATION ${VEXA_DOC_DIR})
+endif()
 install(FILES ${VEXA_PACKAGING_DIR}/vexa-test.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 # The request file's type; the system's mime database picks it up (Debian's

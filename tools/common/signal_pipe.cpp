@@ -38,6 +38,9 @@ SignalPipe::SignalPipe(QObject* parent)
 
 bool SignalPipe::install()
 {
+    // A file that outgrows the size limit is a failed write, reported as
+    // such, not the end of the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);

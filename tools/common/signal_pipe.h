@@ -15,7 +15,9 @@ class SignalPipe : public QObject {
     Q_OBJECT
 public:
     explicit SignalPipe(QObject* parent = nullptr);
-    // False when the pipe or the handlers could not be set up.
+    // False when the pipe or the handlers could not be set up. Also makes a
+    // file that outgrows the size limit fail its write (POSIX's SIGXFSZ)
+    // rather than end the process.
     bool install();
     // Catches SIGHUP too, which would otherwise end the process, as
     // reloadRequested() each time; after install(). False when it could not.

@@ -12,7 +12,6 @@
 #include <QGuiApplication>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
@@ -236,9 +235,6 @@ int main(int argc, char* argv[])
         break;
     }
     const ProbeOptions& options = commandLine.options;
-    // A file that outgrows the size limit is a failed write, reported as
-    // such, not the end of the process.
-    std::signal(SIGXFSZ, SIG_IGN);
 
     // The arguments are ours alone: Qt gets none to interpret. Text in a plot
     // needs fonts, hence a GUI application, on a platform that needs no
