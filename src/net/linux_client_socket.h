@@ -22,7 +22,8 @@ public:
     explicit LinuxClientSocket(QObject* parent = nullptr);
     ~LinuxClientSocket() override;
 
-    SocketAbilities abilities() const override { return {true, true, true}; }
+    static constexpr SocketAbilities kAbilities{true, true, true};
+    SocketAbilities abilities() const override { return kAbilities; }
     SocketRefusal SetProtocol(Protocol protocol) override;
     Protocol protocol() const override { return m_protocol; }
     void SetRemoteHost(const QString& host) override;

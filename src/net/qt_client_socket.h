@@ -16,7 +16,8 @@ public:
     explicit QtClientSocket(QObject* parent = nullptr);
     ~QtClientSocket() override;
 
-    SocketAbilities abilities() const override { return {}; }
+    static constexpr SocketAbilities kAbilities{};
+    SocketAbilities abilities() const override { return kAbilities; }
     SocketRefusal SetProtocol(Protocol protocol) override;
     Protocol protocol() const override { return m_protocol; }
     void SetRemoteHost(const QString& host) override;
