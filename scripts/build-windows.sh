@@ -13,8 +13,10 @@
 # programs are configured with that prefix's bin/qt-cmake, which chains to the
 # mingw toolchain file kept there.
 #
-# Usage: scripts/build-windows.sh [--qt-only] [build-dir]
+# Usage: scripts/build-windows.sh [--qt-only] [--tests] [build-dir]
 #   --qt-only   only make sure the cached Qt for Windows is there
+#   --tests     also build the suites that run under Wine (ctest runs them
+#               through wine; scripts/test-windows.sh does)
 #   build-dir   where the programs are built (default build-windows)
 # Environment: JOBS (default: nproc) for both builds.
 set -euo pipefail
@@ -24,10 +26,12 @@ cd "$(dirname "$0")/.."
 usage() { sed -n 's/^# \{0,1\}//; /^Usage:/,/^Environment:.*/p' "$0"; }
 
 qt_only=0
+tests=0
 build="build-windows"
 while [ $# -gt 0 ]; do
     case $1 in
         --qt-only) qt_only=1 ;;
+        --tests) tests=1 ;;
         -h|--help) usage; exit 0 ;;
         -*) echo "build-windows: unknown option $1" >&2; usage >&2; exit 2 ;;
         *) build=$1 ;;
@@ -269,7 +273,7 @@ build_qtsvg() {
     fi
     t=$SECONDS
     if ! fetch_source "qt6-svg=$svg_source_version"; then
-        echo "build-windows: WARNING: no qt6-svg source, so no Qt Svg for Windows; the probe needs it" >&2
+        echo "build-windows: WARNING: no qt6-svg source, so no Qt Svg for Windows: its probe draws PNG plots only" >&2
         rm -rf "$work"
         return 0
     fi
@@ -316,8 +320,10 @@ exec {qt_lock}>&-
 
 # --- The programs -------------------------------------------------------------
 # Their own build directory, configured with the cached prefix's qt-cmake (the
-# toolchain it chains to finds Qt there; CMAKE_PREFIX_PATH would not), once;
-# a directory configured for another prefix is configured afresh.
+# toolchain it chains to finds Qt there; CMAKE_PREFIX_PATH would not) on each
+# run, which takes a second once configured; a directory configured for
+# another prefix is configured afresh. ctest runs the suites through
+# scripts/wine-test-runner.sh.
 programs=(vexa-test vexa-probe module-sim)
 toolchain=$qt/lib/cmake/Qt6/qt.toolchain.cmake
 t=$SECONDS
@@ -327,20 +333,28 @@ if [ -f "$build/CMakeCache.txt" ] &&
     echo "build-windows: $build was configured without $toolchain; configuring it afresh"
     fresh=(--fresh)
 fi
-# A configure that failed left no build.ninja; it runs again.
-if [ ! -f "$build/build.ninja" ] || [ ${#fresh[@]} -gt 0 ]; then
-    echo "build-windows: configuring $build"
-    "$qt/bin/qt-cmake" "${fresh[@]}" -S . -B "$build" -G Ninja \
-        -DCMAKE_BUILD_TYPE=Release \
-        -DVEXA_PORTABLE_SOCKET=ON \
-        -DBUILD_TESTING=OFF
-fi
+echo "build-windows: configuring $build"
+"$qt/bin/qt-cmake" "${fresh[@]}" -S . -B "$build" -G Ninja \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DVEXA_PORTABLE_SOCKET=ON \
+    -DBUILD_TESTING=ON \
+    -DCMAKE_CROSSCOMPILING_EMULATOR="$PWD/scripts/wine-test-runner.sh" >"$build.configure.log" 2>&1 || {
+    echo "build-windows: configuring $build failed:" >&2
+    sed 's/^/    /' "$build.configure.log" >&2
+    exit 1
+}
 stage_done $t "configuring $build"
 
 t=$SECONDS
 echo "build-windows: building ${programs[*]} in $build"
 cmake --build "$build" --parallel "$jobs" --target "${programs[@]}"
 stage_done $t "building the programs"
+if [ "$tests" -eq 1 ]; then
+    t=$SECONDS
+    echo "build-windows: building the suites in $build"
+    cmake --build "$build" --parallel "$jobs" --target vexa-tests
+    stage_done $t "building the suites"
+fi
 
 # --- The zip ------------------------------------------------------------------
 # The programs, the platform and style plugins, and every DLL they import
@@ -355,14 +369,16 @@ stage=$build/$name
 rm -rf "$stage" "$build/$name.zip"
 mkdir -p "$stage/platforms" "$stage/styles"
 for p in "${programs[@]}"; do
-    exe=$(find "$build" -path "$stage" -prune -o -type f -name "$p.exe" -print | head -n 1)
+    # Where the build puts it, not a copy from an earlier zip.
+    exe=$(find "$build/src" "$build/tools" -type f -name "$p.exe" | head -n 1)
     if [ -z "$exe" ]; then
         echo "build-windows: $p.exe was not built in $build" >&2
         exit 1
     fi
     cp "$exe" "$stage/"
 done
-cp "$qt/plugins/platforms/qwindows.dll" "$stage/platforms/"
+# The window's platform, and the offscreen one the probe draws its plots on.
+cp "$qt/plugins/platforms/qwindows.dll" "$qt/plugins/platforms/qoffscreen.dll" "$stage/platforms/"
 if [ -d "$qt/plugins/styles" ]; then
     cp "$qt"/plugins/styles/*.dll "$stage/styles/"
 fi

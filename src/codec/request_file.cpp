@@ -209,6 +209,15 @@ RequestFileRead refusal(const QString& error)
     return {std::nullopt, error};
 }
 
+// "What failed: why." with the system's reason, which ends in a full stop
+// of its own on Windows ("File not found.") and in none on Linux.
+QString fileRefusal(const char* what, QString reason)
+{
+    while (reason.endsWith(u'.'))
+        reason.chop(1);
+    return QStringLiteral("%1: %2.").arg(QLatin1String(what), reason);
+}
+
 } // namespace
 
 bool operator==(const RequestSetup& a, const RequestSetup& b)
@@ -293,10 +302,10 @@ RequestFileRead loadRequestFile(const QString& path)
 {
     QFile in(path);
     if (!in.open(QIODevice::ReadOnly))
-        return refusal(QStringLiteral("Cannot read the file: %1.").arg(in.errorString()));
+        return refusal(fileRefusal("Cannot read the file", in.errorString()));
     const QByteArray bytes = in.read(kMaxFileBytes + 1);
     if (in.error() != QFileDevice::NoError)
-        return refusal(QStringLiteral("Cannot read the file: %1.").arg(in.errorString()));
+        return refusal(fileRefusal("Cannot read the file", in.errorString()));
     if (bytes.size() > kMaxFileBytes)
         return refusal(QStringLiteral("Not a request file: it is larger than %1 bytes.").arg(kMaxFileBytes));
     return readRequestFile(bytes);
@@ -312,7 +321,7 @@ std::optional<QString> saveRequestFile(const QString& path, const RequestFile& f
     // Unbuffered, so that a short write shows here: buffered, a disk that
     // fills up part way is flushed at commit as if all had been written.
     if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return QStringLiteral("Cannot write the file: %1.").arg(out.errorString());
+        return fileRefusal("Cannot write the file", out.errorString());
     const QByteArray bytes = writeRequestFile(file);
     for (qint64 done = 0; done < bytes.size();) {
         // The write after a short one fails, and says why.
@@ -320,11 +329,11 @@ std::optional<QString> saveRequestFile(const QString& path, const RequestFile& f
         if (written <= 0) {
             const QString reason = out.errorString();
             out.cancelWriting();
-            return QStringLiteral("Cannot write the file: %1.").arg(reason);
+            return fileRefusal("Cannot write the file", reason);
         }
         done += written;
     }
     if (!out.commit())
-        return QStringLiteral("Cannot write the file: %1.").arg(out.errorString());
+        return fileRefusal("Cannot write the file", out.errorString());
     return std::nullopt;
 }

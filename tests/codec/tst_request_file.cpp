@@ -109,8 +109,16 @@ void TestRequestFile::load_data()
         << kDefaultTexts + " has=0000000 tcp host=::1 port=40000 timeout=1"
         << "";
 
+    // The system's own words, with one full stop: Linux says "No such file
+    // or directory", Windows "File not found."
+    const QTemporaryDir scratch;
+    QFile missing(scratch.filePath(QStringLiteral("request.vexa")));
+    QVERIFY(!missing.open(QIODevice::ReadOnly));
+    QString reason = missing.errorString();
+    if (reason.endsWith(u'.'))
+        reason.chop(1);
     QTest::newRow("no such file") << QByteArray() << ""
-                                  << "Cannot read the file: No such file or directory.";
+                                  << "Cannot read the file: " + reason + u'.';
     QTest::newRow("an empty file") << QByteArray("\n") << ""
                                    << "Not a request file: it is empty.";
     QTest::newRow("a large file of something else") << QByteArray(1024 * 1024 + 1, ' ') << ""

@@ -3,6 +3,7 @@
 // where a round trip starts.
 #include "harness/engine_driver.h"
 #include "harness/module_sim_process.h"
+#include "harness/udp_peer_address.h"
 #include "net/client_socket.h"
 #include "session/response_stats.h"
 #include "session/tick_counter.h"
@@ -88,11 +89,13 @@ void TestResponseTiming::theSendIsInsideTheRoundTrip()
 {
     QFETCH(ClientSocket::Protocol, protocol);
     constexpr int kHeldMs = 30;
-    ModuleSimProcess sim(QStringLiteral("127.0.0.245"), {"--tcp-port", "0", "--udp-port", "0"});
+    const QString address = protocol == ClientSocket::Protocol::Udp
+        ? udpPeerAddress(QStringLiteral("127.0.0.245"))
+        : QStringLiteral("127.0.0.245");
+    ModuleSimProcess sim(address, {"--tcp-port", "0", "--udp-port", "0"});
     QVERIFY2(sim.start(), qPrintable(sim.output()));
     EngineDriver driver(protocol);
-    QVERIFY(driver.open(QStringLiteral("127.0.0.245"),
-                        protocol == ClientSocket::Protocol::Tcp ? sim.tcpPort() : sim.udpPort()));
+    QVERIFY(driver.open(address, protocol == ClientSocket::Protocol::Tcp ? sim.tcpPort() : sim.udpPort()));
     driver.engine.setRequestTexts(
         {"KORV-TAMBE", "33", "0000", "5400", "0100", "1000", "0800255157302E302E30"});
     auto* socket = driver.engine.findChild<ClientSocket*>();

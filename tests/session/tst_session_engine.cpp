@@ -7,6 +7,7 @@
 #include "harness/engine_driver.h"
 #include "harness/loopback_peers.h"
 #include "harness/module_sim_process.h"
+#include "harness/udp_peer_address.h"
 
 #include <QtTest>
 
@@ -28,11 +29,11 @@ using Protocol = ClientSocket::Protocol;
 
 // A session over either protocol against a raw peer on a free port.
 struct Rig {
-    Rig(Protocol protocol, const QString& address)
+    Rig(Protocol protocol, const QString& wanted)
         : driver(protocol)
+        , address(protocol == Protocol::Udp ? udpPeerAddress(wanted) : wanted)
         , tcp(protocol == Protocol::Tcp ? new TcpPeer(address, 0) : nullptr)
         , udp(protocol == Protocol::Udp ? new UdpPeer(address, 0) : nullptr)
-        , address(address)
     {
         driver.engine.setRequestTexts(kDefaultTexts);
     }
@@ -61,9 +62,9 @@ struct Rig {
     }
 
     EngineDriver driver;
+    QString address;
     std::unique_ptr<TcpPeer> tcp;
     std::unique_ptr<UdpPeer> udp;
-    QString address;
 };
 
 } // namespace
@@ -346,7 +347,8 @@ void TestSessionEngine::lostReplyChainGoesOn_data()
 void TestSessionEngine::lostReplyChainGoesOn()
 {
     QFETCH(Protocol, protocol);
-    const QString address = QStringLiteral("127.0.0.109");
+    const QString address = protocol == Protocol::Udp ? udpPeerAddress(QStringLiteral("127.0.0.109"))
+                                                      : QStringLiteral("127.0.0.109");
     ModuleSimProcess sim(address,
                          {"--tcp-port", "0", "--udp-port", "0", "--drop-every", "4", "--delay", "30"});
     QVERIFY2(sim.start(), qPrintable(sim.output()));

@@ -249,6 +249,11 @@ int main(int argc, char* argv[])
             return 2;
         }
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // On Windows that platform reads fonts from one folder, Qt's own
+        // (none beside the zip's DLLs) unless told: the system's, then.
+        if (!qEnvironmentVariableIsSet("QT_QPA_FONTDIR") && qEnvironmentVariableIsSet("WINDIR"))
+            qputenv("QT_QPA_FONTDIR",
+                    QDir(qEnvironmentVariable("WINDIR")).filePath(QStringLiteral("Fonts")).toUtf8());
         app = std::make_unique<QGuiApplication>(qtArgc, qtArgv);
     } else {
         app = std::make_unique<QCoreApplication>(qtArgc, qtArgv);

@@ -2,16 +2,16 @@
 // Time bins; laying out and drawing the two panels of the plot; writing the file.
 #include "plot_render.h"
 
+#include "svg_page.h"
+
 #include <QBuffer>
 #include <QFileInfo>
 #include <QFontMetricsF>
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStringList>
-#include <QSvgGenerator>
 
 #include <algorithm>
 #include <cmath>
@@ -483,30 +483,21 @@ bool writePlot(const QString& path, QSize size, const PlotInput& input, QString*
         return false;
     };
     const bool svg = QFileInfo(path).suffix().compare(QLatin1String("svg"), Qt::CaseInsensitive) == 0;
+    auto draw = [&](QPainter& painter) { drawPlot(painter, size, input); };
     QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QSvgGenerator generator;
-    generator.setOutputDevice(&buffer);
-    generator.setSize(size);
-    generator.setViewBox(QRect(QPoint(0, 0), size));
-    // No <title>: Qt 6.4 writes it unescaped, and a host name may hold '<' or '&'.
-    QImage image(svg ? QSize(1, 1) : size, QImage::Format_ARGB32_Premultiplied);
-    QPainter painter(svg ? static_cast<QPaintDevice*>(&generator) : &image);
-    drawPlot(painter, size, input);
-    painter.end();
     if (svg) {
-        // The size in pixels, as asked for, rather than in millimetres.
-        static const QRegularExpression physical(QStringLiteral("width=\"[^\"]*\" height=\"[^\"]*\""));
-        QString svgText = QString::fromUtf8(bytes);
-        const QRegularExpressionMatch match = physical.match(svgText);
-        bytes =
-            svgText
-                .replace(match.capturedStart(), match.capturedLength(),
-                         QStringLiteral("width=\"%1\" height=\"%2\"").arg(size.width()).arg(size.height()))
-                .toUtf8();
-    } else if (QImageWriter writer(&buffer, "png"); !writer.write(image)) {
-        return fail(writer.errorString());
+        bytes = paintSvgPage(size, draw);
+        if (bytes.isEmpty())
+            return fail(QStringLiteral("this build draws no SVG"));
+    } else {
+        QImage image(size, QImage::Format_ARGB32_Premultiplied);
+        QPainter painter(&image);
+        draw(painter);
+        painter.end();
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        if (QImageWriter writer(&buffer, "png"); !writer.write(image))
+            return fail(writer.errorString());
     }
     // Written whole or not at all: a failed write leaves no half picture.
     // Unbuffered, so that a short write shows: buffered, a disk that fills

@@ -5,6 +5,7 @@
 #include "codec/frame_layout.h"
 #include "codec/request_defaults.h"
 #include "codec/request_file.h"
+#include "svg_page.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -128,7 +129,7 @@ quint16 ProbeOptions::effectivePort() const
 QString plotFormat(const QString& path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == QLatin1String("png") || suffix == QLatin1String("svg"))
+    if (suffix == QLatin1String("png") || (suffix == QLatin1String("svg") && svgPagesBuilt()))
         return suffix;
     return {};
 }
@@ -255,8 +256,10 @@ ProbeCommandLine parseProbeCommandLine(const QStringList& arguments)
     if (parser.isSet(plot)) {
         options.plotPath = parser.value(plot);
         if (plotFormat(options.plotPath).isEmpty()) {
-            return fail(QStringLiteral("--plot wants a file name ending in .png or .svg, got %1")
-                            .arg(quoted(options.plotPath)));
+            return fail(QStringLiteral("--plot wants a file name ending in %1, got %2")
+                            .arg(svgPagesBuilt() ? QStringLiteral(".png or .svg")
+                                                 : QStringLiteral(".png (this build draws no SVG)"),
+                                 quoted(options.plotPath)));
         }
     }
     if (parser.isSet(plotSize)) {

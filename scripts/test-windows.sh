@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Builds the Windows zip and the Windows suites (scripts/build-windows.sh),
+# then tests them under Wine:
+#   1. the codec's and the engine's suites, through ctest and wine;
+#   2. the zip's vexa-probe.exe against the Linux simulator on loopback, TCP
+#      and UDP, a short run whose JSON counts are checked;
+#   3. the zip's vexa-test.exe on a private X server, its form found by its
+#      title and written to a screenshot.
+# Each part prints how long it took; any failure fails the script.
+# Usage: scripts/test-windows.sh [windows-build-dir] [linux-build-dir]
+#   The Linux build (default build) gives the simulator; it is built when
+#   it has none.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/lib.sh
+
+build=${1:-build-windows}
+linux_build=${2:-build}
+t_all=$SECONDS
+
+part_done() {
+    local took=$(( SECONDS - $1 ))
+    printf 'test-windows: %s took %dm%02ds\n' "$2" $(( took / 60 )) $(( took % 60 ))
+}
+
+t=$SECONDS
+scripts/build-windows.sh --tests "$build"
+scripts/install-deps.sh xvfb xdotool x11-utils imagemagick jq unzip fonts-dejavu-core
+part_done $t "building for Windows"
+
+sim=$linux_build/tools/module-sim/module-sim
+if [ ! -x "$sim" ]; then
+    t=$SECONDS
+    scripts/build.sh "$linux_build"
+    part_done $t "building the Linux simulator"
+fi
+
+# --- Wine ---------------------------------------------------------------------
+# A prefix of the build's own, made once, so that no earlier run's registry
+# (the window's saved texts) or desktop settings count; no debug chatter. One
+# X server for every part: Wine wants a display even for console programs.
+t=$SECONDS
+export WINEPREFIX=$PWD/$build/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+start_xvfb 1024x768
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot --init >/dev/null 2>&1
+fi
+# A Windows font folder with fonts in it, as every Windows has: Wine's own
+# is empty, and the probe draws its plots' text from there.
+cp -n /usr/share/fonts/truetype/dejavu/DejaVuSans*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+wineserver --wait 2>/dev/null || true
+part_done $t "preparing Wine"
+
+# Windows paths of the Qt DLLs and the mingw runtime, for the suites (the
+# zip's programs bring their own).
+triplet=x86_64-w64-mingw32
+qt_bin=$(sed -n 's/^Qt6Core_DIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+qt_bin=$(realpath "$qt_bin/../../../bin")
+winepath=$(winepath -w "$qt_bin")
+for f in libstdc++-6.dll libwinpthread-1.dll; do
+    winepath+=";$(winepath -w "$(dirname "$(realpath "$($triplet-g++-posix -print-file-name="$f")")")")"
+done
+export WINEPATH=$winepath
+
+# --- 1. The suites ------------------------------------------------------------
+t=$SECONDS
+log=$build/wine-ctest.log
+status=0
+# The whole log to a file; here each program's line, and what failed.
+ctest --test-dir "$build" -R '^tst_' -j1 -V >"$log" 2>&1 || status=$?
+grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|^[0-9]+: (FAIL!|XPASS|   Actual|   Expected|.*failure location)' "$log" || true
+# Each Qt Test program ends with "Totals: P passed, F failed, S skipped, ...".
+awk '/^[0-9]+: Totals: / { p += $3; f += $5; s += $7 }
+     END { printf "test-windows: under Wine, test functions: %d passed, %d failed, %d skipped\n", p, f, s }' "$log"
+part_done $t "the suites under Wine"
+[ $status -eq 0 ] || { echo "test-windows: suites failed under Wine (log: $log)" >&2; exit 1; }
+
+# --- 2. The probe against the Linux simulator ---------------------------------
+t=$SECONDS
+name=$(basename "$build"/vexa-*-windows-x86_64.zip .zip)
+unpacked=$build/unzipped
+rm -rf "$unpacked"
+mkdir -p "$unpacked"
+unzip -q "$build/$name.zip" -d "$unpacked"
+programs=$unpacked/$name
+start_module_sim "$sim" --host 127.0.0.77 --tcp-port 0 --udp-port 0 >/dev/null
+# Runs the probe with the given options, a CSV and a PNG plot, and checks
+# its JSON (every request sent, answered and passed; none lost, late or
+# unexpected; exit status 0) and its files (a row per request; a PNG).
+probe_run() {
+    local label=$1 json=$build/probe-$1.json status=0 rows
+    shift
+    rm -f "$programs/probe-$label.csv" "$programs/probe-$label.png"
+    (cd "$programs" && wine ./vexa-probe.exe "$@" --count 200 --interval 0 --timeout 2000 --json \
+        --csv "probe-$label.csv" --plot "probe-$label.png" "$SIM_HOST") \
+        >"$json" 2>"$build/probe-$label.err" || status=$?
+    rows=$(tail -n +2 "$programs/probe-$label.csv" 2>/dev/null | grep -c ',ok\r\?$' || true)
+    if [ $status -ne 0 ] ||
+        ! jq -e '.sent == 200 and .received == 200 and .lost == 0 and .late == 0
+                 and .unexpected == 0 and .failed == 0 and .exit_status == 0
+                 and .ended == "completed"' "$json" >/dev/null ||
+        [ "$rows" != 200 ] ||
+        [ "$(head -c 8 "$programs/probe-$label.png" 2>/dev/null | od -An -tx1 | tr -d ' \n')" != 89504e470d0a1a0a ]; then
+        echo "test-windows: vexa-probe.exe over $label: exit status $status, $rows CSV rows ok, JSON and errors:" >&2
+        sed 's/^/    /' "$json" "$build/probe-$label.err" >&2
+        return 1
+    fi
+    echo "test-windows: vexa-probe.exe over $label: 200 sent, 200 answered, exit status 0," \
+        "200 CSV rows, a PNG plot; round trip p50 $(jq -r '.round_trip_ms.p50' "$json") ms"
+}
+probe_run tcp --port "$SIM_TCP_PORT"
+probe_run udp --udp --port "$SIM_UDP_PORT"
+# Nothing listens on the TCP port of another address: unreachable, status 3.
+status=0
+(cd "$programs" && wine ./vexa-probe.exe --count 1 --connect-timeout 2 --port "$SIM_TCP_PORT" 127.0.0.78) \
+    >/dev/null 2>&1 || status=$?
+if [ $status -ne 3 ]; then
+    echo "test-windows: vexa-probe.exe to a closed port exited with $status, not 3" >&2
+    exit 1
+fi
+echo "test-windows: vexa-probe.exe to a closed port: exit status 3"
+part_done $t "the probe under Wine"
+
+# --- 3. The window --------------------------------------------------------------
+# Under Wine, line edits draw their text only with FreeType's font engine.
+t=$SECONDS
+shot=$build/windows-window.png
+(cd "$programs" && WINEQT_QPA_PLATFORM=windows:fontengine=freetype exec wine ./vexa-test.exe) \
+    >"$build/window.log" 2>&1 &
+app=$!
+on_exit "stop_process $app; wineserver --kill 2>/dev/null"
+window=""
+for _ in $(seq 300); do
+    window=$(xdotool search --onlyvisible --name "^Vexa Test$" 2>/dev/null | head -n1) && [ -n "$window" ] && break
+    kill -0 "$app" 2>/dev/null || break
+    sleep 0.1
+done
+if [ -z "$window" ]; then
+    echo "test-windows: vexa-test.exe showed no window titled \"Vexa Test\":" >&2
+    sed 's/^/    /' "$build/window.log" >&2
+    exit 1
+fi
+sleep 2
+import -window root "$shot"
+eval "$(xdotool getwindowgeometry --shell "$window")"
+echo "test-windows: vexa-test.exe showed \"Vexa Test\", ${WIDTH}x${HEIGHT}; screenshot in $shot"
+part_done $t "the window under Wine"
+part_done $t_all "all of it"
