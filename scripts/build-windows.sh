@@ -13,8 +13,10 @@
 # programs are configured with that prefix's bin/qt-cmake, which chains to the
 # mingw toolchain file kept there.
 #
-# Usage: scripts/build-windows.sh [--qt-only] [--tests] [build-dir]
+# Usage: scripts/build-windows.sh [--packages|--qt-only] [--tests] [build-dir]
+#   --packages  only install the Debian packages it needs
 #   --qt-only   only make sure the cached Qt for Windows is there
+#   --check-cache  with --qt-only: exit 0 when qtbase is cached, 1 when not
 #   --tests     also build the suites that run under Wine (ctest runs them
 #               through wine; scripts/test-windows.sh does)
 #   build-dir   where the programs are built (default build-windows)
@@ -25,12 +27,16 @@ cd "$(dirname "$0")/.."
 
 usage() { sed -n 's/^# \{0,1\}//; /^Usage:/,/^Environment:.*/p' "$0"; }
 
+packages_only=0
+check_cache=0
 qt_only=0
 tests=0
 build="build-windows"
 while [ $# -gt 0 ]; do
     case $1 in
+        --packages) packages_only=1 ;;
         --qt-only) qt_only=1 ;;
+        --check-cache) check_cache=1 ;;
         --tests) tests=1 ;;
         -h|--help) usage; exit 0 ;;
         -*) echo "build-windows: unknown option $1" >&2; usage >&2; exit 2 ;;
@@ -60,6 +66,7 @@ scripts/install-deps.sh mingw-w64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-6
     binutils-mingw-w64-x86-64 wine wine64 ninja-build dpkg-dev qt6-base-dev qt6-base-dev-tools qt6-svg-dev \
     perl zip
 stage_done $t "packages"
+[ "$packages_only" -eq 1 ] && exit 0
 
 qt_source_version=$(dpkg-query -W -f='${source:Version}' qt6-base-dev)
 qt_version=${qt_source_version%%+*}
@@ -69,6 +76,10 @@ svg_source_version=$(dpkg-query -W -f='${source:Version}' qt6-svg-dev)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/vexa
 qt=$cache/qt-$qt_version-mingw64
 work=$cache/qt-$qt_version-mingw64.work
+if [ "$check_cache" -eq 1 ]; then
+    [ -f "$qt/.complete" ]
+    exit
+fi
 
 # --- deb-src entry, present only while the script runs ----------------------
 # Made from the Debian entries already configured, deb822 (*.sources) or
@@ -334,13 +345,14 @@ if [ -f "$build/CMakeCache.txt" ] &&
     fresh=(--fresh)
 fi
 echo "build-windows: configuring $build"
+mkdir -p "$build"
 "$qt/bin/qt-cmake" "${fresh[@]}" -S . -B "$build" -G Ninja \
     -DCMAKE_BUILD_TYPE=Release \
     -DVEXA_PORTABLE_SOCKET=ON \
     -DBUILD_TESTING=ON \
-    -DCMAKE_CROSSCOMPILING_EMULATOR="$PWD/scripts/wine-test-runner.sh" >"$build.configure.log" 2>&1 || {
+    -DCMAKE_CROSSCOMPILING_EMULATOR="$PWD/scripts/wine-test-runner.sh" >"$build/vexa-configure.log" 2>&1 || {
     echo "build-windows: configuring $build failed:" >&2
-    sed 's/^/    /' "$build.configure.log" >&2
+    sed 's/^/    /' "$build/vexa-configure.log" >&2
     exit 1
 }
 stage_done $t "configuring $build"

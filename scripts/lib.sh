@@ -228,6 +228,13 @@ start_module_sim() {
     return 1
 }
 
+# Stops the simulator that start_module_sim started, before the script ends
+# (to start another in its place).
+stop_module_sim() {
+    _stop_module_sim
+    SIM_PID=""
+}
+
 _stop_module_sim() {
     local pid i
     [ -n "${SIM_PID:-}" ] && stop_process "$SIM_PID"

@@ -4,9 +4,11 @@
 # then tests them under Wine:
 #   1. the codec's and the engine's suites, through ctest and wine;
 #   2. the zip's vexa-probe.exe against the Linux simulator on loopback, TCP
-#      and UDP, a short run whose JSON counts are checked;
+#      and UDP, short runs whose JSON counts, CSV and plot are checked; a
+#      closed port (exit status 3); Ctrl+C (the summary, exit status 0);
 #   3. the zip's vexa-test.exe on a private X server, its form found by its
-#      title and written to a screenshot.
+#      title and written to a screenshot, then a request sent from it to the
+#      Linux simulator and answered, in a second screenshot.
 # Each part prints how long it took; any failure fails the script.
 # Usage: scripts/test-windows.sh [windows-build-dir] [linux-build-dir]
 #   The Linux build (default build) gives the simulator; it is built when
@@ -120,6 +122,24 @@ if [ $status -ne 3 ]; then
     exit 1
 fi
 echo "test-windows: vexa-probe.exe to a closed port: exit status 3"
+# Ctrl+C (SIGINT, which Wine hands to the console control handler) ends a
+# run without a count with its summary and status 0, as on Linux.
+(cd "$programs" && exec wine ./vexa-probe.exe --json --interval 10 --port "$SIM_TCP_PORT" "$SIM_HOST") \
+    >"$build/probe-interrupted.json" 2>/dev/null &
+probe=$!
+on_exit "stop_process $probe"
+sleep 3
+kill -INT $probe
+status=0
+wait $probe || status=$?
+if [ $status -ne 0 ] || ! jq -e '.ended == "interrupted" and .sent > 0 and .lost == 0' \
+    "$build/probe-interrupted.json" >/dev/null; then
+    echo "test-windows: vexa-probe.exe after Ctrl+C: exit status $status, JSON:" >&2
+    sed 's/^/    /' "$build/probe-interrupted.json" >&2
+    exit 1
+fi
+echo "test-windows: vexa-probe.exe after Ctrl+C: exit status 0," \
+    "$(jq -r '.sent' "$build/probe-interrupted.json") sent and answered, the summary printed"
 part_done $t "the probe under Wine"
 
 # --- 3. The window --------------------------------------------------------------
@@ -145,5 +165,31 @@ sleep 2
 import -window root "$shot"
 eval "$(xdotool getwindowgeometry --shell "$window")"
 echo "test-windows: vexa-test.exe showed \"Vexa Test\", ${WIDTH}x${HEIGHT}; screenshot in $shot"
+
+# A session from the window to the Linux simulator, on the module's own
+# ports on an address of its own: the address typed, Connect and Send
+# clicked (at their places on the form, below the 17-pixel menu bar), and
+# the request and its reply seen by the simulator.
+stop_module_sim
+sim_log=$build/window-sim.log
+start_module_sim "$sim" --host 127.0.0.83 -v >"$sim_log"
+xdotool mousemove --window "$window" 92 67 click 1 key ctrl+a type 127.0.0.83
+xdotool mousemove --window "$window" 52 485 click 1
+sleep 1
+xdotool mousemove --window "$window" 140 485 click 1
+for _ in $(seq 100); do
+    grep -q '^tcp .* reply 40 bytes' "$sim_log" && break
+    sleep 0.1
+done
+sleep 1
+shot=$build/windows-session.png
+import -window root "$shot"
+if ! grep -q '^tcp .* request 38 bytes' "$sim_log" || ! grep -q '^tcp .* reply 40 bytes' "$sim_log"; then
+    echo "test-windows: the simulator saw no request from vexa-test.exe and answered none:" >&2
+    sed 's/^/    /' "$sim_log" >&2
+    exit 1
+fi
+echo "test-windows: vexa-test.exe connected to the Linux simulator, sent the default request and" \
+    "got its reply; screenshot in $shot"
 part_done $t "the window under Wine"
 part_done $t_all "all of it"
