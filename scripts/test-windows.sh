@@ -122,6 +122,17 @@ if [ $status -ne 3 ]; then
     exit 1
 fi
 echo "test-windows: vexa-probe.exe to a closed port: exit status 3"
+# A zip without Qt SVG says so before anything is sent: bad usage.
+if [ ! -e "$programs/Qt6Svg.dll" ]; then
+    status=0
+    message=$( (cd "$programs" && wine ./vexa-probe.exe --count 1 --plot run.svg "$SIM_HOST") 2>&1 >/dev/null) ||
+        status=$?
+    if [ $status -ne 2 ] || [[ $message != *"this build draws no SVG"* ]]; then
+        echo "test-windows: vexa-probe.exe --plot run.svg: exit status $status, not 2: $message" >&2
+        exit 1
+    fi
+    echo "test-windows: vexa-probe.exe --plot run.svg: exit status 2: $(tr -d '\r' <<<"$message" | head -n 1)"
+fi
 # Ctrl+C (SIGINT, which Wine hands to the console control handler) ends a
 # run without a count with its summary and status 0, as on Linux.
 (cd "$programs" && exec wine ./vexa-probe.exe --json --interval 10 --port "$SIM_TCP_PORT" "$SIM_HOST") \
