@@ -275,7 +275,7 @@ configure_module() (
 
 # Qt Svg, which the probe draws its SVG plots with, added to the prefix;
 # marked by .svg-complete. Where its source cannot be had, says so and goes
-# on without it: the probe then does not configure, and qtbase is kept.
+# on without it: the probe then draws PNG plots only, and qtbase is kept.
 build_qtsvg() {
     local t src
     if [[ $svg_source_version != "$qt_version"[-+]* && $svg_source_version != *:"$qt_version"[-+]* ]]; then
