@@ -79,6 +79,8 @@ part_done $t "the suites under Wine"
 [ $status -eq 0 ] || { echo "test-windows: suites failed under Wine (log: $log)" >&2; exit 1; }
 
 # --- 2. The probe against the Linux simulator ---------------------------------
+# From here on the zip's programs, with nothing but the zip's DLLs.
+unset WINEPATH
 t=$SECONDS
 name=$(basename "$build"/vexa-*-windows-x86_64.zip .zip)
 unpacked=$build/unzipped
