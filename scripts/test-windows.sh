@@ -135,6 +135,19 @@ if [ ! -e "$programs/Qt6Svg.dll" ]; then
     fi
     echo "test-windows: vexa-probe.exe --plot run.svg: exit status 2: $(tr -d '\r' <<<"$message" | head -n 1)"
 fi
+# A plot with no fonts for its text is refused before anything is sent (Wine
+# hands QT_ variables to a program only under the prefix WINEQT_).
+fontless=$(mktemp -d)
+on_exit "rm -rf '$fontless'"
+status=0
+message=$( (cd "$programs" && WINEQT_QPA_FONTDIR=$(winepath -w "$fontless") \
+    wine ./vexa-probe.exe --count 1 --plot fontless.png --port "$SIM_TCP_PORT" "$SIM_HOST") 2>&1 >/dev/null) ||
+    status=$?
+if [ $status -ne 2 ] || [[ $message != *"no fonts to write its text with"* ]]; then
+    echo "test-windows: vexa-probe.exe --plot with an empty font folder: exit status $status, not 2: $message" >&2
+    exit 1
+fi
+echo "test-windows: vexa-probe.exe --plot with an empty font folder: exit status 2"
 # Ctrl+C (SIGINT, which Wine hands to the console control handler) ends a
 # run without a count with its summary and status 0, as on Linux.
 (cd "$programs" && exec wine ./vexa-probe.exe --json --interval 10 --port "$SIM_TCP_PORT" "$SIM_HOST") \

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QTimer>
 
@@ -255,6 +256,14 @@ int main(int argc, char* argv[])
             qputenv("QT_QPA_FONTDIR",
                     QDir(qEnvironmentVariable("WINDIR")).filePath(QStringLiteral("Fonts")).toUtf8());
         app = std::make_unique<QGuiApplication>(qtArgc, qtArgv);
+        // A plot without text is no use, and would be found out only after
+        // the run.
+        if (QFontDatabase::families().isEmpty()) {
+            printError(QStringLiteral("--plot %1: no fonts to write its text with; QT_QPA_FONTDIR can name "
+                                      "a folder of font files")
+                           .arg(options.plotPath));
+            return 2;
+        }
     } else {
         app = std::make_unique<QCoreApplication>(qtArgc, qtArgv);
     }
