@@ -150,6 +150,8 @@ void TestReportFiles::fileHoldsEveryRow()
 
 void TestReportFiles::fullDiskIsAnError()
 {
+    if (!QFile::exists(QStringLiteral("/dev/full")))
+        QSKIP("no /dev/full, a device that is always full");
     CsvWriter csv;
     QVERIFY(csv.open(QStringLiteral("/dev/full")));
     const RequestOutcome o = outcome(RequestOutcome::Verdict::Lost, 0);
