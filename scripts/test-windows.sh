@@ -2,10 +2,13 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Windows zip and the Windows suites (scripts/build-windows.sh),
 # then tests them under Wine:
-#   1. the codec's and the engine's suites, through ctest and wine;
+#   1. the codec's, the engine's and the probe's own suites, through ctest
+#      and wine;
 #   2. the zip's vexa-probe.exe against the Linux simulator on loopback, TCP
 #      and UDP, short runs whose JSON counts, CSV and plot are checked; a
-#      closed port (exit status 3); Ctrl+C (the summary, exit status 0);
+#      closed port (exit status 3); an SVG plot in a build without Qt SVG and
+#      a plot with no fonts (exit status 2); Ctrl+C (the summary, exit
+#      status 0);
 #   3. the zip's vexa-test.exe on a private X server, its form found by its
 #      title and written to a screenshot, then a request sent from it to the
 #      Linux simulator and answered, in a second screenshot.
