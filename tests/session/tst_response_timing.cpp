@@ -3,7 +3,7 @@
 // where a round trip starts.
 #include "harness/engine_driver.h"
 #include "harness/module_sim_process.h"
-#include "harness/udp_peer_address.h"
+#include "harness/peer_address.h"
 #include "net/client_socket.h"
 #include "session/response_stats.h"
 #include "session/tick_counter.h"
@@ -89,9 +89,7 @@ void TestResponseTiming::theSendIsInsideTheRoundTrip()
 {
     QFETCH(ClientSocket::Protocol, protocol);
     constexpr int kHeldMs = 30;
-    const QString address = protocol == ClientSocket::Protocol::Udp
-        ? udpPeerAddress(QStringLiteral("127.0.0.245"))
-        : QStringLiteral("127.0.0.245");
+    const QString address = peerAddress(protocol, QStringLiteral("127.0.0.245"));
     ModuleSimProcess sim(address, {"--tcp-port", "0", "--udp-port", "0"});
     QVERIFY2(sim.start(), qPrintable(sim.output()));
     EngineDriver driver(protocol);

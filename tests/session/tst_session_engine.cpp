@@ -7,7 +7,7 @@
 #include "harness/engine_driver.h"
 #include "harness/loopback_peers.h"
 #include "harness/module_sim_process.h"
-#include "harness/udp_peer_address.h"
+#include "harness/peer_address.h"
 
 #include <QtTest>
 
@@ -31,7 +31,7 @@ using Protocol = ClientSocket::Protocol;
 struct Rig {
     Rig(Protocol protocol, const QString& wanted)
         : driver(protocol)
-        , address(protocol == Protocol::Udp ? udpPeerAddress(wanted) : wanted)
+        , address(peerAddress(protocol, wanted))
         , tcp(protocol == Protocol::Tcp ? new TcpPeer(address, 0) : nullptr)
         , udp(protocol == Protocol::Udp ? new UdpPeer(address, 0) : nullptr)
     {
@@ -347,8 +347,7 @@ void TestSessionEngine::lostReplyChainGoesOn_data()
 void TestSessionEngine::lostReplyChainGoesOn()
 {
     QFETCH(Protocol, protocol);
-    const QString address = protocol == Protocol::Udp ? udpPeerAddress(QStringLiteral("127.0.0.109"))
-                                                      : QStringLiteral("127.0.0.109");
+    const QString address = peerAddress(protocol, QStringLiteral("127.0.0.109"));
     ModuleSimProcess sim(address,
                          {"--tcp-port", "0", "--udp-port", "0", "--drop-every", "4", "--delay", "30"});
     QVERIFY2(sim.start(), qPrintable(sim.output()));

@@ -16,13 +16,16 @@
 
 #include <csignal>
 
+// The Linux layer unless the build asks for Qt's sockets everywhere.
+#if VEXA_HAS_LINUX_SOCKET && !defined(VEXA_PORTABLE_SOCKET)
+#define SIM_LINUX_LAYER 1
+#else
+#define SIM_LINUX_LAYER 0
+#endif
+
 namespace {
 
-#if VEXA_HAS_LINUX_SOCKET && !defined(VEXA_PORTABLE_SOCKET)
-constexpr bool kLinuxLayer = true;
-#else
-constexpr bool kLinuxLayer = false;
-#endif
+constexpr bool kLinuxLayer = SIM_LINUX_LAYER;
 
 // What the Qt layer does just before abort() so that the close sends RST;
 // none where the build has no such means.
@@ -58,7 +61,7 @@ void prepareSimNetwork()
 
 TcpTransport* makeTcpTransport(qintptr descriptor)
 {
-#if VEXA_HAS_LINUX_SOCKET && !defined(VEXA_PORTABLE_SOCKET)
+#if SIM_LINUX_LAYER
     return new LinuxTcpTransport(static_cast<int>(descriptor));
 #else
     return new QtTcpTransport(descriptor, abortiveCloseForQt());
@@ -67,7 +70,7 @@ TcpTransport* makeTcpTransport(qintptr descriptor)
 
 UdpTransport* makeUdpTransport()
 {
-#if VEXA_HAS_LINUX_SOCKET && !defined(VEXA_PORTABLE_SOCKET)
+#if SIM_LINUX_LAYER
     return new LinuxUdpTransport;
 #else
     return new QtUdpTransport;
