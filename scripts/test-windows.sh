@@ -118,39 +118,31 @@ probe_run() {
 }
 probe_run tcp --port "$SIM_TCP_PORT"
 probe_run udp --udp --port "$SIM_UDP_PORT"
-# Nothing listens on the TCP port of another address: unreachable, status 3.
-status=0
-(cd "$programs" && wine ./vexa-probe.exe --count 1 --connect-timeout 2 --port "$SIM_TCP_PORT" 127.0.0.78) \
-    >/dev/null 2>&1 || status=$?
-if [ $status -ne 3 ]; then
-    echo "test-windows: vexa-probe.exe to a closed port exited with $status, not 3" >&2
-    exit 1
-fi
-echo "test-windows: vexa-probe.exe to a closed port: exit status 3"
-# A zip without Qt SVG says so before anything is sent: bad usage.
-if [ ! -e "$programs/Qt6Svg.dll" ]; then
-    status=0
-    message=$( (cd "$programs" && wine ./vexa-probe.exe --count 1 --plot run.svg "$SIM_HOST") 2>&1 >/dev/null) ||
-        status=$?
-    if [ $status -ne 2 ] || [[ $message != *"this build draws no SVG"* ]]; then
-        echo "test-windows: vexa-probe.exe --plot run.svg: exit status $status, not 2: $message" >&2
+# Runs the zip's probe with the arguments after the first two and checks
+# that it ends with exit status $1, saying $2 on stderr.
+probe_ends() {
+    local want=$1 says=$2 status=0 message
+    shift 2
+    message=$( (cd "$programs" && wine ./vexa-probe.exe "$@") 2>&1 >/dev/null | tr -d '\r') || status=$?
+    if [ $status -ne "$want" ] || [[ $message != *"$says"* ]]; then
+        echo "test-windows: vexa-probe.exe $*: exit status $status, not $want, saying \"$says\":" >&2
+        sed 's/^/    /' <<<"$message" >&2
         exit 1
     fi
-    echo "test-windows: vexa-probe.exe --plot run.svg: exit status 2: $(tr -d '\r' <<<"$message" | head -n 1)"
+    echo "test-windows: vexa-probe.exe $*: exit status $want: $(grep -m1 -F -- "$says" <<<"$message")"
+}
+# Nothing listens on the TCP port of another address: unreachable.
+probe_ends 3 "cannot reach" --count 1 --connect-timeout 2 --port "$SIM_TCP_PORT" 127.0.0.78
+# A zip without Qt SVG says so before anything is sent: bad usage.
+if [ ! -e "$programs/Qt6Svg.dll" ]; then
+    probe_ends 2 "this build draws no SVG" --count 1 --plot run.svg "$SIM_HOST"
 fi
 # A plot with no fonts for its text is refused before anything is sent (Wine
 # hands QT_ variables to a program only under the prefix WINEQT_).
 fontless=$(mktemp -d)
 on_exit "rm -rf '$fontless'"
-status=0
-message=$( (cd "$programs" && WINEQT_QPA_FONTDIR=$(winepath -w "$fontless") \
-    wine ./vexa-probe.exe --count 1 --plot fontless.png --port "$SIM_TCP_PORT" "$SIM_HOST") 2>&1 >/dev/null) ||
-    status=$?
-if [ $status -ne 2 ] || [[ $message != *"no fonts to write its text with"* ]]; then
-    echo "test-windows: vexa-probe.exe --plot with an empty font folder: exit status $status, not 2: $message" >&2
-    exit 1
-fi
-echo "test-windows: vexa-probe.exe --plot with an empty font folder: exit status 2"
+WINEQT_QPA_FONTDIR=$(winepath -w "$fontless") \
+    probe_ends 2 "no fonts to write its text with" --count 1 --plot fontless.png --port "$SIM_TCP_PORT" "$SIM_HOST"
 # Ctrl+C (SIGINT, which Wine hands to the console control handler) ends a
 # run without a count with its summary and status 0, as on Linux.
 (cd "$programs" && exec wine ./vexa-probe.exe --json --interval 10 --port "$SIM_TCP_PORT" "$SIM_HOST") \
