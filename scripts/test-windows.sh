@@ -22,6 +22,8 @@ cd "$(dirname "$0")/.."
 
 build=${1:-build-windows}
 linux_build=${2:-build}
+# set -e ends the script in silence; say where.
+trap 'echo "test-windows: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
 t_all=$SECONDS
 
 part_done() {
@@ -57,14 +59,21 @@ cp -n /usr/share/fonts/truetype/dejavu/DejaVuSans*.ttf "$WINEPREFIX/drive_c/wind
 wineserver --wait 2>/dev/null || true
 part_done $t "preparing Wine"
 
+# The Windows path of a file, through the drive Z: that Wine maps to "/";
+# worked out here rather than by winepath, which starts Wine each time.
+windows_path() {
+    local path
+    path=$(realpath -m "$1")
+    printf 'Z:%s' "${path//\//\\}"
+}
+
 # Windows paths of the Qt DLLs and the mingw runtime, for the suites (the
 # zip's programs bring their own).
 triplet=x86_64-w64-mingw32
 qt_bin=$(sed -n 's/^Qt6Core_DIR:[A-Z]*=//p' "$build/CMakeCache.txt")
-qt_bin=$(realpath "$qt_bin/../../../bin")
-winepath=$(winepath -w "$qt_bin")
+winepath=$(windows_path "$qt_bin/../../../bin")
 for f in libstdc++-6.dll libwinpthread-1.dll; do
-    winepath+=";$(winepath -w "$(dirname "$(realpath "$($triplet-g++-posix -print-file-name="$f")")")")"
+    winepath+=";$(windows_path "$(dirname "$(realpath "$($triplet-g++-posix -print-file-name="$f")")")")"
 done
 export WINEPATH=$winepath
 
@@ -141,7 +150,7 @@ fi
 # hands QT_ variables to a program only under the prefix WINEQT_).
 fontless=$(mktemp -d)
 on_exit "rm -rf '$fontless'"
-WINEQT_QPA_FONTDIR=$(winepath -w "$fontless") \
+WINEQT_QPA_FONTDIR=$(windows_path "$fontless") \
     probe_ends 2 "no fonts to write its text with" --count 1 --plot fontless.png --port "$SIM_TCP_PORT" "$SIM_HOST"
 # Ctrl+C (SIGINT, which Wine hands to the console control handler) ends a
 # run without a count with its summary and status 0, as on Linux.

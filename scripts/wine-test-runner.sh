@@ -8,7 +8,8 @@
 set -uo pipefail
 log=$(mktemp --suffix=.txt)
 trap 'rm -f "$log"' EXIT
-wine "$@" -o "$(winepath -w "$log"),txt"
+# The log's Windows path, on the drive Z: that Wine maps to "/".
+wine "$@" -o "Z:${log//\//\\},txt"
 status=$?
 cat "$log"
 exit $status
