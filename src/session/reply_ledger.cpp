@@ -3,6 +3,7 @@
 #include "session/reply_ledger.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -30,61 +31,81 @@ void ReplyLedger::sent(const Request& request)
     m_waiting.push_back(request);
 }
 
-ReplyLedger::Queue::iterator ReplyLedger::oldestWith(Queue& queue, quint16 invokeId)
+ReplyLedger::Candidates ReplyLedger::candidatesFor(std::optional<quint16> invokeId)
 {
-    return std::find_if(queue.begin(), queue.end(),
-                        [invokeId](const Request& request) { return request.invokeId == invokeId; });
+    Candidates found;
+    if (invokeId) {
+        for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
+            if (it->invokeId == *invokeId)
+                found.waiting.push_back(it);
+        }
+        for (auto it = m_remembered.begin(); it != m_remembered.end(); ++it) {
+            if (it->request.invokeId == *invokeId)
+                found.remembered.push_back(it);
+        }
+        if (found.size() > 0 || m_unmatched == Unmatched::Nothing)
+            return found;
+    } else if (m_unmatched == Unmatched::Nothing) {
+        return found;
+    }
+    // A module that does not copy the invoke ID: any request could have
+    // drawn the reply.
+    for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it)
+        found.waiting.push_back(it);
+    for (auto it = m_remembered.begin(); it != m_remembered.end(); ++it)
+        found.remembered.push_back(it);
+    return found;
 }
 
 ReplyLedger::Match ReplyLedger::reply(std::optional<quint16> invokeId, qint64 nowNs)
 {
     expire(nowNs);
     // expire() emptied the list; what it gave up stays listed for the caller.
-    if (invokeId) {
-        if (auto it = oldestWith(m_waiting, *invokeId); it != m_waiting.end())
-            return answer(it);
-        if (auto it = oldestWith(m_remembered, *invokeId); it != m_remembered.end())
-            return late(it, true);
-    }
-    if (m_unmatched == Unmatched::Nothing)
+    const Candidates candidates = candidatesFor(invokeId);
+    if (candidates.size() == 0)
         return {};
-    const bool tcp = m_transport == Transport::Tcp;
-    if (!m_waiting.empty())
-        return answer(tcp ? m_waiting.begin() : std::prev(m_waiting.end()));
-    if (!m_remembered.empty())
-        return late(tcp ? m_remembered.begin() : std::prev(m_remembered.end()), false);
-    return {};
-}
 
-ReplyLedger::Match ReplyLedger::answer(Queue::iterator it)
-{
+    // The oldest candidate: over TCP the module answers in order, so a reply
+    // is never one to a request sent after another that still waits for it.
+    const bool fromWaiting = candidates.remembered.empty()
+        || (!candidates.waiting.empty()
+            && candidates.waiting.front()->sequence < candidates.remembered.front()->request.sequence);
     Match match;
-    match.kind = Match::Kind::Answer;
-    match.request = *it;
-    match.timed = true;
-    if (m_transport == Transport::Tcp) {
-        // The module answers in order: whatever was sent before this request
-        // and still waits has been skipped.
-        while (m_waiting.begin() != it)
-            giveUp(m_waiting.begin(), GiveUpReason::Overtaken);
-        m_waiting.pop_front();
-    } else {
-        m_waiting.erase(it);
+    match.kind = fromWaiting ? Match::Kind::Answer : Match::Kind::Late;
+    match.request = fromWaiting ? *candidates.waiting.front() : candidates.remembered.front()->request;
+    const bool alone = candidates.size() == 1;
+    match.timed = alone && !match.request.shared;
+    if (match.kind == Match::Kind::Late && m_distinctIds && invokeId
+        && m_lastSequence - match.request.sequence >= kInvokeIdCycle)
+        match.timed = false; // its ID has been sent again since
+
+    if (!alone && m_transport == Transport::Udp) {
+        // Whichever of them is still to be answered, its reply cannot be
+        // told from this one's.
+        for (auto it : candidates.waiting)
+            it->shared = true;
+        for (auto it : candidates.remembered)
+            it->request.shared = true;
     }
+    if (fromWaiting)
+        m_waiting.erase(candidates.waiting.front());
+    else
+        m_remembered.erase(candidates.remembered.front());
+    if (m_transport == Transport::Tcp)
+        forgetOlderThan(match.request.sequence);
     return match;
 }
 
-ReplyLedger::Match ReplyLedger::late(Queue::iterator it, bool byInvokeId)
+void ReplyLedger::forgetOlderThan(quint64 sequence)
 {
-    Match match;
-    match.kind = Match::Kind::Late;
-    match.request = *it;
-    // Its own invoke ID names it for sure when IDs are distinct; otherwise
-    // any request sent since could have drawn this reply.
-    const quint64 since = m_lastSequence - match.request.sequence;
-    match.timed = since == 0 || (byInvokeId && m_distinctIds && since < kInvokeIdCycle);
-    m_remembered.erase(it);
-    return match;
+    // The module answers in order: whatever was sent before has been skipped.
+    // Without IDs of their own, their replies could never be told from later
+    // ones, so they are forgotten; with them, a module that answers out of
+    // order after all is still timed right.
+    while (!m_waiting.empty() && m_waiting.front().sequence < sequence)
+        giveUp(m_waiting.begin(), GiveUpReason::Overtaken);
+    while (!m_distinctIds && !m_remembered.empty() && m_remembered.front().request.sequence < sequence)
+        m_remembered.pop_front();
 }
 
 void ReplyLedger::expire(qint64 nowNs)
@@ -101,6 +122,9 @@ void ReplyLedger::expire(qint64 nowNs)
             ++it;
         }
     }
+    m_remembered.erase(std::remove_if(m_remembered.begin(), m_remembered.end(),
+                                      [nowNs](const Remembered& entry) { return entry.forgetNs <= nowNs; }),
+                       m_remembered.end());
 }
 
 void ReplyLedger::giveUpOldest(GiveUpReason reason)
@@ -115,33 +139,53 @@ void ReplyLedger::giveUpAll(GiveUpReason reason)
     m_givenUp.clear();
     while (!m_waiting.empty())
         giveUp(m_waiting.begin(), reason);
+    if (reason == GiveUpReason::Abandoned)
+        m_remembered.clear();
 }
 
-void ReplyLedger::giveUp(Queue::iterator it, GiveUpReason reason)
+void ReplyLedger::giveUp(Waiting::iterator it, GiveUpReason reason)
 {
     const Request request = *it;
     m_waiting.erase(it);
     m_givenUp.push_back({request, reason});
+    // An abandoned request's reply cannot reach the socket any more. Over
+    // TCP, an overtaken one's, or one whose reply was cut short by the next
+    // request, would come before the replies after it: awaited only where
+    // its own ID would name it.
+    if (reason == GiveUpReason::Abandoned || (reason != GiveUpReason::Deadline && !m_distinctIds))
+        return;
     remember(request);
 }
 
 void ReplyLedger::remember(const Request& request)
 {
+    Remembered entry{request, std::numeric_limits<qint64>::max()};
+    if (!m_distinctIds) {
+        const qint64 timeoutNs = std::max<qint64>(request.deadlineNs - request.sentNs, 0);
+        entry.forgetNs = request.deadlineNs + kLateWindowTimeouts * timeoutNs;
+    }
     // Kept in the order of sending, which giving up need not follow.
-    const auto at =
-        std::upper_bound(m_remembered.begin(), m_remembered.end(), request.sequence,
-                         [](quint64 sequence, const Request& other) { return sequence < other.sequence; });
-    m_remembered.insert(at, request);
+    const auto at = std::upper_bound(
+        m_remembered.begin(), m_remembered.end(), request.sequence,
+        [](quint64 sequence, const Remembered& other) { return sequence < other.request.sequence; });
+    m_remembered.insert(at, entry);
     if (m_remembered.size() > kRememberedGivenUp)
         m_remembered.pop_front();
 }
 
 std::optional<qint64> ReplyLedger::nextDeadlineNs() const
 {
-    if (m_waiting.empty())
-        return std::nullopt;
-    const auto earliest =
-        std::min_element(m_waiting.begin(), m_waiting.end(),
-                         [](const Request& a, const Request& b) { return a.deadlineNs < b.deadlineNs; });
-    return earliest->deadlineNs;
+    std::optional<qint64> earliest;
+    auto consider = [&earliest](qint64 ns) {
+        if (!earliest || ns < *earliest)
+            earliest = ns;
+    };
+    for (const Request& request : m_waiting)
+        consider(request.deadlineNs);
+    // With distinct IDs the memory has no end in time.
+    if (!m_distinctIds) {
+        for (const Remembered& entry : m_remembered)
+            consider(entry.forgetNs);
+    }
+    return earliest;
 }

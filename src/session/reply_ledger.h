@@ -1,7 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Which request a reply answers: the requests waiting for their replies,
-// their deadlines, and the ones given up. Pure bookkeeping on numbers; the
-// engine feeds it sends, replies and the clock.
+// their deadlines, and the ones given up whose late replies may still come.
+// Pure bookkeeping on numbers; the engine feeds it sends, replies and the
+// clock.
+//
+// A reply is timed only when one request alone could have drawn it. When
+// several could (requests sharing an invoke ID, or one given up while
+// another waits), it is taken for the oldest of them, untimed: an empty
+// time is honest, the time of the wrong request is not.
 #pragma once
 
 #include <QtGlobal>
@@ -14,10 +20,10 @@ class ReplyLedger {
 public:
     enum class Transport { Tcp, Udp };
 
-    // What a reply whose invoke ID no waiting request carries answers.
+    // What a reply whose invoke ID no request carries answers.
     enum class Unmatched {
-        // A request by order: the oldest over TCP, the newest over UDP, so a
-        // module that does not copy the invoke ID is still timed.
+        // Any request that could be waiting for it, so a module that does
+        // not copy the invoke ID is still answered.
         ByOrder,
         // Nothing: every request carries an invoke ID of its own.
         Nothing,
@@ -29,6 +35,10 @@ public:
         qint64 sentNs = 0;
         qint32 sentTick = 0;
         qint64 deadlineNs = 0;
+        // A reply that it may have drawn was taken for another request, so
+        // its own reply cannot be told from that one's: never timed. Only
+        // over UDP, where replies keep no order.
+        bool shared = false;
     };
 
     enum class GiveUpReason {
@@ -51,19 +61,24 @@ public:
         };
         Kind kind = Kind::Nothing;
         Request request; // Answer and Late
-        // Whether the round trip counts: always for an answer; for a late
-        // reply only when no request sent since could have drawn it.
+        // Whether the round trip counts: only when no other request could
+        // have drawn this reply.
         bool timed = false;
     };
 
     // How many given-up requests are remembered for their late replies.
     static constexpr std::size_t kRememberedGivenUp = 1024;
+    // Without invoke IDs of their own, a given-up request's late reply is
+    // awaited for this many reply timeouts past its deadline; after that the
+    // request counts as lost for good, and a reply can be the next one's.
+    static constexpr int kLateWindowTimeouts = 2;
 
     ReplyLedger(Transport transport = Transport::Tcp, Unmatched unmatched = Unmatched::ByOrder);
 
     void setTransport(Transport transport) { m_transport = transport; }
     // `distinctIds`: every request carries an invoke ID that no other of the
-    // last 65536 carries, so a late reply's ID names its request for sure.
+    // last 65536 carries, so a late reply's ID names its request for sure,
+    // however late it comes.
     void setUnmatched(Unmatched unmatched, bool distinctIds);
 
     // A request has left.
@@ -73,9 +88,11 @@ public:
     // to hold one). Requests past their deadline are given up first.
     Match reply(std::optional<quint16> invokeId, qint64 nowNs);
 
-    // Gives up every waiting request whose deadline has come.
+    // Gives up every waiting request whose deadline has come, and forgets the
+    // given-up ones whose late window has passed.
     void expire(qint64 nowNs);
-    // Gives up the oldest waiting request, or every one.
+    // Gives up the oldest waiting request, or every one. Abandoning them
+    // forgets the given-up ones too: no reply to any can come any more.
     void giveUpOldest(GiveUpReason reason);
     void giveUpAll(GiveUpReason reason);
 
@@ -84,23 +101,39 @@ public:
 
     bool isWaiting() const { return !m_waiting.empty(); }
     std::size_t waitingCount() const { return m_waiting.size(); }
-    // The earliest deadline of a waiting request.
+    // A given-up request's late reply may still come and could not be told
+    // from the next request's: a chain that sends one request at a time
+    // waits for it, or for its late window to pass.
+    bool awaitsLateReply() const { return !m_distinctIds && !m_remembered.empty(); }
+    // The earliest moment expire() has something to do.
     std::optional<qint64> nextDeadlineNs() const;
 
 private:
-    using Queue = std::deque<Request>;
+    struct Remembered {
+        Request request;
+        qint64 forgetNs = 0; // the end of its late window
+    };
+    using Waiting = std::deque<Request>;
+    using Memory = std::deque<Remembered>;
 
-    void giveUp(Queue::iterator it, GiveUpReason reason);
+    // The requests a reply carrying `invokeId` could answer, oldest first:
+    // iterators into the waiting list and the memory.
+    struct Candidates {
+        std::vector<Waiting::iterator> waiting;
+        std::vector<Memory::iterator> remembered;
+        std::size_t size() const { return waiting.size() + remembered.size(); }
+    };
+    Candidates candidatesFor(std::optional<quint16> invokeId);
+    void giveUp(Waiting::iterator it, GiveUpReason reason);
     void remember(const Request& request);
-    Match answer(Queue::iterator it);
-    Match late(Queue::iterator it, bool byInvokeId);
-    static Queue::iterator oldestWith(Queue& queue, quint16 invokeId);
+    // Over TCP, what was sent before `sequence` can no longer be answered.
+    void forgetOlderThan(quint64 sequence);
 
     Transport m_transport;
     Unmatched m_unmatched;
     bool m_distinctIds = false;
     quint64 m_lastSequence = 0;
-    Queue m_waiting; // in the order of sending
-    Queue m_remembered; // given up, in the order of sending, newest last
+    Waiting m_waiting; // in the order of sending
+    Memory m_remembered; // given up, in the order of sending, newest last
     std::vector<GivenUp> m_givenUp;
 };

@@ -219,7 +219,7 @@ void SessionEngine::SetContinuousMode(bool on)
     m_continuousMode = on;
     // One request of the chain in flight at most: while one waits, the chain
     // goes on from its reply or its deadline.
-    if (m_continuousMode && !isWaiting())
+    if (m_continuousMode && !holdsChain())
         SendAndEcho();
     scheduleDrive();
 }
@@ -345,7 +345,7 @@ void SessionEngine::onDeadline()
     if (!acceptsSocketEvents())
         return;
     const qint64 nowNs = m_clock.nsecsElapsed();
-    const bool waitedBefore = isWaiting();
+    const bool waitedBefore = holdsChain();
     m_ledger.expire(nowNs);
     announceGivenUp(nowNs);
     m_deadlineTimer->stop();
@@ -373,7 +373,7 @@ void SessionEngine::continueChain(bool waitedBefore)
 {
     // Bytes nobody asked for send nothing; a reply or a deadline that leaves
     // nothing waiting sends the next request.
-    if (m_continuousMode && waitedBefore && !isWaiting() && !m_ending) {
+    if (m_continuousMode && waitedBefore && !holdsChain() && !m_ending) {
         sendAndEcho(true);
         scheduleDrive();
     }
@@ -388,7 +388,7 @@ void SessionEngine::setAwaitsReplies(int sliceMs, int busyPollUs)
 
 void SessionEngine::scheduleDrive()
 {
-    if (m_driveSliceMs > 0 && m_continuousMode && isWaiting() && !m_ending && canAwaitArrival()
+    if (m_driveSliceMs > 0 && m_continuousMode && holdsChain() && !m_ending && canAwaitArrival()
         && !m_driveTimer->isActive())
         m_driveTimer->start();
 }
@@ -397,7 +397,7 @@ void SessionEngine::driveChain()
 {
     const qint64 sliceEndNs = m_clock.nsecsElapsed() + qint64(m_driveSliceMs) * 1'000'000;
     qint64 nowNs = 0;
-    while (m_continuousMode && isWaiting() && !m_ending) {
+    while (m_continuousMode && holdsChain() && !m_ending) {
         nowNs = m_clock.nsecsElapsed();
         if (nowNs >= sliceEndNs)
             break;
@@ -460,7 +460,7 @@ void SessionEngine::tcpClient_DataArrival(qint32 bytesTotal)
     // First, before the reply is fetched or shown.
     const qint32 nowTick = tick::GetTickCount();
     const qint64 nowNs = m_clock.nsecsElapsed();
-    const bool waitedBefore = isWaiting();
+    const bool waitedBefore = holdsChain();
     tcpClient->ReceiveAll(m_received);
     if (tcpClient->protocol() == ClientSocket::Protocol::Udp)
         takeDatagram(nowTick, nowNs);

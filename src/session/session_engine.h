@@ -106,6 +106,10 @@ public:
     void GiveUpWaiting();
     // Whether a request sent waits for its reply.
     bool isWaiting() const { return m_ledger.isWaiting() || m_held.has_value(); }
+    // Whether continuous mode waits before it sends the next request: for a
+    // reply, or for the late reply of a request given up, which could not
+    // be told from the next request's.
+    bool holdsChain() const { return isWaiting() || m_ledger.awaitsLateReply(); }
 
     // Waits for the module's bytes (up to `spinUs` microseconds without
     // sleeping, then up to `msecs` asleep, never past a request's deadline)
@@ -187,7 +191,7 @@ private:
     void onDeadline();
     void armDeadline();
     void enterLedger(ReplyLedger::Request request);
-    // In continuous mode the next request follows once nothing waits.
+    // In continuous mode the next request follows once nothing holds it.
     void continueChain(bool waitedBefore);
     // One slice of waiting for the chain's replies, and the next one queued
     // while the chain runs.

@@ -16,13 +16,15 @@ constexpr qint64 kMs = 1'000'000;
 //   S<id>@<t>  a request with invoke ID <id> (four hex digits) leaves at t
 //   R<id>@<t>  a reply carrying <id> arrives at t; R-@<t>: too short for one
 //   E@<t>      the deadline timer fires at t
+//   C@<t>      may a chain that sends one request at a time send the next?
 // and writes what came of each step: -<seq>d given up at its deadline,
 // -<seq>o overtaken by a later request's reply, A<seq>=<ms> answered with
-// that round trip, L<seq>=<ms> late and timed, L<seq> late and untimed,
-// N answers nothing.
+// that round trip, A<seq> answered but untimed (another request could have
+// drawn it), L<seq>=<ms> late and timed, L<seq> late and untimed, N answers
+// nothing, go or wait for C.
 QString run(ReplyLedger& ledger, int timeoutMs, const QString& script)
 {
-    static const QRegularExpression step(QStringLiteral("^([SRE])([0-9A-F]{4}|-)?@(\\d+)$"));
+    static const QRegularExpression step(QStringLiteral("^([SREC])([0-9A-F]{4}|-)?@(\\d+)$"));
     QStringList log;
     quint64 sequence = 0;
     auto givenUp = [&] {
@@ -46,19 +48,25 @@ QString run(ReplyLedger& ledger, int timeoutMs, const QString& script)
             ledger.expire(nowNs);
             givenUp();
             break;
+        case 'C':
+            ledger.expire(nowNs);
+            givenUp();
+            log << (ledger.isWaiting() || ledger.awaitsLateReply() ? QStringLiteral("wait")
+                                                                   : QStringLiteral("go"));
+            break;
         case 'R': {
             const std::optional<quint16> invokeId =
                 id == u'-' ? std::nullopt : std::optional<quint16>(id.toUInt(nullptr, 16));
             const ReplyLedger::Match match = ledger.reply(invokeId, nowNs);
             givenUp();
             const qint64 ms = (nowNs - match.request.sentNs) / kMs;
+            const QString time = match.timed ? QStringLiteral("=%1").arg(ms) : QString();
             switch (match.kind) {
             case ReplyLedger::Match::Kind::Answer:
-                log << QStringLiteral("A%1=%2").arg(match.request.sequence).arg(ms);
+                log << QStringLiteral("A%1%2").arg(match.request.sequence).arg(time);
                 break;
             case ReplyLedger::Match::Kind::Late:
-                log << (match.timed ? QStringLiteral("L%1=%2").arg(match.request.sequence).arg(ms)
-                                    : QStringLiteral("L%1").arg(match.request.sequence));
+                log << QStringLiteral("L%1%2").arg(match.request.sequence).arg(time);
                 break;
             case ReplyLedger::Match::Kind::Nothing:
                 log << QStringLiteral("N");
@@ -90,36 +98,70 @@ void TestReplyLedger::matching_data()
     QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("outcome");
 
-    // Typed invoke IDs, as the window sends them: all alike.
-    QTest::newRow("tcp, same IDs: replies answer requests in order")
-        << true << false << 1000 << "S0000@0 S0000@10 R0000@15 R0000@25"
+    // Typed invoke IDs, as the window sends them: all alike. A reply is
+    // timed only when no other request could have drawn it.
+    QTest::newRow("one request at a time: each reply timed")
+        << true << false << 1000 << "S0000@0 R0000@15 S0000@20 R0000@35"
         << "A1=15 A2=15";
-    QTest::newRow("tcp, an ignored request is given up at its deadline, the next one timed alone")
-        << true << false << 1000 << "S0000@0 E@1000 S0000@3000 R0000@3002"
-        << "-1d A2=2";
-    QTest::newRow("a reply after the deadline, nothing sent since: late and timed")
+    QTest::newRow("tcp, two waiting with one ID: the first reply untimed, the second by order")
+        << true << false << 1000 << "S0000@0 S0000@10 R0000@15 R0000@25"
+        << "A1 A2=15";
+    QTest::newRow("udp, two waiting with one ID: neither reply can be timed")
+        << false << false << 1000 << "S0000@0 S0000@5 R0000@8 R0000@9"
+        << "A1 A2";
+    QTest::newRow("a late reply, nothing sent since: timed")
         << true << false << 100 << "S0000@0 E@100 R0000@150"
         << "-1d L1=150";
-    QTest::newRow("a reply past its deadline before the timer fired is late too")
-        << false << false << 100 << "S0000@0 R0000@150"
-        << "-1d L1=150";
-    QTest::newRow("a late reply whose request had successors: untimed")
-        << true << false << 100 << "S0007@0 E@100 S0008@100 R0007@150 R0008@160"
-        << "-1d L1 A2=60";
-    QTest::newRow("tcp, an invoke ID nobody sent answers the oldest waiting request")
-        << true << false << 1000 << "S0001@0 S0002@5 R0009@8"
-        << "A1=8";
-    QTest::newRow("udp, an invoke ID nobody sent answers the newest waiting request")
+    QTest::newRow("a reply 1 ms past the timeout, before the timer fired: given up, late")
+        << false << false << 1000 << "S0000@0 R0000@1001"
+        << "-1d L1=1001";
+    QTest::newRow("the reply at the deadline's own moment is late")
+        << true << false << 1000 << "S0000@0 R0000@1000"
+        << "-1d L1=1000";
+    QTest::newRow("tcp, slow module with single sends: every reply untimed, never the next one's time")
+        << true << false << 1000 << "S0000@0 E@1000 S0000@1000 R0000@1500 E@2000 S0000@2000 R0000@2500"
+        << "-1d L1 -2d L2";
+    QTest::newRow("udp, slow module with single sends: every reply untimed, never the next one's time")
+        << false << false << 1000 << "S0000@0 E@1000 S0000@1000 R0000@1500 E@2000 S0000@2000 R0000@2500"
+        << "-1d L1 -2d L2";
+    QTest::newRow("a chain waits for a given-up request's late reply, which is then timed")
+        << true << false << 1000 << "S0000@0 C@999 E@1000 C@1000 R0000@1500 C@1500"
+        << "wait -1d wait L1=1500 go";
+    QTest::newRow("a chain goes on once the late window of an ignored request has passed")
+        << false << false << 1000 << "S0000@0 E@1000 C@2999 C@3000 S0000@3000 R0000@3001"
+        << "-1d wait go A2=1";
+    QTest::newRow("tcp, two given-up requests remembered: the first reply untimed, the second by order")
+        << true << false << 100 << "S0000@0 E@100 S0000@100 E@200 R0000@250 R0000@260"
+        << "-1d -2d L1 L2=160";
+    QTest::newRow("udp, two given-up requests remembered: neither reply can be timed")
+        << false << false << 100 << "S0000@0 E@100 S0000@100 E@200 R0000@250 R0000@260"
+        << "-1d -2d L1 L2";
+    QTest::newRow("tcp, requests ignored, the next answered at once: untimed, not the ignored one's seconds")
+        << true << false << 5000 << "S0000@0 R0000@1 S0000@1000 S0000@2000 S0000@3000 R0000@3001"
+        << "A1=1 A2";
+    QTest::newRow("tcp, request ignored, the next answered after its late window, the third late")
+        << true << false << 1000 << "S0000@0 E@1000 S0000@5000 R0000@5001 S0000@8000 E@9000 R0000@9300"
+        << "-1d A2=1 -3d L3=1300";
+    QTest::newRow("tcp, request ignored, the next answered within its late window, the third late")
+        << true << false << 1000 << "S0000@0 E@1000 S0000@1500 R0000@1501 S0000@5000 E@6000 R0000@6300"
+        << "-1d L1 -2d -3d L3=1300";
+    QTest::newRow("tcp, an overtaken request is forgotten: its reply answers nothing")
+        << true << false << 1000 << "S0007@0 S0008@10 R0008@12 R0007@20"
+        << "-1o A2=2 N";
+    QTest::newRow("udp, a late reply named by its own typed ID: timed")
+        << false << false << 100 << "S0007@0 E@100 S0008@100 R0007@150 R0008@160"
+        << "-1d L1=150 A2=60";
+    QTest::newRow("an invoke ID nobody sent, one request waiting: timed")
+        << true << false << 1000 << "S0001@0 R0009@4"
+        << "A1=4";
+    QTest::newRow("an invoke ID nobody sent, two waiting: either could have drawn it")
         << false << false << 1000 << "S0001@0 S0002@5 R0009@8"
-        << "A2=3";
-    QTest::newRow("udp, same IDs: oldest first, and a new request gives up none")
-        << false << false << 1000 << "S0000@0 S0000@5 R0000@8 R0000@9"
-        << "A1=8 A2=4";
+        << "A1";
     QTest::newRow("too short for an invoke ID: by order") << true << false << 1000 << "S0001@0 R-@4"
                                                           << "A1=4";
-    QTest::newRow("by order, nothing waiting: the given-up request, untimed after a later send")
+    QTest::newRow("tcp, by order, nothing waiting, the skipped request forgotten: answers nothing")
         << true << false << 100 << "S0001@0 E@100 S0002@100 R0002@101 R0009@120"
-        << "-1d A2=1 L1";
+        << "-1d A2=1 N";
     QTest::newRow("bytes before any request answer nothing")
         << true << false << 1000 << "R0000@0 S0000@1 R0000@3"
         << "N A1=2";
@@ -150,6 +192,9 @@ void TestReplyLedger::matching_data()
                                                                  << "N";
     QTest::newRow("given up the moment its deadline comes") << true << true << 100 << "S0001@0 E@100"
                                                             << "-1d";
+    QTest::newRow("a chain never waits for a late reply that its own ID would name")
+        << true << true << 100 << "S0001@0 E@100 C@100"
+        << "-1d go";
     QTest::newRow("several requests past their deadline are given up at once, oldest first")
         << false << true << 100 << "S0001@0 S0002@10 E@99 E@150"
         << "-1d -2d";

@@ -91,7 +91,8 @@ private:
         if (m_csv && !m_csv->failed() && !m_csv->write(outcome, m_runner.startEpochUs()))
             csvFailed();
         if (m_bins) {
-            if (outcome.verdict == RequestOutcome::Verdict::Answered && !outcome.faults)
+            if (outcome.verdict == RequestOutcome::Verdict::Answered && !outcome.faults
+                && outcome.roundTripNs >= 0)
                 m_bins->addReply(outcome.sentNs, outcome.roundTripNs);
             else if (outcome.verdict == RequestOutcome::Verdict::Lost)
                 m_bins->addLost(outcome.sentNs);

@@ -276,7 +276,8 @@ void ProbeRunner::onReply(Connection& c, const ArrivedReply& reply)
     m_anyReply = true;
     // Checked against the request it answers, whose invoke ID may be its own.
     setInvokeId(c.request, reply.requestInvokeId);
-    answered->roundTripNs = reply.elapsedNs;
+    // A reply that another request could have drawn has no round trip.
+    answered->roundTripNs = reply.timed ? reply.elapsedNs : -1;
     answered->bytes = static_cast<int>(reply.bytes.size());
     answered->state = reply.texts.state;
     answered->code = reply.texts.code;

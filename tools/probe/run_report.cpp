@@ -20,7 +20,8 @@ void count(ProbeFigures& figures, const RequestOutcome& outcome)
     case RequestOutcome::Verdict::Answered:
         ++figures.received;
         if (!outcome.faults) {
-            figures.roundTrip.record(outcome.roundTripNs);
+            if (outcome.roundTripNs >= 0)
+                figures.roundTrip.record(outcome.roundTripNs);
             break;
         }
         ++figures.failed;
@@ -204,9 +205,11 @@ QString outcomeLine(const RequestOutcome& outcome, const QString& host, bool sho
             fields += QStringLiteral(" code=") + outcome.code;
         const QString faults =
             outcome.faults ? QStringLiteral(" MALFORMED: ") + outcome.faultText : QString();
-        return QStringLiteral("%1 bytes from %2: %3seq=%4%5 time=%6 ms%7")
-            .arg(QString::number(outcome.bytes), host, where, sequence, fields,
-                 millisecondsText(outcome.roundTripNs), faults);
+        const QString time = outcome.roundTripNs >= 0
+            ? QStringLiteral(" time=%1 ms").arg(millisecondsText(outcome.roundTripNs))
+            : QStringLiteral(" untimed (another request could have drawn it)");
+        return QStringLiteral("%1 bytes from %2: %3seq=%4%5%6%7")
+            .arg(QString::number(outcome.bytes), host, where, sequence, fields, time, faults);
     }
     case RequestOutcome::Verdict::Lost:
         if (outcome.connectionEnded)
@@ -336,9 +339,10 @@ QByteArray CsvWriter::row(const RequestOutcome& outcome, qint64 runStartUs)
                                 outcome.connection, qlonglong(sentUs / 1000000), qlonglong(sentUs % 1000000));
     // Hex digits only in state and code; nothing here needs quoting.
     return QByteArray(head, n)
-        + (answered ? QByteArray::number((outcome.roundTripNs + 500) / 1000) : QByteArray()) + ','
-        + QByteArray::number(outcome.bytes) + ',' + outcome.state.toLatin1() + ',' + outcome.code.toLatin1()
-        + ',' + verdict + '\n';
+        + (answered && outcome.roundTripNs >= 0 ? QByteArray::number((outcome.roundTripNs + 500) / 1000)
+                                                : QByteArray())
+        + ',' + QByteArray::number(outcome.bytes) + ',' + outcome.state.toLatin1() + ','
+        + outcome.code.toLatin1() + ',' + verdict + '\n';
 }
 
 bool CsvWriter::open(const QString& path)
