@@ -144,8 +144,9 @@ int main(int argc, char* argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("vexa-test"));
     QCoreApplication::setApplicationName(QStringLiteral("vexa-test"));
     QCoreApplication::setApplicationVersion(QLatin1String(VEXA_VERSION));
-    // Titles end in it already; the window system adds nothing more.
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("Vexa Test"));
+    // No application display name: Qt would append it to every title that
+    // does not end in it, message boxes included, and their titles are
+    // theirs alone.
     QApplication::setWindowIcon(windowIcon());
     QGuiApplication::setDesktopFileName(QStringLiteral("vexa-test"));
     MainWindow window;

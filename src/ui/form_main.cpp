@@ -14,10 +14,12 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFont>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QToolTip>
 
 namespace {
 const QString kOwnTitle = QString::fromUtf8(form::kTitle);
@@ -29,6 +31,11 @@ const QString kOwnTitle = QString::fromUtf8(form::kTitle);
 constexpr int kReplyWaitSliceMs = 10;
 // And it busy-polls this long per wait while that makes cycles shorter.
 constexpr int kBusyPollUs = 50;
+
+QString counted(quint64 n, const char* one, const char* many)
+{
+    return QStringLiteral("%1 %2").arg(QString::number(n), QLatin1String(n == 1 ? one : many));
+}
 } // namespace
 
 FormMain::FormMain(QWidget* parent)
@@ -59,6 +66,7 @@ FormMain::FormMain(QWidget* parent)
     Form_Load();
     txtIpAdd->setFocus(Qt::OtherFocusReason);
     connectRequestEdited();
+    txtResTime->installEventFilter(this);
 }
 
 FormMain::~FormMain() = default;
@@ -72,6 +80,45 @@ void FormMain::setReplyTimeoutMs(int ms)
 int FormMain::replyTimeoutMs() const
 {
     return m_engine->replyTimeoutMs();
+}
+
+void FormMain::setNumberedInvokeIds(bool numbered)
+{
+    if (numbered == m_numbered)
+        return;
+    m_numbered = numbered;
+    if (numbered)
+        m_typedInvokeId = txtReqInvokeId->text();
+    m_engine->setNumberedInvokeIds(numbered);
+    if (!numbered)
+        showText(txtReqInvokeId, m_typedInvokeId);
+    showGivenUpCount();
+}
+
+QString FormMain::timingNotice() const
+{
+    const QString timeout = QStringLiteral("the %1 ms reply timeout").arg(m_engine->replyTimeoutMs());
+    QStringList facts;
+    if (m_late > 0)
+        facts << QStringLiteral("%1 after %2").arg(counted(m_late, "reply came", "replies came"), timeout);
+    else if (m_givenUp > 0)
+        facts << QStringLiteral("%1 within %2")
+                     .arg(counted(m_givenUp, "request got no reply", "requests got no reply"), timeout);
+    if (m_untimed > 0) {
+        facts << QStringLiteral("%1 not timed, as another request could have drawn %2")
+                     .arg(counted(m_untimed, "reply", "replies"),
+                          QLatin1String(m_untimed == 1 ? "it" : "them"));
+    }
+    if (facts.isEmpty())
+        return {};
+    QString notice = facts.join(QStringLiteral("; ")) + u'.';
+    if (m_late > 0 || m_untimed > 0) {
+        notice += QStringLiteral(" Raise the timeout: Session \u203A Reply Timeout\u2026");
+        if (!m_numbered)
+            notice += QStringLiteral(", or number the invoke IDs: Session \u203A Number Invoke IDs");
+        notice += u'.';
+    }
+    return notice;
 }
 
 void FormMain::findControls()
@@ -256,6 +303,9 @@ void FormMain::markWrongText(QLineEdit* box, const QString& message)
     m_wrongBox = box;
     if (!box)
         return;
+    // A style sheet of its own would give the box the application's font
+    // instead of the form's: the box keeps its font by holding it as its own.
+    box->setFont(box->font());
     box->setStyleSheet(QStringLiteral("QLineEdit { border: 2px solid #C00000; }"));
     box->setToolTip(message);
     box->setAccessibleDescription(message);
@@ -375,7 +425,11 @@ void FormMain::tcpClient_RequestSent(const SentRequest& request)
     // echoing it would undo the user's edits.
     if (request.keptFrame)
         return;
-    ShowRequestHeader(request.header);
+    // The engine leaves numbered headers to whoever shows them.
+    if (m_numbered)
+        ShowRequestHeader(headerTexts(request.frame, static_cast<qint32>(request.frame.size())));
+    else
+        ShowRequestHeader(request.header);
 }
 
 void FormMain::tcpClient_DataArrival(const ArrivedReply& reply)
@@ -386,6 +440,11 @@ void FormMain::tcpClient_DataArrival(const ArrivedReply& reply)
         showText(txtMaxTime, reply.maxText);
     }
     ShowResponse(reply.texts);
+    if (reply.complete && reply.sequence != 0 && (reply.late || !reply.timed)) {
+        m_late += reply.late ? 1 : 0;
+        m_untimed += reply.timed ? 0 : 1;
+        showGivenUpCount();
+    }
 }
 
 void FormMain::tcpClient_RequestGivenUp(const GivenUpRequest& request)
@@ -404,6 +463,32 @@ void FormMain::showGivenUpCount()
                              .arg(QString::number(m_givenUp), QString::number(m_engine->replyTimeoutMs()));
     txtResTime->setToolTip(text);
     txtResTime->setAccessibleDescription(text);
+    const QString notice = timingNotice();
+    if (notice != m_notice) {
+        m_notice = notice;
+        emit timingNoticeChanged(m_notice);
+    }
+}
+
+bool FormMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == txtResTime && event->type() == QEvent::ToolTip) {
+        showTimeToolTip();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void FormMain::showTimeToolTip()
+{
+    const QPoint boxTop = txtResTime->mapToGlobal(QPoint(0, 0));
+    QToolTip::showText(boxTop, txtResTime->toolTip(), txtResTime);
+    // Qt places a tip below the pointer and offers no other side: the tip is
+    // moved up once shown, its bottom edge just above the box.
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->inherits("QTipLabel") && top->isVisible())
+            top->move(boxTop.x(), boxTop.y() - top->height() - 2);
+    }
 }
 
 void FormMain::tcpClient_ContinuousModeChanged(bool on)
@@ -420,8 +505,8 @@ void FormMain::showContinuousMode(bool on)
 
 void FormMain::tcpClient_SessionEnding(const SocketEnd& end)
 {
-    // A connection attempt that failed is over.
-    SetMousePointer(MousePointer::Default);
+    // A connection attempt that failed keeps the busy pointer while its
+    // message is up; EndProgram clears it.
     if (end.reason == SocketEnd::Reason::Closed)
         ShowMessage(QStringLiteral("Close!"), QStringLiteral("WinSock Message"));
     else
@@ -454,8 +539,9 @@ void FormMain::cmdClose_Click()
 
 RequestSetup FormMain::requestSetup() const
 {
-    return {{txtReqComId->text(), txtReqSrc->text(), txtReqInvokeId->text(), txtReqCmnd->text(),
-             txtReqDataType->text(), txtReqVarNo->text(), txtReqData->text()},
+    // While numbered, the box shows what went out; the typed ID is kept.
+    return {{txtReqComId->text(), txtReqSrc->text(), m_numbered ? m_typedInvokeId : txtReqInvokeId->text(),
+             txtReqCmnd->text(), txtReqDataType->text(), txtReqVarNo->text(), txtReqData->text()},
             txtIpAdd->text(),
             optUDP->isChecked() ? RequestProtocol::Udp : RequestProtocol::Tcp};
 }
@@ -466,6 +552,8 @@ void FormMain::setRequestSetup(const RequestSetup& setup)
     showText(txtReqComId, texts.comId);
     showText(txtReqSrc, texts.src);
     showText(txtReqInvokeId, texts.invokeId);
+    if (m_numbered)
+        m_typedInvokeId = texts.invokeId;
     showText(txtReqCmnd, texts.cmnd);
     showText(txtReqDataType, texts.dataType);
     showText(txtReqVarNo, texts.varNo);

@@ -38,8 +38,23 @@ public:
     void setReplyTimeoutMs(int ms);
     int replyTimeoutMs() const;
 
+    // Each request carries its own invoke ID, numbered from the session's
+    // first, instead of the typed one: late replies are then told apart
+    // exactly. Switched off, the box gets back the ID typed before.
+    void setNumberedInvokeIds(bool numbered);
+    bool numberedInvokeIds() const { return m_numbered; }
+
+    // A line on what the times leave out: requests given up, replies that
+    // came late, replies that could not be timed, and what to do about it;
+    // empty while every reply was timed in time.
+    QString timingNotice() const;
+
+signals:
+    void timingNoticeChanged(const QString& notice);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     enum class MousePointer { Default = 0, Hourglass = 11 };
@@ -93,6 +108,9 @@ private:
     // How many requests went without a reply, on the Response Time box's
     // tooltip and accessible description: told without moving any control.
     void showGivenUpCount();
+    // The Response Time box's tooltip, opened above the box: below it, it
+    // would cover the buttons that the next click is aimed at.
+    void showTimeToolTip();
     void tcpClient_ContinuousModeChanged(bool on);
     void tcpClient_SessionEnding(const SocketEnd& end);
     void tcpClient_RequestTextWrong(RequestField field, const QString& message);
@@ -117,6 +135,11 @@ private:
     QSet<const QLineEdit*> m_editedSinceEcho;
     QLineEdit* m_wrongBox = nullptr;
     quint64 m_givenUp = 0;
+    quint64 m_late = 0; // replies to requests already given up
+    quint64 m_untimed = 0; // replies another request could have drawn
+    QString m_notice;
+    bool m_numbered = false;
+    QString m_typedInvokeId; // while numbered: the box's text before
     bool m_revertingOption = false;
     std::function<void()> m_endProgramAction;
 

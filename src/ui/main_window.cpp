@@ -11,12 +11,15 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
+#include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QSettings>
+#include <QStatusBar>
 #include <QUrl>
 
 #include <optional>
@@ -53,6 +56,7 @@ const TextKey kRememberedTexts[] = {
 const QString kHostKey = QStringLiteral("connection/host");
 const QString kProtocolKey = QStringLiteral("connection/protocol");
 const QString kReplyTimeoutKey = QStringLiteral("connection/replyTimeoutMs");
+const QString kNumberedKey = QStringLiteral("connection/numberedInvokeIds");
 const QString kRecentKey = QStringLiteral("files/recent");
 
 QString droppedFile(const QMimeData* mime)
@@ -78,12 +82,14 @@ MainWindow::MainWindow(QWidget* parent)
     // The form keeps its fixed size; the window is the form and the menu bar.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     buildMenus();
+    buildStatusBar();
     restoreRemembered();
 
     m_rememberTimer.setSingleShot(true);
     m_rememberTimer.setInterval(kRememberDelayMs);
     connect(&m_rememberTimer, &QTimer::timeout, this, &MainWindow::rememberNow);
     connect(m_form, &FormMain::requestEdited, this, &MainWindow::requestEdited);
+    connect(m_form, &FormMain::timingNoticeChanged, this, &MainWindow::showTimingNotice);
     // A socket error ends the program without closing the window.
     m_form->setEndProgramAction([this] {
         rememberNow();
@@ -125,6 +131,17 @@ void MainWindow::buildMenus()
     QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
     quit->setObjectName(QStringLiteral("actionQuit"));
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+    QMenu* session = menuBar()->addMenu(tr("&Session"));
+    QAction* timeout = session->addAction(tr("Reply &Timeout\u2026"), this, &MainWindow::askReplyTimeout);
+    timeout->setObjectName(QStringLiteral("actionReplyTimeout"));
+    timeout->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    m_numberedAction = session->addAction(tr("&Number Invoke IDs"));
+    m_numberedAction->setObjectName(QStringLiteral("actionNumberInvokeIds"));
+    m_numberedAction->setCheckable(true);
+    m_numberedAction->setStatusTip(tr("Each request carries its own invoke ID instead of the typed one, so "
+                                      "that a late reply is told from the next request's"));
+    connect(m_numberedAction, &QAction::toggled, this, &MainWindow::setNumberedInvokeIds);
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     help->addAction(tr("&About Vexa Test"), this, &MainWindow::showAbout);
@@ -271,7 +288,64 @@ void MainWindow::requestEdited()
 void MainWindow::setReplyTimeoutMs(int ms)
 {
     m_form->setReplyTimeoutMs(ms);
+    showReplyTimeout();
     rememberSoon();
+}
+
+void MainWindow::askReplyTimeout()
+{
+    QInputDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("replyTimeoutDialog"));
+    dialog.setWindowTitle(tr("Reply Timeout"));
+    dialog.setLabelText(tr("Give a request up when its reply has not come within (ms):"));
+    dialog.setInputMode(QInputDialog::IntInput);
+    dialog.setIntRange(kMinReplyTimeoutMs, kMaxReplyTimeoutMs);
+    dialog.setIntStep(100);
+    dialog.setIntValue(m_form->replyTimeoutMs());
+    if (dialog.exec() == QDialog::Accepted)
+        setReplyTimeoutMs(dialog.intValue());
+}
+
+void MainWindow::setNumberedInvokeIds(bool numbered)
+{
+    m_form->setNumberedInvokeIds(numbered);
+    m_numberedAction->setChecked(numbered);
+    showReplyTimeout();
+    rememberSoon();
+}
+
+// --- Status bar --------------------------------------------------------------
+
+void MainWindow::buildStatusBar()
+{
+    // Below the form, which keeps its place and size; the window grows by it.
+    QStatusBar* bar = statusBar();
+    bar->setSizeGripEnabled(false);
+    m_notice = new QLabel(bar);
+    m_notice->setObjectName(QStringLiteral("lblTimingNotice"));
+    m_notice->setWordWrap(true);
+    // Two lines always, so that a notice coming or going moves nothing.
+    m_notice->setFixedHeight(2 * m_notice->fontMetrics().lineSpacing() + 2);
+    m_notice->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    bar->addWidget(m_notice, 1);
+    m_timeoutLabel = new QLabel(bar);
+    m_timeoutLabel->setObjectName(QStringLiteral("lblReplyTimeout"));
+    bar->addPermanentWidget(m_timeoutLabel);
+    showReplyTimeout();
+}
+
+void MainWindow::showTimingNotice(const QString& notice)
+{
+    m_notice->setText(notice);
+    m_notice->setToolTip(notice);
+}
+
+void MainWindow::showReplyTimeout()
+{
+    QString text = tr("Reply timeout %1 ms").arg(m_form->replyTimeoutMs());
+    if (m_form->numberedInvokeIds())
+        text += tr(", invoke IDs numbered");
+    m_timeoutLabel->setText(text);
 }
 
 // --- Remembered texts --------------------------------------------------------
@@ -294,6 +368,7 @@ void MainWindow::rememberNow()
     settings.setValue(kProtocolKey,
                       setup.protocol == RequestProtocol::Udp ? QStringLiteral("udp") : QStringLiteral("tcp"));
     settings.setValue(kReplyTimeoutKey, m_form->replyTimeoutMs());
+    settings.setValue(kNumberedKey, m_form->numberedInvokeIds());
     settings.sync();
 }
 
@@ -318,6 +393,12 @@ void MainWindow::restoreRemembered()
     const int ms = settings.value(kReplyTimeoutKey).toInt(&ok);
     if (ok && ms >= kMinReplyTimeoutMs && ms <= kMaxReplyTimeoutMs)
         m_form->setReplyTimeoutMs(ms);
+    if (settings.value(kNumberedKey).toBool()) {
+        const QSignalBlocker quiet(m_numberedAction);
+        m_numberedAction->setChecked(true);
+        m_form->setNumberedInvokeIds(true);
+    }
+    showReplyTimeout();
 }
 
 // --- Recent files ------------------------------------------------------------

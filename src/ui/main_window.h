@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <memory>
 
+class QLabel;
 class QMenu;
 
 class MainWindow final : public QMainWindow {
@@ -29,6 +30,8 @@ public:
     bool openFile(const QString& path);
     // For requests sent from now on, and remembered for the next run.
     void setReplyTimeoutMs(int ms);
+    // Session > Reply Timeout: asks for a new one.
+    void askReplyTimeout();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -38,6 +41,7 @@ private:
     struct Document;
 
     void buildMenus();
+    void buildStatusBar();
     void openWithDialog();
     bool save();
     bool saveWithDialog();
@@ -46,6 +50,9 @@ private:
     void showTitle();
     void showAbout();
     void requestEdited();
+    void setNumberedInvokeIds(bool numbered);
+    void showTimingNotice(const QString& notice);
+    void showReplyTimeout();
 
     // What was typed goes to the settings a moment after it changed, and at
     // once when the window closes or the program ends.
@@ -61,6 +68,9 @@ private:
 
     FormMain* m_form;
     QMenu* m_recentMenu = nullptr;
+    QAction* m_numberedAction = nullptr;
+    QLabel* m_notice = nullptr;
+    QLabel* m_timeoutLabel = nullptr;
     QTimer m_rememberTimer;
     std::unique_ptr<Document> m_document;
 };
