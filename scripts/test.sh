@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-scripts/install-deps.sh prometheus
+scripts/install-deps.sh prometheus xvfb x11-utils
 scripts/build.sh "$@"
 echo "test: running ctest in $build"
 ctest --test-dir "$build" --output-on-failure -j1

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Starts the tool: the command line, one window, the event loop.
+#include "ui/application_identity.h"
 #include "ui/main_window.h"
 
 #include <QApplication>
@@ -140,15 +141,8 @@ int main(int argc, char* argv[])
     }
 
     QApplication app(argc, argv);
-    // The remembered texts go to ~/.config/vexa-test/vexa-test.conf.
-    QCoreApplication::setOrganizationName(QStringLiteral("vexa-test"));
-    QCoreApplication::setApplicationName(QStringLiteral("vexa-test"));
-    QCoreApplication::setApplicationVersion(QLatin1String(VEXA_VERSION));
-    // No application display name: Qt would append it to every title that
-    // does not end in it, message boxes included, and their titles are
-    // theirs alone.
+    applyApplicationIdentity();
     QApplication::setWindowIcon(windowIcon());
-    QGuiApplication::setDesktopFileName(QStringLiteral("vexa-test"));
     MainWindow window;
     window.show();
     // Once the window is up, so that a message about the file has it behind;

@@ -303,8 +303,8 @@ void FormMain::markWrongText(QLineEdit* box, const QString& message)
     m_wrongBox = box;
     if (!box)
         return;
-    // A style sheet of its own would give the box the application's font
-    // instead of the form's: the box keeps its font by holding it as its own.
+    // Once its style sheet is cleared again, a box would take the
+    // application's font instead of the form's: it holds the form's as its own.
     box->setFont(box->font());
     box->setStyleSheet(QStringLiteral("QLineEdit { border: 2px solid #C00000; }"));
     box->setToolTip(message);
@@ -486,8 +486,12 @@ void FormMain::showTimeToolTip()
     // Qt places a tip below the pointer and offers no other side: the tip is
     // moved up once shown, its bottom edge just above the box.
     for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (top->inherits("QTipLabel") && top->isVisible())
+        if (top->inherits("QTipLabel") && top->isVisible()) {
+            // Its size as it is about to be drawn: it may still grow once polished.
+            top->ensurePolished();
+            top->adjustSize();
             top->move(boxTop.x(), boxTop.y() - top->height() - 2);
+        }
     }
 }
 

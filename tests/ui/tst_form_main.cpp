@@ -3,6 +3,7 @@
 #include "ui/form_main.h"
 
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -51,6 +52,7 @@ private slots:
     void boxesLieInsideTheirFrames_data();
     void boxesLieInsideTheirFrames();
     void accessibleNames();
+    void timeToolTipLeavesTheButtonsFree();
 };
 
 void TestFormMain::window()
@@ -401,6 +403,42 @@ void TestFormMain::accessibleNames()
     QCOMPARE(control<QLineEdit>(form, "txtResCheckSum")->accessibleName(),
              QStringLiteral("Response Check Sum"));
     QCOMPARE(control<QLineEdit>(form, "txtMinTime")->accessibleName(), QStringLiteral("Min Response Time"));
+}
+
+// The Response Time box's tooltip opens above the box: below it, it would
+// lie over the buttons, where the next click lands on the tip.
+void TestFormMain::timeToolTipLeavesTheButtonsFree()
+{
+    FormMain form;
+    form.move(100, 100);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    auto* time = form.findChild<QLineEdit*>("txtResTime");
+    QVERIFY(!time->toolTip().isEmpty());
+    const QPoint at(time->width() / 2, time->height() / 2);
+    QHelpEvent help(QEvent::ToolTip, at, time->mapToGlobal(at));
+    QApplication::sendEvent(time, &help);
+    QWidget* tip = nullptr;
+    QTRY_VERIFY((tip = [] {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->inherits("QTipLabel") && top->isVisible())
+                return top;
+        }
+        return static_cast<QWidget*>(nullptr);
+    }()));
+    const QRect tipRect = tip->geometry(); // a tip has no frame of its own
+    const QRect boxRect(time->mapToGlobal(QPoint(0, 0)), time->size());
+    QVERIFY2(tipRect.bottom() < boxRect.top(),
+             qPrintable(QStringLiteral("tip %1,%2 %3x%4 over the box at %5")
+                            .arg(tipRect.x())
+                            .arg(tipRect.y())
+                            .arg(tipRect.width())
+                            .arg(tipRect.height())
+                            .arg(boxRect.y())));
+    for (const char* name : {"cmdConnect", "cmdSend", "cmdCont", "cmdClose"}) {
+        auto* button = form.findChild<QPushButton*>(name);
+        QVERIFY(!tipRect.intersects(QRect(button->mapToGlobal(QPoint(0, 0)), button->size())));
+    }
 }
 
 QTEST_MAIN(TestFormMain)

@@ -556,6 +556,9 @@ void TestSession::editingWhileContinuousModeRuns()
     const QByteArray before = requestOfTheBoxes(w);
     retype(edited, typed);
     QCOMPARE(w.framedInRed(edited), !message.isEmpty());
+    // Framed and unframed again, the box keeps the form's face and size.
+    QCOMPARE(QFontInfo(edited->font()).pixelSize(), QFontInfo(w.txtResData->font()).pixelSize());
+    QCOMPARE(edited->font().family(), w.txtResData->font().family());
     QCOMPARE(edited->toolTip(), message);
     QCOMPARE(edited->accessibleDescription(), message);
     peer.send(kReply30);
@@ -567,6 +570,7 @@ void TestSession::editingWhileContinuousModeRuns()
 
     retype(edited, final);
     QVERIFY(!w.framedInRed(edited));
+    QCOMPARE(QFontInfo(edited->font()).pixelSize(), QFontInfo(w.txtResData->font()).pixelSize());
     QCOMPARE(edited->toolTip(), QString());
     const QByteArray after = requestOfTheBoxes(w);
     QVERIFY(after != before);
