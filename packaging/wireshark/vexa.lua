@@ -86,6 +86,7 @@ vexa.prefs.udp_port = Pref.uint("UDP port", layout.udp_port, "UDP port the modul
 vexa.prefs.check_checksum = Pref.bool("Verify the header checksum", true,
     "Compare the checksum byte with the sum of the header bytes before it")
 
+local frame_time = Field.new("frame.time")
 local tcp_stream = Field.new("tcp.stream")
 local udp_stream = Field.new("udp.stream")
 
@@ -245,12 +246,6 @@ local function show_links(tvb, pinfo, tree, link, is_response)
     end
 end
 
--- Capture times are seconds as a floating-point number.
-local function to_nstime(seconds)
-    local whole = math.floor(seconds)
-    return NSTime.new(whole, math.floor((seconds - whole) * 1e9 + 0.5))
-end
-
 -- On the first pass, records the request, or links the response to the
 -- request it answers.
 local function record(pinfo, tvb, key, is_tcp, is_response)
@@ -269,11 +264,11 @@ local function record(pinfo, tvb, key, is_tcp, is_response)
         local request = link_response(conversation, invoke_id, is_tcp)
         if request then
             link.request = request
-            link.time = to_nstime(pinfo.abs_ts - request.abs_ts)
+            link.time = frame_time().value - request.time
             request.response_frame = pinfo.number
         end
     else
-        link = { frame = pinfo.number, abs_ts = pinfo.abs_ts, invoke_id = invoke_id,
+        link = { frame = pinfo.number, time = frame_time().value, invoke_id = invoke_id,
                  company_id = company_id }
         table.insert(conversation, link)
     end
