@@ -10,7 +10,7 @@
 namespace {
 
 const QString kRequestBody = QStringLiteral("5400" "0100" "0000" "1000" "0800255157302E302E30");
-const QString kResponseBody = QStringLiteral("5400" "0100" "0000" "0000" "0000" "0800255157302E302E30");
+const QString kResponseBody = QStringLiteral("5400" "0100" "0000" "0102" "0304" "0800255157302E302E30");
 
 // A frame as hex: the company ID, source and invoke ID given, `body`, a
 // length field that counts the body unless `length` is given, and a header
@@ -97,7 +97,7 @@ void TestDissectorFields::fields_data()
                        "vexa.command", "vexa.data_type", "vexa.var_no", "vexa.state", "vexa.code", "vexa.data",
                        "vexa.response_in", "vexa.request_in", "vexa.time"}
         << QStringList{"1|KORV-TAMBE|33|0001|18|1|5400|0100|1000|||0800255157302e302e30|3||",
-                       "3|KORV-TAMBE|b0|0001|20|1|5400|0100||0000|0000|0800255157302e302e30||1|0.002000000"};
+                       "3|KORV-TAMBE|b0|0001|20|1|5400|0100||0102|0304|0800255157302e302e30||1|0.002000000"};
     QTest::newRow("two requests in one segment: each dissected")
         << T::Tcp << QStringList{"> " + request("0002") + request("0003")}
         << QStringList{"vexa.invoke_id", "vexa.var_no", "vexa.checksum.status"}
