@@ -332,6 +332,14 @@ local function add_info(pinfo, info)
     end
 end
 
+-- Bytes from `offset` on that no header can start with: not guessed at.
+local function show_not_header(tvb, pinfo, root, offset)
+    local item = root:add(vexa, tvb(offset), "Vexa module protocol, bytes that cannot start a header")
+    item:add(f.not_header, tvb(offset))
+    item:add_proto_expert_info(e.not_header)
+    add_info(pinfo, string.format("%d bytes that cannot start a header", tvb:len() - offset))
+end
+
 function vexa.dissector(tvb, pinfo, root)
     pinfo.cols.protocol = "VEXA"
     local is_tcp = pinfo.port_type == 2
@@ -341,18 +349,19 @@ function vexa.dissector(tvb, pinfo, root)
     local base_key = pinfo.number .. ":" .. tvb:offset() .. ":"
     local len = tvb:len()
     if not is_tcp then
-        add_info(pinfo, dissect_frame(tvb, pinfo, root, base_key .. 0, false, is_response))
+        if can_start_header(tvb, 0) then
+            add_info(pinfo, dissect_frame(tvb, pinfo, root, base_key .. 0, false, is_response))
+        else
+            show_not_header(tvb, pinfo, root, 0)
+        end
         return len
     end
 
     local offset = 0
     while offset < len do
         if not can_start_header(tvb, offset) then
-            -- Not guessed at: the rest of the segment is shown as it is.
-            local item = root:add(vexa, tvb(offset), "Vexa module protocol, bytes that cannot start a header")
-            item:add(f.not_header, tvb(offset))
-            item:add_proto_expert_info(e.not_header)
-            add_info(pinfo, string.format("%d bytes that cannot start a header", len - offset))
+            -- The rest of the segment is shown as it is.
+            show_not_header(tvb, pinfo, root, offset)
             return len
         end
         local left = len - offset

@@ -134,6 +134,10 @@ void TestDissectorFields::fields_data()
         << QStringList{"vexa.invoke_id", "vexa.not_header", "_ws.expert.message"}
         << QStringList{"1||" + QString(cut(request("000b"), 0, 10) + "ff" + cut(request("000b"), 11)).toLower()
                        + "|Bytes that cannot start a header"};
+    QTest::newRow("a datagram that cannot start a header: shown as it is")
+        << T::Udp << QStringList{"< " + cut(response("0001"), 20)}
+        << QStringList{"vexa.invoke_id", "vexa.not_header"}
+        << QStringList{"1||" + cut(response("0001"), 20).toLower()};
     QTest::newRow("a response whose invoke ID no request carries")
         << T::Tcp << QStringList{"> " + request("0001"), "< " + response("0099")}
         << QStringList{"vexa.request_in", "_ws.expert.message"}
