@@ -22,7 +22,10 @@ Run runTshark(const QString& capture, const QStringList& options, const QString&
               const QStringList& fields)
 {
     QStringList arguments{"-n", "-2", "-r", capture, "-X", QStringLiteral("lua_script:" VEXA_DISSECTOR_PATH)};
-    arguments << options << "-Y" << filter << "-T" << "fields" << "-E" << "separator=|";
+    arguments << options << "-Y" << filter << "-T"
+              << "fields"
+              << "-E"
+              << "separator=|";
     for (const QString& field : fields)
         arguments << "-e" << field;
     QProcess process;
@@ -46,7 +49,8 @@ TsharkResult readFields(const QString& capture, const QStringList& fields, const
     const Run run = runTshark(capture, options, filter, fields);
     // A Lua error does not fail tshark: it lands in the packet's tree, and
     // a field the script never added would then just be missing.
-    const Run luaErrors = runTshark(capture, options, "_ws.lua.error", {"frame.number", "_ws.expert.message"});
+    const Run luaErrors =
+        runTshark(capture, options, "_ws.lua.error", {"frame.number", "_ws.expert.message"});
     TsharkResult result;
     result.ran = run.ok && luaErrors.ok && luaErrors.lines.isEmpty();
     result.lines = run.lines;

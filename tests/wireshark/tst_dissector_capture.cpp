@@ -44,9 +44,11 @@ QMap<QString, Outcome> captureOutcomes(const QString& capture, const QStringList
                                        QString* errors)
 {
     QMap<QString, Outcome> outcomes;
-    const TsharkResult requests = readFields(capture, {"vexa.invoke_id", "vexa.response_in"}, "vexa.var_no", options);
-    const TsharkResult responses = readFields(
-        capture, {"frame.number", "vexa.request_in", "vexa.time", "vexa.checksum.status"}, "vexa.state", options);
+    const TsharkResult requests =
+        readFields(capture, {"vexa.invoke_id", "vexa.response_in"}, "vexa.var_no", options);
+    const TsharkResult responses =
+        readFields(capture, {"frame.number", "vexa.request_in", "vexa.time", "vexa.checksum.status"},
+                   "vexa.state", options);
     *errors = requests.errors + responses.errors;
     if (!requests.ran || !responses.ran)
         return {};
@@ -63,7 +65,8 @@ QMap<QString, Outcome> captureOutcomes(const QString& capture, const QStringList
             const qint64 rttUs = qRound64(response[2].toDouble() * 1e6);
             if (rttUs <= qint64(timeoutMs) * 1000) {
                 outcome.rttUs = rttUs;
-                outcome.verdict = response[3] == "0" ? QStringLiteral("malformed:checksum") : QStringLiteral("ok");
+                outcome.verdict =
+                    response[3] == "0" ? QStringLiteral("malformed:checksum") : QStringLiteral("ok");
             }
         }
         outcomes[cells[0]] = outcome;
@@ -106,8 +109,8 @@ void TestDissectorCapture::probeAndCaptureAgree_data()
     QTest::addColumn<QStringList>("verdicts"); // of requests 1, 2, ...
 
     QTest::newRow("TCP, every reply in three pieces")
-        << "127.0.0.191" << QStringList{"--pieces", "3", "--piece-gap", "5"} << QStringList{"-c", "4", "-i", "0"}
-        << 1000 << QStringList{"ok", "ok", "ok", "ok"};
+        << "127.0.0.191" << QStringList{"--pieces", "3", "--piece-gap", "5"}
+        << QStringList{"-c", "4", "-i", "0"} << 1000 << QStringList{"ok", "ok", "ok", "ok"};
     QTest::newRow("TCP, every reply with a bad checksum")
         << "127.0.0.192" << QStringList{"--bad-checksum"} << QStringList{"-c", "3", "-i", "0"} << 1000
         << QStringList{"malformed:checksum", "malformed:checksum", "malformed:checksum"};
@@ -116,7 +119,8 @@ void TestDissectorCapture::probeAndCaptureAgree_data()
         << 200 << QStringList{"ok", "lost", "ok"};
     QTest::newRow("UDP, replies 2 ms late, the third never")
         << "127.0.0.194" << QStringList{"--delay", "2", "--ignore", "3"}
-        << QStringList{"--udp", "-c", "4", "-i", "0", "-W", "300"} << 300 << QStringList{"ok", "ok", "lost", "ok"};
+        << QStringList{"--udp", "-c", "4", "-i", "0", "-W", "300"} << 300
+        << QStringList{"ok", "ok", "lost", "ok"};
 }
 
 void TestDissectorCapture::probeAndCaptureAgree()
@@ -140,16 +144,16 @@ void TestDissectorCapture::probeAndCaptureAgree()
     QVERIFY(markerSocket.bind(QHostAddress(address), 0));
     const quint16 markerPort = markerSocket.localPort();
     const QString capturePath = dir.filePath("run.pcap");
-    TcpdumpCapture capture(capturePath, QStringLiteral("host %1 and (port %2 or port %3)")
-                                            .arg(address)
-                                            .arg(port)
-                                            .arg(markerPort));
+    TcpdumpCapture capture(
+        capturePath,
+        QStringLiteral("host %1 and (port %2 or port %3)").arg(address).arg(port).arg(markerPort));
     QVERIFY2(capture.start(), qPrintable(capture.messages()));
 
     const QString csvPath = dir.filePath("run.csv");
     QProcess probeProcess;
     probeProcess.start(QStringLiteral(VEXA_PROBE_PATH),
-                       probe << "--port" << QString::number(port) << "-q" << "--csv" << csvPath << address);
+                       probe << "--port" << QString::number(port) << "-q"
+                             << "--csv" << csvPath << address);
     QVERIFY(probeProcess.waitForFinished(60000));
     QVERIFY2(probeProcess.exitStatus() == QProcess::NormalExit, probeProcess.readAllStandardError());
 
@@ -172,8 +176,8 @@ void TestDissectorCapture::probeAndCaptureAgree()
     QCOMPARE(byCapture.keys(), byProbe.keys());
     for (auto it = byProbe.cbegin(); it != byProbe.cend(); ++it) {
         const Outcome seen = byCapture.value(it.key());
-        const QString context = "invoke ID " + it.key() + ": probe " + describe(byProbe) + " | capture "
-            + describe(byCapture);
+        const QString context =
+            "invoke ID " + it.key() + ": probe " + describe(byProbe) + " | capture " + describe(byCapture);
         QVERIFY2(seen.verdict == it->verdict, qPrintable(context));
         if (it->rttUs >= 0 || seen.rttUs >= 0)
             QVERIFY2(qAbs(seen.rttUs - it->rttUs) <= 1000, qPrintable(context));

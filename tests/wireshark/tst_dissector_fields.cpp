@@ -9,8 +9,17 @@
 
 namespace {
 
-const QString kRequestBody = QStringLiteral("5400" "0100" "0000" "1000" "0800255157302E302E30");
-const QString kResponseBody = QStringLiteral("5400" "0100" "0000" "0102" "0304" "0800255157302E302E30");
+const QString kRequestBody = QStringLiteral("5400"
+                                            "0100"
+                                            "0000"
+                                            "1000"
+                                            "0800255157302E302E30");
+const QString kResponseBody = QStringLiteral("5400"
+                                             "0100"
+                                             "0000"
+                                             "0102"
+                                             "0304"
+                                             "0800255157302E302E30");
 
 // A frame as hex: the company ID, source and invoke ID given, `body`, a
 // length field that counts the body unless `length` is given, and a header
@@ -49,7 +58,8 @@ QString cut(const QString& hex, int from, int to = -1)
 }
 
 // Writes the packets, "> hex" to the module and "< hex" from it.
-bool writeCapture(const QString& path, PcapFile::Transport transport, quint16 port, const QStringList& packets)
+bool writeCapture(const QString& path, PcapFile::Transport transport, quint16 port,
+                  const QStringList& packets)
 {
     PcapFile capture(transport, port);
     for (const QString& packet : packets) {
@@ -93,9 +103,10 @@ void TestDissectorFields::fields_data()
     const QString reply1 = response("0001");
     QTest::newRow("a request, and its reply split over two segments: dissected once whole")
         << T::Tcp << QStringList{"> " + request("0001"), "< " + cut(reply1, 0, 10), "< " + cut(reply1, 10)}
-        << QStringList{"vexa.company_id", "vexa.source", "vexa.invoke_id", "vexa.length", "vexa.checksum.status",
-                       "vexa.command", "vexa.data_type", "vexa.var_no", "vexa.state", "vexa.code", "vexa.data",
-                       "vexa.response_in", "vexa.request_in", "vexa.time"}
+        << QStringList{"vexa.company_id",      "vexa.source",  "vexa.invoke_id", "vexa.length",
+                       "vexa.checksum.status", "vexa.command", "vexa.data_type", "vexa.var_no",
+                       "vexa.state",           "vexa.code",    "vexa.data",      "vexa.response_in",
+                       "vexa.request_in",      "vexa.time"}
         << QStringList{"1|KORV-TAMBE|33|0001|18|1|5400|0100|1000|||0800255157302e302e30|3||",
                        "3|KORV-TAMBE|b0|0001|20|1|5400|0100||0102|0304|0800255157302e302e30||1|0.002000000"};
     QTest::newRow("two requests in one segment: each dissected")
@@ -103,11 +114,13 @@ void TestDissectorFields::fields_data()
         << QStringList{"vexa.invoke_id", "vexa.var_no", "vexa.checksum.status"}
         << QStringList{"1|0002,0003|1000,1000|1,1"};
     QTest::newRow("a request cut in its header, its rest and the next request in one segment")
-        << T::Tcp << QStringList{"> " + cut(request("0004"), 0, 12), "> " + cut(request("0004"), 12) + request("0005")}
+        << T::Tcp
+        << QStringList{"> " + cut(request("0004"), 0, 12), "> " + cut(request("0004"), 12) + request("0005")}
         << QStringList{"vexa.invoke_id", "vexa.length"} << QStringList{"2|0004,0005|18,18"};
     QTest::newRow("a checksum one too high: bad, and said")
         << T::Tcp
-        << QStringList{"> " + request("0006"), "< " + frameHex("KORV-TAMBE", 0xB0, "0006", kResponseBody, -1, 1)}
+        << QStringList{"> " + request("0006"),
+                       "< " + frameHex("KORV-TAMBE", 0xB0, "0006", kResponseBody, -1, 1)}
         << QStringList{"vexa.checksum", "vexa.checksum.status", "_ws.expert.message"}
         << QStringList{"1|23|1|", "2|a3|0|Checksum A3, the header sums to A2"};
     QTest::newRow("a datagram shorter than a header: what is there, and said")
@@ -128,11 +141,14 @@ void TestDissectorFields::fields_data()
     QTest::newRow("a length field of 0 over TCP: a bare header, short")
         << T::Tcp << QStringList{"> " + frameHex("KORV-TAMBE", 0x33, "000a", "", 0)}
         << QStringList{"vexa.length", "vexa.command", "_ws.expert.message"}
-        << QStringList{"1|0||20 bytes, shorter than a request (28),Request never answered: none in the capture"};
+        << QStringList{
+               "1|0||20 bytes, shorter than a request (28),Request never answered: none in the capture"};
     QTest::newRow("bytes that cannot start a header: shown as they are")
-        << T::Tcp << QStringList{"> " + QString(cut(request("000b"), 0, 10) + "ff" + cut(request("000b"), 11))}
+        << T::Tcp
+        << QStringList{"> " + QString(cut(request("000b"), 0, 10) + "ff" + cut(request("000b"), 11))}
         << QStringList{"vexa.invoke_id", "vexa.not_header", "_ws.expert.message"}
-        << QStringList{"1||" + QString(cut(request("000b"), 0, 10) + "ff" + cut(request("000b"), 11)).toLower()
+        << QStringList{"1||"
+                       + QString(cut(request("000b"), 0, 10) + "ff" + cut(request("000b"), 11)).toLower()
                        + "|Bytes that cannot start a header"};
     QTest::newRow("a datagram that cannot start a header: shown as it is")
         << T::Udp << QStringList{"< " + cut(response("0001"), 20)}
@@ -186,9 +202,12 @@ void TestDissectorFields::ports_data()
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QStringList>("expected"); // frame|invoke ID
 
-    QTest::newRow("TCP 2004 without options") << T::Tcp << quint16(2004) << QStringList{} << QStringList{"1|0001"};
-    QTest::newRow("UDP 2005 without options") << T::Udp << quint16(2005) << QStringList{} << QStringList{"1|0001"};
-    QTest::newRow("TCP 40404 is no module port") << T::Tcp << quint16(40404) << QStringList{} << QStringList{};
+    QTest::newRow("TCP 2004 without options")
+        << T::Tcp << quint16(2004) << QStringList{} << QStringList{"1|0001"};
+    QTest::newRow("UDP 2005 without options")
+        << T::Udp << quint16(2005) << QStringList{} << QStringList{"1|0001"};
+    QTest::newRow("TCP 40404 is no module port")
+        << T::Tcp << quint16(40404) << QStringList{} << QStringList{};
     QTest::newRow("TCP 40404 by preference")
         << T::Tcp << quint16(40404) << QStringList{"-o", "vexa.tcp_port:40404"} << QStringList{"1|0001"};
     QTest::newRow("UDP 40505 by preference")

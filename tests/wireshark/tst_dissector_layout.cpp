@@ -125,8 +125,9 @@ void TestDissectorLayout::everyEntryChecked()
 {
     QStringList unchecked;
     for (auto it = m_lua.entries.cbegin(); it != m_lua.entries.cend(); ++it) {
-        const auto known = std::find_if(std::begin(kEntries), std::end(kEntries),
-                                        [&](const Entry& entry) { return it.key() == QLatin1String(entry.name); });
+        const auto known = std::find_if(std::begin(kEntries), std::end(kEntries), [&](const Entry& entry) {
+            return it.key() == QLatin1String(entry.name);
+        });
         if (known == std::end(kEntries))
             unchecked << it.key();
     }
