@@ -123,6 +123,73 @@ void TestDissectorCapture::probeAndCaptureAgree_data()
         << QStringList{"ok", "ok", "lost", "ok"};
 }
 
+// One run of the probe against a fresh simulator, captured; what failed,
+// or empty. `timingOnly` says whether only a round trip was off.
+QString runAndCompare(const QString& address, const QStringList& simulator, QStringList probe, int timeoutMs,
+                      const QStringList& verdicts, bool* timingOnly)
+{
+    *timingOnly = false;
+    QTemporaryDir dir;
+    ModuleSimProcess sim(address, simulator, ModuleSimProcess::Ports::Free);
+    if (!dir.isValid() || !sim.start())
+        return "the simulator did not start: " + sim.output();
+    const bool udp = probe.contains("--udp");
+    const quint16 port = udp ? sim.udpPort() : sim.tcpPort();
+
+    // A datagram to a port of the same address where nothing listens marks
+    // the end of the run in the capture.
+    QUdpSocket markerSocket;
+    if (!markerSocket.bind(QHostAddress(address), 0))
+        return QStringLiteral("no marker socket");
+    const quint16 markerPort = markerSocket.localPort();
+    const QString capturePath = dir.filePath("run.pcap");
+    TcpdumpCapture capture(
+        capturePath,
+        QStringLiteral("host %1 and (port %2 or port %3)").arg(address).arg(port).arg(markerPort));
+    if (!capture.start())
+        return "tcpdump did not start: " + capture.messages();
+
+    const QString csvPath = dir.filePath("run.csv");
+    QProcess probeProcess;
+    probeProcess.start(QStringLiteral(VEXA_PROBE_PATH),
+                       probe << "--port" << QString::number(port) << "-q"
+                             << "--csv" << csvPath << address);
+    if (!probeProcess.waitForFinished(60000) || probeProcess.exitStatus() != QProcess::NormalExit)
+        return "the probe did not finish: " + QString::fromLocal8Bit(probeProcess.readAllStandardError());
+
+    const QByteArray marker = "vexa capture ends " + QByteArray::number(QDateTime::currentMSecsSinceEpoch());
+    markerSocket.writeDatagram(marker, QHostAddress(address), markerPort);
+    if (!capture.waitForBytes(marker) || !capture.stop())
+        return "the capture did not end cleanly: " + capture.messages();
+
+    const QMap<QString, Outcome> byProbe = probeOutcomes(csvPath);
+    QString errors;
+    const QStringList options{"-o", "vexa.tcp_port:" + QString::number(sim.tcpPort()), "-o",
+                              "vexa.udp_port:" + QString::number(sim.udpPort())};
+    const QMap<QString, Outcome> byCapture = captureOutcomes(capturePath, options, timeoutMs, &errors);
+    const QString both = "probe " + describe(byProbe) + " | capture " + describe(byCapture) + " " + errors;
+
+    QStringList probeVerdicts;
+    for (const Outcome& outcome : byProbe)
+        probeVerdicts << outcome.verdict;
+    if (probeVerdicts != verdicts)
+        return "the probe's verdicts are not " + verdicts.join(' ') + ": " + both;
+    if (byCapture.keys() != byProbe.keys())
+        return "other requests in the capture: " + both;
+    for (auto it = byProbe.cbegin(); it != byProbe.cend(); ++it) {
+        if (byCapture.value(it.key()).verdict != it->verdict)
+            return "invoke ID " + it.key() + " judged otherwise: " + both;
+    }
+    for (auto it = byProbe.cbegin(); it != byProbe.cend(); ++it) {
+        const qint64 seenUs = byCapture.value(it.key()).rttUs;
+        if ((it->rttUs >= 0 || seenUs >= 0) && qAbs(seenUs - it->rttUs) > 1000) {
+            *timingOnly = true;
+            return "invoke ID " + it.key() + " timed otherwise: " + both;
+        }
+    }
+    return {};
+}
+
 void TestDissectorCapture::probeAndCaptureAgree()
 {
     QFETCH(QString, address);
@@ -130,58 +197,17 @@ void TestDissectorCapture::probeAndCaptureAgree()
     QFETCH(QStringList, probe);
     QFETCH(int, timeoutMs);
     QFETCH(QStringList, verdicts);
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
 
-    ModuleSimProcess sim(address, simulator, ModuleSimProcess::Ports::Free);
-    QVERIFY2(sim.start(), qPrintable(sim.output()));
-    const bool udp = probe.contains("--udp");
-    const quint16 port = udp ? sim.udpPort() : sim.tcpPort();
-
-    // A datagram to a port of the same address where nothing listens marks
-    // the end of the run in the capture.
-    QUdpSocket markerSocket;
-    QVERIFY(markerSocket.bind(QHostAddress(address), 0));
-    const quint16 markerPort = markerSocket.localPort();
-    const QString capturePath = dir.filePath("run.pcap");
-    TcpdumpCapture capture(
-        capturePath,
-        QStringLiteral("host %1 and (port %2 or port %3)").arg(address).arg(port).arg(markerPort));
-    QVERIFY2(capture.start(), qPrintable(capture.messages()));
-
-    const QString csvPath = dir.filePath("run.csv");
-    QProcess probeProcess;
-    probeProcess.start(QStringLiteral(VEXA_PROBE_PATH),
-                       probe << "--port" << QString::number(port) << "-q"
-                             << "--csv" << csvPath << address);
-    QVERIFY(probeProcess.waitForFinished(60000));
-    QVERIFY2(probeProcess.exitStatus() == QProcess::NormalExit, probeProcess.readAllStandardError());
-
-    const QByteArray marker = "vexa capture ends " + QByteArray::number(QDateTime::currentMSecsSinceEpoch());
-    QVERIFY(markerSocket.writeDatagram(marker, QHostAddress(address), markerPort) == marker.size());
-    QVERIFY2(capture.waitForBytes(marker), qPrintable(capture.messages()));
-    QVERIFY2(capture.stop(), qPrintable(capture.messages()));
-
-    const QMap<QString, Outcome> byProbe = probeOutcomes(csvPath);
-    QString errors;
-    const QStringList options{"-o", "vexa.tcp_port:" + QString::number(sim.tcpPort()), "-o",
-                              "vexa.udp_port:" + QString::number(sim.udpPort())};
-    const QMap<QString, Outcome> byCapture = captureOutcomes(capturePath, options, timeoutMs, &errors);
-    QVERIFY2(errors.isEmpty() || !byCapture.isEmpty(), qPrintable(errors));
-
-    QStringList probeVerdicts;
-    for (const Outcome& outcome : byProbe)
-        probeVerdicts << outcome.verdict;
-    QCOMPARE(probeVerdicts, verdicts);
-    QCOMPARE(byCapture.keys(), byProbe.keys());
-    for (auto it = byProbe.cbegin(); it != byProbe.cend(); ++it) {
-        const Outcome seen = byCapture.value(it.key());
-        const QString context =
-            "invoke ID " + it.key() + ": probe " + describe(byProbe) + " | capture " + describe(byCapture);
-        QVERIFY2(seen.verdict == it->verdict, qPrintable(context));
-        if (it->rttUs >= 0 || seen.rttUs >= 0)
-            QVERIFY2(qAbs(seen.rttUs - it->rttUs) <= 1000, qPrintable(context));
+    bool timingOnly = false;
+    QString failure = runAndCompare(address, simulator, probe, timeoutMs, verdicts, &timingOnly);
+    // The probe times on its own clock, and a busy machine can keep it from
+    // the reply for a few milliseconds the wire never saw. Such a delay
+    // seldom strikes twice; a dissector that times wrongly does every run.
+    if (timingOnly) {
+        qWarning("run again: %s", qPrintable(failure));
+        failure = runAndCompare(address, simulator, probe, timeoutMs, verdicts, &timingOnly);
     }
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
 }
 
 QTEST_GUILESS_MAIN(TestDissectorCapture)
