@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Test script: installs the build into a scratch prefix and checks the result a desktop relies on.
-# Inputs: BUILD_DIR, PREFIX, BINDIR, DATADIR, DOCDIR, MANDIR, ICON_SIZES, UPDATE_MIME_DATABASE (may be empty).
+# Inputs: BUILD_DIR, PREFIX, BINDIR, DATADIR, DOCDIR, MANDIR, WIRESHARK_PLUGIN_DIR, ICON_SIZES, UPDATE_MIME_DATABASE (may be empty).
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
                 RESULT_VARIABLE rc OUTPUT_QUIET)
@@ -25,7 +25,8 @@ foreach(page vexa-test.1 vexa-probe.1 vexa-monitor.1 module-sim.1)
     endif()
 endforeach()
 
-foreach(file lib/systemd/system/vexa-monitor.service ${DOCDIR}/vexa-monitor.conf.example)
+foreach(file lib/systemd/system/vexa-monitor.service ${DOCDIR}/vexa-monitor.conf.example
+             ${WIRESHARK_PLUGIN_DIR}/vexa.lua)
     if(NOT EXISTS "${PREFIX}/${file}")
         fail("${file} is not installed")
     endif()

@@ -1,5 +1,6 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Install layout (programs, man pages, desktop entry, request file type, icons, copyright) and the Debian
+# Install layout (programs, man pages, desktop entry, request file type, icons, copyright, Wireshark
+# dissector) and the Debian
 # package built by CPack.
 include(GNUInstallDirs)
 
@@ -34,6 +35,15 @@ foreach(size IN LISTS VEXA_ICON_SIZES)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
 install(FILES ${VEXA_PACKAGING_DIR}/copyright DESTINATION ${VEXA_DOC_DIR})
+# The Wireshark dissector, where Debian's Wireshark looks for global Lua
+# plug-ins (lib/<multiarch>/wireshark/plugins, "Global Lua Plugins" in
+# tshark -G folders), so that every capture reads without an option.
+if(CMAKE_LIBRARY_ARCHITECTURE)
+    set(VEXA_WIRESHARK_PLUGIN_DIR lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins)
+else()
+    set(VEXA_WIRESHARK_PLUGIN_DIR ${CMAKE_INSTALL_LIBDIR}/wireshark/plugins)
+endif()
+install(FILES ${VEXA_PACKAGING_DIR}/wireshark/vexa.lua DESTINATION ${VEXA_WIRESHARK_PLUGIN_DIR})
 
 if(BUILD_TESTING)
     # Menus silently drop an entry they cannot parse, so a broken one would
@@ -58,6 +68,7 @@ if(BUILD_TESTING)
                  -DDATADIR=${CMAKE_INSTALL_DATADIR}
                  -DDOCDIR=${VEXA_DOC_DIR}
                  -DMANDIR=${CMAKE_INSTALL_MANDIR}
+                 -DWIRESHARK_PLUGIN_DIR=${VEXA_WIRESHARK_PLUGIN_DIR}
                  "-DICON_SIZES=${VEXA_ICON_SIZES}"
                  "-DUPDATE_MIME_DATABASE=${UPDATE_MIME_DATABASE}"
                  -P ${PROJECT_SOURCE_DIR}/cmake/check-install-layout.cmake)
@@ -79,8 +90,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "The package also contains vexa-probe, the same exchange run unattended from\n"
     "the command line with a summary of losses and round-trip percentiles;\n"
     "vexa-monitor, which watches many modules around the clock and serves their\n"
-    "round trips and losses to Prometheus; and module-sim, a loopback stand-in for\n"
-    "the module.")
+    "round trips and losses to Prometheus; module-sim, a loopback stand-in for\n"
+    "the module; and a Wireshark dissector for the module's frames.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

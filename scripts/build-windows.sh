@@ -426,6 +426,9 @@ while [ ${#pending[@]} -gt 0 ]; do
     done < <($triplet-objdump -p "$f" | sed -n 's/^[[:space:]]*DLL Name: //p')
 done
 find "$stage" -type f \( -name '*.exe' -o -name '*.dll' \) -exec $triplet-strip --strip-unneeded {} +
+# The Wireshark dissector, for the user to copy into Wireshark's plug-in
+# folder (the README says where).
+cp packaging/wireshark/vexa.lua "$stage/"
 (cd "$build" && zip -qr "$name.zip" "$name")
 stage_done $t "packing"
 echo "build-windows: $build/$name.zip ($(du -h "$build/$name.zip" | cut -f1)):"

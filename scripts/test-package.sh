@@ -3,7 +3,8 @@
 # Builds the Debian package, installs it on this machine and checks the
 # installed programs: vexa-test answers --version without a display, opens a
 # request file in its window under Xvfb and closes cleanly when the window is
-# asked to close, module-sim answers --help, and .vexa files have their type.
+# asked to close, module-sim answers --help, .vexa files have their type, and
+# tshark (where installed) loads the dissector from Wireshark's plug-in folder.
 # Usage: scripts/test-package.sh [--keep]   (--keep leaves the package installed)
 # Needs root or sudo, because it installs into the system; not part of CI.
 set -euo pipefail
@@ -59,7 +60,7 @@ for path in /usr/bin/vexa-test /usr/bin/module-sim /usr/share/applications/vexa-
             /usr/share/man/man1/vexa-test.1 /usr/share/mime/packages/vexa-test.xml \
             /usr/share/icons/hicolor/scalable/apps/vexa-test.svg \
             /usr/share/icons/hicolor/48x48/apps/vexa-test.png \
-            /usr/share/doc/vexa-test/copyright; do
+            /usr/share/doc/vexa-test/copyright /usr/lib/x86_64-linux-gnu/wireshark/plugins/vexa.lua; do
     dpkg -L vexa-test | grep -qx "$path" || fail "$path is not in the package"
     [ -e "$path" ] || fail "$path is not on disk"
 done
@@ -72,6 +73,13 @@ version=$(env -u DISPLAY -u QT_QPA_PLATFORM /usr/bin/vexa-test --version) || fai
 if [ -f /usr/share/mime/globs2 ]; then
     grep -q ":application/x-vexa-request:\*\.vexa$" /usr/share/mime/globs2 \
         || fail "the mime database has no application/x-vexa-request for *.vexa"
+fi
+
+# Wireshark finds the installed dissector by itself, with no option.
+if command -v tshark >/dev/null; then
+    echo "test-package: tshark -G protocols"
+    tshark -G protocols 2>/dev/null | grep -q $'^Vexa module protocol\tVEXA\tvexa$' \
+        || fail "tshark does not list the installed vexa dissector"
 fi
 
 echo "test-package: /usr/bin/module-sim --help"
