@@ -1,7 +1,6 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Install layout (programs, man pages, desktop entry, request file type, icons, copyright, Wireshark
-# dissector) and the Debian
-# package built by CPack.
+# dissector) and the Debian package built by CPack.
 include(GNUInstallDirs)
 
 set(VEXA_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds and runs the whole test suite. The
-# Prometheus server is for the monitor's test against a real one, tshark and
+# Prometheus server is for the monitor's test against a real one, Xvfb and
+# xprop for the window titles as an X server holds them, tshark and
 # tcpdump for the Wireshark dissector's tests.
 # Usage: scripts/test.sh [build-dir] [extra cmake options...]
 set -euo pipefail
