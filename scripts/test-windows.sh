@@ -11,7 +11,9 @@
 #      status 0);
 #   3. the zip's vexa-test.exe on a private X server, its form found by its
 #      title and written to a screenshot, then a request sent from it to the
-#      Linux simulator and answered, in a second screenshot.
+#      Linux simulator and answered, in a second screenshot; the simulator
+#      stopped and, in a second run, a refused connection, each box's title
+#      compared whole with what the X server holds.
 # Each part prints how long it took; any failure fails the script.
 # Usage: scripts/test-windows.sh [windows-build-dir] [linux-build-dir]
 #   The Linux build (default build) gives the simulator; it is built when
@@ -221,5 +223,46 @@ if ! grep -q '^tcp .* request 38 bytes' "$sim_log" || ! grep -q '^tcp .* reply 4
 fi
 echo "test-windows: vexa-test.exe connected to the Linux simulator, sent the default request and" \
     "got its reply; screenshot in $shot"
+
+# The socket's message boxes under the titles the window gives them, as the
+# X server holds them (Wine puts a window's text there): the module closing
+# the connection, then, in a second run, a refused connection. Qt appends
+# the application's name to a title when told one, which they must not show.
+box_title() {
+    local title=$1 box="" name
+    for _ in $(seq 200); do
+        box=$(xdotool search --onlyvisible --name "^$title" 2>/dev/null | head -n1) && [ -n "$box" ] && break
+        sleep 0.1
+    done
+    if [ -z "$box" ]; then
+        echo "test-windows: no window whose title begins \"$title\"" >&2
+        return 1
+    fi
+    name=$(xprop -id "$box" _NET_WM_NAME | sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p')
+    if [ "$name" != "$title" ]; then
+        echo "test-windows: the box shows the title \"$name\", not \"$title\"" >&2
+        return 1
+    fi
+    xdotool key --window "$box" Return
+    echo "test-windows: vexa-test.exe's box is titled \"$name\" on the X server"
+}
+stop_module_sim
+box_title "WinSock Message"
+for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+(cd "$programs" && WINEQT_QPA_PLATFORM=windows:fontengine=freetype exec wine ./vexa-test.exe) \
+    >"$build/window-refused.log" 2>&1 &
+app=$!
+on_exit "stop_process $app"
+window=""
+for _ in $(seq 300); do
+    window=$(xdotool search --onlyvisible --name "^Vexa Test$" 2>/dev/null | head -n1) && [ -n "$window" ] && break
+    sleep 0.1
+done
+[ -n "$window" ] || { echo "test-windows: vexa-test.exe did not open again" >&2; exit 1; }
+sleep 1
+# An address of its own with nothing listening: the connection is refused.
+xdotool mousemove --window "$window" 92 67 click 1 key ctrl+a type 127.0.1.30
+xdotool mousemove --window "$window" 52 485 click 1
+box_title "Winsock Error"
 part_done $t "the window under Wine"
 part_done $t_all "all of it"
