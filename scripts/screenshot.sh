@@ -14,7 +14,7 @@ out=${1:-docs/screenshot.png}
 build=${2:-build}
 scripts/install-deps.sh xvfb xdotool x11-utils imagemagick
 scale=${QT_SCALE_FACTOR:-1}
-width=$(( 470 * scale )); height=$(( 540 * scale ))
+width=$(( 470 * scale )); height=$(( 580 * scale ))
 
 start_xvfb "${width}x${height}"
 echo "screenshot: Xvfb on $DISPLAY (${width}x${height})"
@@ -39,7 +39,9 @@ done
 sleep 1
 # The menu bar stands above the form, whose height is 486 logical pixels.
 eval "$(xdotool getwindowgeometry --shell "$window")"
-menu=$(( HEIGHT - 486 * scale ))
+# The form (486 pixels high) lies between the menu bar and the status line
+# below it (35 pixels with the default fonts).
+menu=$(( HEIGHT - (486 + 35) * scale ))
 if [ $session -eq 1 ]; then
     # Button centres in logical pixels from the form's corner: Connect (52, 468), Send (140, 468).
     xdotool mousemove $(( 52 * scale )) $(( 468 * scale + menu )) click 1

@@ -22,6 +22,17 @@ void ReplyLedger::setUnmatched(Unmatched unmatched, bool distinctIds)
 {
     m_unmatched = unmatched;
     m_distinctIds = distinctIds;
+    // The memory's ends in time follow from whether IDs are distinct.
+    for (Remembered& entry : m_remembered)
+        entry.forgetNs = forgetAt(entry.request);
+}
+
+qint64 ReplyLedger::forgetAt(const Request& request) const
+{
+    if (m_distinctIds)
+        return std::numeric_limits<qint64>::max();
+    const qint64 timeoutNs = std::max<qint64>(request.deadlineNs - request.sentNs, 0);
+    return request.deadlineNs + kLateWindowTimeouts * timeoutNs;
 }
 
 void ReplyLedger::sent(const Request& request)
@@ -33,28 +44,53 @@ void ReplyLedger::sent(const Request& request)
 
 ReplyLedger::Candidates ReplyLedger::candidatesFor(std::optional<quint16> invokeId)
 {
-    Candidates found;
+    Candidates found{true, 0, m_waiting.end(), m_remembered.end()};
     if (invokeId) {
         for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
-            if (it->invokeId == *invokeId)
-                found.waiting.push_back(it);
+            if (it->invokeId != *invokeId)
+                continue;
+            if (found.waiting == m_waiting.end())
+                found.waiting = it;
+            ++found.count;
         }
+        // Distinct IDs name a waiting request for sure: no need to look
+        // through the memory, which may be long.
+        if (m_distinctIds && found.count > 0)
+            return found;
         for (auto it = m_remembered.begin(); it != m_remembered.end(); ++it) {
-            if (it->request.invokeId == *invokeId)
-                found.remembered.push_back(it);
+            if (it->request.invokeId != *invokeId)
+                continue;
+            if (found.remembered == m_remembered.end())
+                found.remembered = it;
+            ++found.count;
         }
-        if (found.size() > 0 || m_unmatched == Unmatched::Nothing)
+        if (found.count > 0 || m_unmatched == Unmatched::Nothing)
             return found;
     } else if (m_unmatched == Unmatched::Nothing) {
         return found;
     }
     // A module that does not copy the invoke ID: any request could have
     // drawn the reply.
-    for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it)
-        found.waiting.push_back(it);
-    for (auto it = m_remembered.begin(); it != m_remembered.end(); ++it)
-        found.remembered.push_back(it);
+    found.byId = false;
+    found.count = m_waiting.size() + m_remembered.size();
+    found.waiting = m_waiting.begin();
+    found.remembered = m_remembered.begin();
     return found;
+}
+
+void ReplyLedger::markShared(const Candidates& candidates, std::optional<quint16> invokeId)
+{
+    const auto candidate = [&](const Request& request) {
+        return !candidates.byId || (invokeId && request.invokeId == *invokeId);
+    };
+    for (Request& request : m_waiting) {
+        if (candidate(request))
+            request.shared = true;
+    }
+    for (Remembered& entry : m_remembered) {
+        if (candidate(entry.request))
+            entry.request.shared = true;
+    }
 }
 
 ReplyLedger::Match ReplyLedger::reply(std::optional<quint16> invokeId, qint64 nowNs)
@@ -62,18 +98,18 @@ ReplyLedger::Match ReplyLedger::reply(std::optional<quint16> invokeId, qint64 no
     expire(nowNs);
     // expire() emptied the list; what it gave up stays listed for the caller.
     const Candidates candidates = candidatesFor(invokeId);
-    if (candidates.size() == 0)
+    if (candidates.count == 0)
         return {};
 
     // The oldest candidate: over TCP the module answers in order, so a reply
     // is never one to a request sent after another that still waits for it.
-    const bool fromWaiting = candidates.remembered.empty()
-        || (!candidates.waiting.empty()
-            && candidates.waiting.front()->sequence < candidates.remembered.front()->request.sequence);
+    const bool fromWaiting = candidates.remembered == m_remembered.end()
+        || (candidates.waiting != m_waiting.end()
+            && candidates.waiting->sequence < candidates.remembered->request.sequence);
     Match match;
     match.kind = fromWaiting ? Match::Kind::Answer : Match::Kind::Late;
-    match.request = fromWaiting ? *candidates.waiting.front() : candidates.remembered.front()->request;
-    const bool alone = candidates.size() == 1;
+    match.request = fromWaiting ? *candidates.waiting : candidates.remembered->request;
+    const bool alone = candidates.count == 1;
     match.timed = alone && !match.request.shared;
     if (match.kind == Match::Kind::Late && m_distinctIds && invokeId
         && m_lastSequence - match.request.sequence >= kInvokeIdCycle)
@@ -82,15 +118,12 @@ ReplyLedger::Match ReplyLedger::reply(std::optional<quint16> invokeId, qint64 no
     if (!alone && m_transport == Transport::Udp) {
         // Whichever of them is still to be answered, its reply cannot be
         // told from this one's.
-        for (auto it : candidates.waiting)
-            it->shared = true;
-        for (auto it : candidates.remembered)
-            it->request.shared = true;
+        markShared(candidates, invokeId);
     }
     if (fromWaiting)
-        m_waiting.erase(candidates.waiting.front());
+        m_waiting.erase(candidates.waiting);
     else
-        m_remembered.erase(candidates.remembered.front());
+        m_remembered.erase(candidates.remembered);
     if (m_transport == Transport::Tcp)
         forgetOlderThan(match.request.sequence);
     return match;
@@ -122,6 +155,9 @@ void ReplyLedger::expire(qint64 nowNs)
             ++it;
         }
     }
+    // With distinct IDs the memory has no end in time, and may be long.
+    if (m_distinctIds)
+        return;
     m_remembered.erase(std::remove_if(m_remembered.begin(), m_remembered.end(),
                                       [nowNs](const Remembered& entry) { return entry.forgetNs <= nowNs; }),
                        m_remembered.end());
@@ -159,11 +195,7 @@ void ReplyLedger::giveUp(Waiting::iterator it, GiveUpReason reason)
 
 void ReplyLedger::remember(const Request& request)
 {
-    Remembered entry{request, std::numeric_limits<qint64>::max()};
-    if (!m_distinctIds) {
-        const qint64 timeoutNs = std::max<qint64>(request.deadlineNs - request.sentNs, 0);
-        entry.forgetNs = request.deadlineNs + kLateWindowTimeouts * timeoutNs;
-    }
+    const Remembered entry{request, forgetAt(request)};
     // Kept in the order of sending, which giving up need not follow.
     const auto at = std::upper_bound(
         m_remembered.begin(), m_remembered.end(), request.sequence,

@@ -116,16 +116,22 @@ private:
     using Waiting = std::deque<Request>;
     using Memory = std::deque<Remembered>;
 
-    // The requests a reply carrying `invokeId` could answer, oldest first:
-    // iterators into the waiting list and the memory.
+    // The requests a reply carrying `invokeId` could answer: how many, and
+    // the oldest of them in the waiting list and in the memory (end() when
+    // none there). Counted in place, since it runs for every reply.
     struct Candidates {
-        std::vector<Waiting::iterator> waiting;
-        std::vector<Memory::iterator> remembered;
-        std::size_t size() const { return waiting.size() + remembered.size(); }
+        bool byId = true; // false: the reply's ID names none, any could have drawn it
+        std::size_t count = 0;
+        Waiting::iterator waiting;
+        Memory::iterator remembered;
     };
     Candidates candidatesFor(std::optional<quint16> invokeId);
+    // Over UDP: every candidate of an ambiguous reply but the one taken.
+    void markShared(const Candidates& candidates, std::optional<quint16> invokeId);
     void giveUp(Waiting::iterator it, GiveUpReason reason);
     void remember(const Request& request);
+    // When a given-up request's late reply can no longer be told apart.
+    qint64 forgetAt(const Request& request) const;
     // Over TCP, what was sent before `sequence` can no longer be answered.
     void forgetOlderThan(quint64 sequence);
 

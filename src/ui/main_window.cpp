@@ -327,9 +327,12 @@ void MainWindow::buildStatusBar()
     // Two lines always, so that a notice coming or going moves nothing.
     m_notice->setFixedHeight(2 * m_notice->fontMetrics().lineSpacing() + 2);
     m_notice->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // It wraps within whatever width the window has, never widening it.
+    m_notice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     bar->addWidget(m_notice, 1);
     m_timeoutLabel = new QLabel(bar);
     m_timeoutLabel->setObjectName(QStringLiteral("lblReplyTimeout"));
+    m_timeoutLabel->setContentsMargins(6, 0, 6, 0);
     bar->addPermanentWidget(m_timeoutLabel);
     showReplyTimeout();
 }
@@ -346,6 +349,7 @@ void MainWindow::showReplyTimeout()
     if (m_form->numberedInvokeIds())
         text += tr(", invoke IDs numbered");
     m_timeoutLabel->setText(text);
+    m_timeoutLabel->setMinimumWidth(m_timeoutLabel->sizeHint().width());
 }
 
 // --- Remembered texts --------------------------------------------------------

@@ -86,6 +86,7 @@ class TestReplyLedger : public QObject {
 private slots:
     void matching_data();
     void matching();
+    void numberingSwitchedOffAfterALoss();
 };
 
 void TestReplyLedger::matching_data()
@@ -210,6 +211,18 @@ void TestReplyLedger::matching()
     ledger.setUnmatched(numbered ? ReplyLedger::Unmatched::Nothing : ReplyLedger::Unmatched::ByOrder,
                         numbered);
     QTEST(run(ledger, timeoutMs, script), "outcome");
+}
+
+// A request given up while numbered is remembered without end; once the
+// numbering is off, its late window ends like any other's, and a chain goes
+// on.
+void TestReplyLedger::numberingSwitchedOffAfterALoss()
+{
+    ReplyLedger ledger(ReplyLedger::Transport::Tcp);
+    ledger.setUnmatched(ReplyLedger::Unmatched::Nothing, true);
+    QCOMPARE(run(ledger, 100, "S0001@0 E@100 C@100"), QStringLiteral("-1d go"));
+    ledger.setUnmatched(ReplyLedger::Unmatched::ByOrder, false);
+    QCOMPARE(run(ledger, 100, "C@299 C@300"), QStringLiteral("wait go"));
 }
 
 QTEST_APPLESS_MAIN(TestReplyLedger)

@@ -57,7 +57,10 @@ struct Window {
                                  times << time->text();
                          });
     }
-    void click(const char* button) { QTest::mouseClick(control<QAbstractButton>(window, button), Qt::LeftButton); }
+    void click(const char* button)
+    {
+        QTest::mouseClick(control<QAbstractButton>(window, button), Qt::LeftButton);
+    }
 
     MainWindow window;
     FormMain* form = nullptr;
@@ -142,7 +145,8 @@ void TestLateReplies::slowModule()
     if (timeoutMs > 0) {
         answerTimeoutDialog(timeoutMs);
         QTest::keySequence(&w.window, QKeySequence(Qt::CTRL | Qt::Key_T));
-        QCOMPARE(statusText(w.window, "lblReplyTimeout"), QStringLiteral("Reply timeout %1 ms").arg(timeoutMs));
+        QCOMPARE(statusText(w.window, "lblReplyTimeout"),
+                 QStringLiteral("Reply timeout %1 ms").arg(timeoutMs));
     }
     if (numbered)
         control<QAction>(w.window, "actionNumberInvokeIds")->trigger();

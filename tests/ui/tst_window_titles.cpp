@@ -90,12 +90,16 @@ void TestWindowTitles::titles_data()
     QTest::addColumn<QString>("scene");
     QTest::addColumn<QString>("address");
     QTest::addColumn<QStringList>("titles"); // the window's, then each box's
-    QTest::newRow("the window") << "start" << "127.0.1.1" << QStringList{"Vexa Test"};
+    QTest::newRow("the window") << "start"
+                                << "127.0.1.1" << QStringList{"Vexa Test"};
     QTest::newRow("the window with a request file open")
-        << "file" << "127.0.1.2" << QStringList{"plant a.vexa \u2014 Vexa Test"};
-    QTest::newRow("a refused connection") << "refused" << "127.0.1.3" << QStringList{"Vexa Test", "Winsock Error"};
+        << "file"
+        << "127.0.1.2" << QStringList{"plant a.vexa \u2014 Vexa Test"};
+    QTest::newRow("a refused connection") << "refused"
+                                          << "127.0.1.3" << QStringList{"Vexa Test", "Winsock Error"};
     QTest::newRow("the module closing the connection")
-        << "closed" << "127.0.1.4" << QStringList{"Vexa Test", "WinSock Message"};
+        << "closed"
+        << "127.0.1.4" << QStringList{"Vexa Test", "WinSock Message"};
 }
 
 void TestWindowTitles::titles()
