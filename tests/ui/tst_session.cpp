@@ -99,6 +99,7 @@ private slots:
     void statisticsSurviveCloseAndCont();
     void continuousModeChainsAndStops();
     void replyInTwoPiecesIsOneReply();
+    void bytesPastTheReplyInOneWrite();
     void endingMessage_data();
     void endingMessage();
     void refusedOperationsKeepTheWindow();
@@ -371,6 +372,36 @@ void TestSession::replyInTwoPiecesIsOneReply()
     QCOMPARE(w.txtResCode->text(), QStringLiteral("0102"));
     QVERIFY(!w.txtResTime->text().isEmpty());
     QCOMPARE(w.txtMinTime->text(), w.txtResTime->text());
+}
+
+// Bytes the module wrote past its reply, in the same write, are shown as a
+// frame of their own; the next Send's reply fills the boxes as it came.
+void TestSession::bytesPastTheReplyInOneWrite()
+{
+    const QString address = QStringLiteral("127.0.0.192");
+    TcpPeer peer(address);
+    Window w(address);
+    MessageBoxCatcher boxes;
+    QVERIFY(connectTo(w, peer));
+    w.click(w.cmdSend);
+    QTRY_COMPARE(peer.received(), kDefaultRequest);
+
+    // A whole frame with one data byte, and the first three of another.
+    peer.send(kReply30 + withData(kReply30, hex("EE")) + kReply30.left(3));
+    QTRY_COMPARE(w.bytesArrived, 30 + 31 + 3);
+    QCOMPARE(
+        w.responseBoxes(),
+        (QStringList{"KORV-TAMBE", "B0", "0102", "0B00", "96", "5401", "0100", "0000", "0102", "EE4B4F52"}));
+
+    w.txtResTime->clear();
+    w.click(w.cmdSend);
+    QTRY_COMPARE(peer.received().size(), 2 * kDefaultRequest.size());
+    peer.send(withData(kReply30, hex("AB")));
+    QTRY_COMPARE(
+        w.responseBoxes(),
+        (QStringList{"KORV-TAMBE", "B0", "0102", "0B00", "96", "5401", "0100", "0000", "0102", "AB"}));
+    QVERIFY(!w.txtResTime->text().isEmpty());
+    QCOMPARE(boxes.count(), 0);
 }
 
 void TestSession::endingMessage_data()
