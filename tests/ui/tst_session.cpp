@@ -86,6 +86,8 @@ struct PointerAtMessage : QObject {
 
 } // namespace
 
+Q_DECLARE_METATYPE(WindowDriver::Proto)
+
 class TestSession : public QObject {
     Q_OBJECT
 private slots:
@@ -100,6 +102,8 @@ private slots:
     void continuousModeChainsAndStops();
     void replyInTwoPiecesIsOneReply();
     void bytesPastTheReplyInOneWrite();
+    void closeEndsContinuousMode_data();
+    void closeEndsContinuousMode();
     void endingMessage_data();
     void endingMessage();
     void refusedOperationsKeepTheWindow();
@@ -402,6 +406,58 @@ void TestSession::bytesPastTheReplyInOneWrite()
         (QStringList{"KORV-TAMBE", "B0", "0102", "0B00", "96", "5401", "0100", "0000", "0102", "AB"}));
     QVERIFY(!w.txtResTime->text().isEmpty());
     QCOMPARE(boxes.count(), 0);
+}
+
+void TestSession::closeEndsContinuousMode_data()
+{
+    QTest::addColumn<WindowDriver::Proto>("proto");
+    QTest::addColumn<QString>("address");
+    QTest::newRow("TCP") << WindowDriver::Proto::Tcp << QStringLiteral("127.0.0.193");
+    QTest::newRow("UDP") << WindowDriver::Proto::Udp << QStringLiteral("127.0.0.194");
+}
+
+// Close while continuous mode waits for a reply ends continuous mode: Cont
+// and Send are offered again, and the next Cont starts a chain anew.
+void TestSession::closeEndsContinuousMode()
+{
+    QFETCH(WindowDriver::Proto, proto);
+    QFETCH(QString, address);
+    const bool tcp = proto == WindowDriver::Proto::Tcp;
+    // Peers that never answer: the chain's request waits when Close comes.
+    std::unique_ptr<TcpPeer> tcpPeer(tcp ? new TcpPeer(address) : nullptr);
+    std::unique_ptr<UdpPeer> udpPeer(tcp ? nullptr : new UdpPeer(address));
+    const auto requestsIn = [&] {
+        return tcp ? tcpPeer->received().size() / kDefaultRequest.size() : udpPeer->datagrams().size();
+    };
+    Window w(address);
+    MessageBoxCatcher boxes;
+    QVERIFY(tcp ? connectTo(w, *tcpPeer) : w.open(proto));
+
+    w.click(w.cmdCont);
+    QCOMPARE(w.cmdCont->text(), QStringLiteral("Stop"));
+    QVERIFY(!w.cmdSend->isEnabled());
+    QTRY_COMPARE(requestsIn(), 1);
+
+    w.click(w.cmdClose);
+    QCOMPARE(w.cmdCont->text(), QStringLiteral("Cont"));
+    QVERIFY(w.cmdSend->isEnabled());
+    QTest::qWait(150);
+    QCOMPARE(w.sends.size(), 1);
+
+    // Cont switches continuous mode on again: over UDP a request goes out
+    // from a new port; over TCP, with the connection closed, it is refused
+    // and continuous mode goes off again.
+    w.click(w.cmdCont);
+    if (tcp) {
+        QTRY_COMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.messages().first().text, QStringLiteral("The socket is not connected."));
+        QCOMPARE(w.cmdCont->text(), QStringLiteral("Cont"));
+    } else {
+        QTRY_COMPARE(requestsIn(), 2);
+        QCOMPARE(w.cmdCont->text(), QStringLiteral("Stop"));
+        QCOMPARE(boxes.count(), 0);
+    }
+    QCOMPARE(w.ended, 0);
 }
 
 void TestSession::endingMessage_data()
