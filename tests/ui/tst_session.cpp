@@ -9,6 +9,7 @@
 
 #include "codec/frame_layout.h"
 #include "codec/request_encoder.h"
+#include "net/client_socket.h"
 
 #include <QtTest>
 
@@ -84,9 +85,46 @@ struct PointerAtMessage : QObject {
     QStringList boxes;
 };
 
+// What the window shows when its first message box opens, and the socket's
+// events that a test raises behind that box: `behind` runs once the box is
+// up, and every arrival the socket announces while a box is up is counted.
+struct BehindTheMessage : QObject {
+    BehindTheMessage(const Window& w, ClientSocket& socket, std::function<void()> behind)
+        : w(w)
+        , behind(std::move(behind))
+    {
+        qApp->installEventFilter(this);
+        QObject::connect(&socket, &ClientSocket::dataArrival, this, [this] {
+            if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                ++arrivalsBehind;
+        });
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && qobject_cast<QMessageBox*>(watched) && !shown) {
+            shown = true;
+            boxes = w.responseBoxes();
+            times = QStringList{w.txtResTime->text(), w.txtMinTime->text(), w.txtMaxTime->text()};
+            QTimer::singleShot(0, this, behind);
+        }
+        return false;
+    }
+    QStringList timesNow() const
+    {
+        return {w.txtResTime->text(), w.txtMinTime->text(), w.txtMaxTime->text()};
+    }
+    const Window& w;
+    std::function<void()> behind;
+    bool shown = false;
+    QStringList boxes;
+    QStringList times;
+    int arrivalsBehind = 0;
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(WindowDriver::Proto)
+Q_DECLARE_METATYPE(SocketEnd::Reason)
 
 class TestSession : public QObject {
     Q_OBJECT
@@ -106,6 +144,8 @@ private slots:
     void closeEndsContinuousMode();
     void endingMessage_data();
     void endingMessage();
+    void eventsBehindTheEndingMessage_data();
+    void eventsBehindTheEndingMessage();
     void refusedOperationsKeepTheWindow();
     void connectPressedTwice();
     void hourglassEndsWithTheAttempt_data();
@@ -511,6 +551,97 @@ void TestSession::endingMessage()
     // Neither the socket's events behind the message nor the end of the
     // session change the boxes the message was shown over.
     QCOMPARE(w.responseBoxes(), atMessage.boxes);
+}
+
+void TestSession::eventsBehindTheEndingMessage_data()
+{
+    QTest::addColumn<WindowDriver::Proto>("proto");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<SocketEnd::Reason>("end");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("TCP, Close!") << WindowDriver::Proto::Tcp << QStringLiteral("127.0.0.195")
+                                 << SocketEnd::Reason::Closed << "WinSock Message"
+                                 << "Close!";
+    QTest::newRow("TCP, a reset") << WindowDriver::Proto::Tcp << QStringLiteral("127.0.0.196")
+                                  << SocketEnd::Reason::Reset << "Winsock Error"
+                                  << "Connection reset by peer";
+    QTest::newRow("UDP, a failed send") << WindowDriver::Proto::Udp << QStringLiteral("127.0.0.197")
+                                        << SocketEnd::Reason::Failed << "Winsock Error"
+                                        << "Network is unreachable";
+}
+
+// While the message that ends the session is up, a reply to the request
+// still waiting reaches the socket and a second error follows: neither
+// changes a box behind the message, and no second message comes. The end
+// is raised on the socket by hand, with the connection still carrying
+// bytes: a real end lets none through, so only that way is the session's
+// own refusal of events after its end put to the test.
+void TestSession::eventsBehindTheEndingMessage()
+{
+    QFETCH(WindowDriver::Proto, proto);
+    QFETCH(QString, address);
+    QFETCH(SocketEnd::Reason, end);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    const bool tcp = proto == WindowDriver::Proto::Tcp;
+    std::unique_ptr<TcpPeer> tcpPeer(tcp ? new TcpPeer(address) : nullptr);
+    std::unique_ptr<UdpPeer> udpPeer(tcp ? nullptr : new UdpPeer(address));
+    const auto reply = [&](const QByteArray& bytes) {
+        if (tcp)
+            tcpPeer->send(bytes);
+        else
+            udpPeer->reply(bytes);
+    };
+    const auto requestsIn = [&] {
+        return tcp ? tcpPeer->received().size() / kDefaultRequest.size() : udpPeer->datagrams().size();
+    };
+    Window w(address);
+    MessageBoxCatcher boxes;
+    QVERIFY(tcp ? connectTo(w, *tcpPeer) : w.open(proto));
+    auto* socket = w.form.findChild<ClientSocket*>();
+    QVERIFY(socket);
+
+    // One reply shown and timed; a second request waits for its own.
+    w.click(w.cmdSend);
+    QTRY_COMPARE(requestsIn(), 1);
+    reply(kReply30);
+    QTRY_VERIFY(!w.txtResTime->text().isEmpty());
+    w.click(w.cmdSend);
+    QTRY_COMPARE(requestsIn(), 2);
+
+    bool secondErrorRaised = false;
+    BehindTheMessage behind(w, *socket, [&] {
+        reply(withData(kReply30, hex("AB")));
+        QTimer::singleShot(100, socket, [&] {
+            secondErrorRaised = true;
+            emit socket->error({SocketEnd::Reason::Reset, QStringLiteral("Connection reset by peer")});
+        });
+    });
+    boxes.holdFor(400);
+    QMetaObject::invokeMethod(
+        socket,
+        [socket, end, text] {
+            if (end == SocketEnd::Reason::Closed)
+                emit socket->peerClosed();
+            else
+                emit socket->error({end, text});
+        },
+        Qt::QueuedConnection);
+    QTRY_COMPARE(w.ended, 1);
+
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.messages().first().title, title);
+    QCOMPARE(boxes.messages().first().text, text);
+    // The reply did reach the socket, and the error was raised, while the
+    // message was up.
+    QVERIFY(behind.arrivalsBehind > 0);
+    QVERIFY(secondErrorRaised);
+    QCOMPARE(w.responseBoxes(), behind.boxes);
+    QCOMPARE(behind.timesNow(), behind.times);
+    QTest::qWait(100);
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(w.ended, 1);
 }
 
 void TestSession::refusedOperationsKeepTheWindow()
