@@ -6,17 +6,24 @@
 
 #include "harness/loopback_peers.h"
 
+#include <QFile>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QNetworkDatagram>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
 
 #include <memory>
+#include <optional>
 #include <sys/socket.h>
+#include <unistd.h>
+#include <utility>
 
 Q_DECLARE_METATYPE(SocketBackend)
 
@@ -77,6 +84,58 @@ void collectInto(ClientSocket& socket, QByteArray& sink, QList<QByteArray>* piec
     });
 }
 
+// Set in a run of the test binary whose /etc/hosts is the test's own.
+constexpr char kOwnHostsVariable[] = "VEXA_TEST_OWN_HOSTS";
+// The name that file gives several addresses.
+const QString kSeveralAddressesName = QStringLiteral("vexa-module.test");
+
+// Why the test binary cannot be run again with a hosts file of its own, or
+// nothing when it can: binding a file over /etc/hosts, in a mount namespace
+// of that run alone, takes root and unshare.
+std::optional<QString> noOwnHosts()
+{
+    if (::geteuid() != 0)
+        return QStringLiteral("binding a hosts file of the test's own takes root");
+    if (QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty())
+        return QStringLiteral("unshare is not installed");
+    if (QProcess::execute(QStringLiteral("unshare"), {QStringLiteral("--mount"), QStringLiteral("true")})
+        != 0)
+        return QStringLiteral("unshare cannot make a mount namespace here");
+    return std::nullopt;
+}
+
+// Runs `test` ("function:tag") of this binary again, its /etc/hosts being
+// the system's with `lines` added. The file is bound over /etc/hosts in a
+// private mount namespace of that process only, so the system's file is
+// never touched. Returns its exit code (-1: it did not end in time) and
+// everything it printed.
+std::pair<int, QString> runWithOwnHosts(const QByteArray& lines, const QString& test)
+{
+    QTemporaryDir dir;
+    const QString hosts = dir.filePath(QStringLiteral("hosts"));
+    QFile system(QStringLiteral("/etc/hosts"));
+    QFile own(hosts);
+    if (!dir.isValid() || !system.open(QIODevice::ReadOnly) || !own.open(QIODevice::WriteOnly))
+        return {-1, QStringLiteral("cannot write %1").arg(hosts)};
+    own.write(system.readAll() + "\n" + lines);
+    own.close();
+    QProcess run;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QLatin1String(kOwnHostsVariable), QStringLiteral("1"));
+    run.setProcessEnvironment(environment);
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start(QStringLiteral("unshare"),
+              {QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private"),
+               QStringLiteral("sh"), QStringLiteral("-c"),
+               QStringLiteral("mount --bind \"$0\" /etc/hosts && exec \"$@\""), hosts,
+               QCoreApplication::applicationFilePath(), test});
+    const bool ended = run.waitForFinished(60000);
+    const QString output = QString::fromLocal8Bit(run.readAll());
+    if (!ended || run.exitStatus() != QProcess::NormalExit)
+        return {-1, output};
+    return {run.exitCode(), output};
+}
+
 } // namespace
 
 class TestClientSocket : public QObject {
@@ -97,6 +156,8 @@ private slots:
     void unresolvableHostIsAnError();
     void localhostResolvesForUdp_data();
     void localhostResolvesForUdp();
+    void hostNameOfSeveralAddresses_data();
+    void hostNameOfSeveralAddresses();
     void ownCloseRaisesNoEvent_data();
     void ownCloseRaisesNoEvent();
     void misuseIsRefused_data();
@@ -457,6 +518,78 @@ void TestClientSocket::localhostResolvesForUdp()
 
 enum class OpenState { Never, TcpConnecting, TcpConnected, UdpBound, UdpLookingUp, UdpLookupFailed };
 Q_DECLARE_METATYPE(OpenState)
+
+void TestClientSocket::hostNameOfSeveralAddresses_data()
+{
+    QTest::addColumn<ClientSocket::Protocol>("protocol");
+    QTest::addColumn<QStringList>("addresses"); // the name's, in the order the hosts file lists them
+    QTest::addColumn<QString>("listening"); // the only one where the peer is
+    const auto tcp = ClientSocket::Protocol::Tcp;
+    const auto udp = ClientSocket::Protocol::Udp;
+    const QString module = QStringLiteral("127.0.0.189");
+    QTest::newRow("tcp, ipv6 first, the peer on ipv4") << tcp << QStringList{"::1", module} << module;
+    QTest::newRow("tcp, the first ipv4 address refuses")
+        << tcp << QStringList{"127.0.0.190", module} << module;
+    QTest::newRow("udp, ipv6 first, the peer on ipv4") << udp << QStringList{"::1", module} << module;
+}
+
+// A name whose first address has nothing of the peer's behind it: TCP goes
+// on to the next address, and UDP sends to the name's IPv4 address, where
+// the module listens. This machine's own names have one address each, so
+// the test runs again under a hosts file of its own.
+void TestClientSocket::hostNameOfSeveralAddresses()
+{
+    QFETCH_GLOBAL(SocketBackend, backend);
+    QFETCH(ClientSocket::Protocol, protocol);
+    QFETCH(QStringList, addresses);
+    QFETCH(QString, listening);
+    if (!qEnvironmentVariableIsSet(kOwnHostsVariable)) {
+        if (const std::optional<QString> why = noOwnHosts())
+            QSKIP(qPrintable(*why));
+        QByteArray lines;
+        for (const QString& address : addresses)
+            lines += address.toLatin1() + ' ' + kSeveralAddressesName.toLatin1() + '\n';
+        const QString function = QLatin1String(QTest::currentTestFunction());
+        const QString tag = socketBackendName(backend) + u':' + QLatin1String(QTest::currentDataTag());
+        const auto [exitCode, output] = runWithOwnHosts(lines, function + u':' + tag);
+        // It ran this very row, and the row passed.
+        QVERIFY2(
+            exitCode == 0
+                && output.contains(QStringLiteral("PASS   : TestClientSocket::%1(%2)").arg(function, tag)),
+            qPrintable(output));
+        return;
+    }
+
+    // Under the test's own hosts file: the name lists its addresses in order.
+    QList<QHostAddress> expected;
+    for (const QString& address : addresses)
+        expected << QHostAddress(address);
+    QCOMPARE(QHostInfo::fromName(kSeveralAddressesName).addresses(), expected);
+
+    const bool tcp = protocol == ClientSocket::Protocol::Tcp;
+    TcpPeer tcpPeer(listening, 0, PeerReply::Echo);
+    UdpPeer udpPeer(listening, 0, PeerReply::Echo);
+    const auto owned = newSocket();
+    ClientSocket& socket = *owned;
+    QVERIFY(!socket.SetProtocol(protocol));
+    Spies spies(socket);
+    QByteArray echoed;
+    collectInto(socket, echoed);
+    socket.SetRemoteHost(kSeveralAddressesName);
+    socket.SetRemotePort(tcp ? tcpPeer.port() : udpPeer.port());
+    if (tcp) {
+        QVERIFY(!socket.Connect());
+        QTRY_VERIFY(spies.connected.count() == 1 || spies.error.count() > 0);
+        QCOMPARE(spies.error.count(), 0);
+    }
+    QVERIFY(!socket.SendBytes("ping"));
+    QTRY_COMPARE(echoed, QByteArray("ping"));
+    if (tcp)
+        QCOMPARE(tcpPeer.received(), QByteArray("ping"));
+    else
+        QCOMPARE(udpPeer.datagrams(), QList<QByteArray>{"ping"});
+    QCOMPARE(spies.error.count(), 0);
+}
 
 void TestClientSocket::ownCloseRaisesNoEvent_data()
 {

@@ -85,6 +85,8 @@ private slots:
     void requestsInFlight();
     void bytesNobodyAskedFor_data();
     void bytesNobodyAskedFor();
+    void bytesPastTheReplyInOneWrite_data();
+    void bytesPastTheReplyInOneWrite();
     void lostReplyChainGoesOn_data();
     void lostReplyChainGoesOn();
     void repliesDifferingInTheirInvokeIds();
@@ -335,6 +337,61 @@ void TestSessionEngine::bytesNobodyAskedFor()
     QCOMPARE(d.engine.stats().MaxTime, before.MaxTime);
     QTest::qWait(50);
     QCOMPARE(d.sent.size(), sentBefore);
+}
+
+void TestSessionEngine::bytesPastTheReplyInOneWrite_data()
+{
+    QTest::addColumn<QByteArray>("past"); // written by the peer with the reply, in one write
+    QTest::addColumn<bool>("asked"); // the next frame answers a new request; else it comes unasked
+    QTest::newRow("two bytes, then the next request's reply") << hex("ABCD") << true;
+    QTest::newRow("a header announcing more than follows, then the next request's reply")
+        << kReply30.left(20) << true;
+    QTest::newRow("a header announcing more than follows, then a frame nobody asked for")
+        << kReply30.left(20) << false;
+    QTest::newRow("a whole frame and the start of another, then the next request's reply")
+        << kReply30 + kReply30.left(5) << true;
+}
+
+// Bytes that follow a whole reply in the same arrival, while no request
+// waits, are shown as one frame of their own, whole and untimed; they never
+// begin the next frame, which arrives clean.
+void TestSessionEngine::bytesPastTheReplyInOneWrite()
+{
+    QFETCH(QByteArray, past);
+    QFETCH(bool, asked);
+    Rig rig(Protocol::Tcp, QStringLiteral("127.0.0.191"));
+    QVERIFY(rig.open());
+    EngineDriver& d = rig.driver;
+    QVERIFY(d.engine.SendAndEcho());
+    QTRY_COMPARE(rig.received(), kDefaultRequest);
+    rig.reply(kReply30 + past);
+    QTRY_COMPARE(d.replies.size(), 2);
+    QCOMPARE(d.replies.at(0).bytes, kReply30);
+    QVERIFY(d.replies.at(0).timed);
+    const ResponseStats afterReply = d.engine.stats();
+    const ArrivedReply& stray = d.replies.at(1);
+    QCOMPARE(stray.bytes, past);
+    QCOMPARE(stray.arrivalBytes, qint32(past.size()));
+    QVERIFY(stray.complete);
+    QVERIFY(!stray.timed);
+    QCOMPARE(stray.sequence, 0u);
+    QCOMPARE(d.engine.stats().MinTime, afterReply.MinTime);
+    QCOMPARE(d.engine.stats().MaxTime, afterReply.MaxTime);
+
+    if (asked) {
+        QVERIFY(d.engine.SendAndEcho());
+        QTRY_COMPARE(rig.received().size(), 2 * kDefaultRequest.size());
+    }
+    rig.reply(kReply30);
+    QTRY_COMPARE(d.replies.size(), 3);
+    const ArrivedReply& next = d.replies.at(2);
+    QCOMPARE(next.bytes, kReply30);
+    QVERIFY(next.complete);
+    QCOMPARE(next.texts.code, QStringLiteral("0102"));
+    QCOMPARE(next.timed, asked);
+    QCOMPARE(next.sequence, asked ? 2u : 0u);
+    QTest::qWait(50);
+    QCOMPARE(d.replies.size(), 3);
 }
 
 void TestSessionEngine::lostReplyChainGoesOn_data()

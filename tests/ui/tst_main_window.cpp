@@ -128,6 +128,8 @@ private slots:
     void init();
     void openEditSaveReopen();
     void openDuringSession();
+    void saveKeepsThePort_data();
+    void saveKeepsThePort();
     void refusedFiles_data();
     void refusedFiles();
     void failedSave_data();
@@ -231,6 +233,50 @@ void TestMainWindow::openDuringSession()
     QVERIFY(saved.file);
     QCOMPARE(saved.file->host, QStringLiteral("127.0.0.241"));
     QCOMPARE(saved.file->protocol, RequestProtocol::Udp);
+}
+
+void TestMainWindow::saveKeepsThePort_data()
+{
+    QTest::addColumn<int>("before"); // the port of a file opened first; 0: none opened
+    QTest::addColumn<int>("port"); // the port of the file saved; 0: it names none
+    QTest::newRow("a port of the file's own is kept") << 0 << 2504;
+    QTest::newRow("a file without a port gets none") << 0 << 0;
+    QTest::newRow("the port of the file opened before is not carried over") << 2504 << 0;
+    QTest::newRow("the file's own port, not the one opened before") << 3000 << 2504;
+}
+
+// The window has no box for a port: Save writes back the one the file named,
+// and only that file's.
+void TestMainWindow::saveKeepsThePort()
+{
+    QFETCH(int, before);
+    QFETCH(int, port);
+    const auto request = [](int port) {
+        QByteArray connection = R"("host": "127.0.0.198", "protocol": "udp")";
+        if (port != 0)
+            connection += ", \"port\": " + QByteArray::number(port);
+        return R"({"format": "vexa-request", "version": 1, "request": {"command": "5800"},
+                   "connection": {)"
+            + connection + "}}";
+    };
+    const QString file = path("port.vexa");
+    write(file, request(port));
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    if (before != 0) {
+        write(path("before.vexa"), request(before));
+        QVERIFY(window.openFile(path("before.vexa")));
+    }
+    QVERIFY(window.openFile(file));
+    retype(box(window, "txtReqCmnd"), QStringLiteral("5801"));
+    press(window, QKeySequence(Qt::CTRL | Qt::Key_S));
+
+    const RequestFileRead saved = loadRequestFile(file);
+    QCOMPARE(saved.error, QString());
+    QCOMPARE(saved.file->texts.cmnd, QStringLiteral("5801"));
+    QCOMPARE(saved.file->port.has_value(), port != 0);
+    QCOMPARE(int(saved.file->port.value_or(0)), port);
 }
 
 void TestMainWindow::refusedFiles_data()

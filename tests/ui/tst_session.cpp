@@ -9,6 +9,7 @@
 
 #include "codec/frame_layout.h"
 #include "codec/request_encoder.h"
+#include "net/client_socket.h"
 
 #include <QtTest>
 
@@ -84,7 +85,46 @@ struct PointerAtMessage : QObject {
     QStringList boxes;
 };
 
+// What the window shows when its first message box opens, and the socket's
+// events that a test raises behind that box: `behind` runs once the box is
+// up, and every arrival the socket announces while a box is up is counted.
+struct BehindTheMessage : QObject {
+    BehindTheMessage(const Window& w, ClientSocket& socket, std::function<void()> behind)
+        : w(w)
+        , behind(std::move(behind))
+    {
+        qApp->installEventFilter(this);
+        QObject::connect(&socket, &ClientSocket::dataArrival, this, [this] {
+            if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                ++arrivalsBehind;
+        });
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && qobject_cast<QMessageBox*>(watched) && !shown) {
+            shown = true;
+            boxes = w.responseBoxes();
+            times = QStringList{w.txtResTime->text(), w.txtMinTime->text(), w.txtMaxTime->text()};
+            QTimer::singleShot(0, this, behind);
+        }
+        return false;
+    }
+    QStringList timesNow() const
+    {
+        return {w.txtResTime->text(), w.txtMinTime->text(), w.txtMaxTime->text()};
+    }
+    const Window& w;
+    std::function<void()> behind;
+    bool shown = false;
+    QStringList boxes;
+    QStringList times;
+    int arrivalsBehind = 0;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(WindowDriver::Proto)
+Q_DECLARE_METATYPE(SocketEnd::Reason)
 
 class TestSession : public QObject {
     Q_OBJECT
@@ -99,8 +139,13 @@ private slots:
     void statisticsSurviveCloseAndCont();
     void continuousModeChainsAndStops();
     void replyInTwoPiecesIsOneReply();
+    void bytesPastTheReplyInOneWrite();
+    void closeEndsContinuousMode_data();
+    void closeEndsContinuousMode();
     void endingMessage_data();
     void endingMessage();
+    void eventsBehindTheEndingMessage_data();
+    void eventsBehindTheEndingMessage();
     void refusedOperationsKeepTheWindow();
     void connectPressedTwice();
     void hourglassEndsWithTheAttempt_data();
@@ -373,6 +418,88 @@ void TestSession::replyInTwoPiecesIsOneReply()
     QCOMPARE(w.txtMinTime->text(), w.txtResTime->text());
 }
 
+// Bytes the module wrote past its reply, in the same write, are shown as a
+// frame of their own; the next Send's reply fills the boxes as it came.
+void TestSession::bytesPastTheReplyInOneWrite()
+{
+    const QString address = QStringLiteral("127.0.0.192");
+    TcpPeer peer(address);
+    Window w(address);
+    MessageBoxCatcher boxes;
+    QVERIFY(connectTo(w, peer));
+    w.click(w.cmdSend);
+    QTRY_COMPARE(peer.received(), kDefaultRequest);
+
+    // A whole frame with one data byte, and the first three of another.
+    peer.send(kReply30 + withData(kReply30, hex("EE")) + kReply30.left(3));
+    QTRY_COMPARE(w.bytesArrived, 30 + 31 + 3);
+    QCOMPARE(
+        w.responseBoxes(),
+        (QStringList{"KORV-TAMBE", "B0", "0102", "0B00", "96", "5401", "0100", "0000", "0102", "EE4B4F52"}));
+
+    w.txtResTime->clear();
+    w.click(w.cmdSend);
+    QTRY_COMPARE(peer.received().size(), 2 * kDefaultRequest.size());
+    peer.send(withData(kReply30, hex("AB")));
+    QTRY_COMPARE(
+        w.responseBoxes(),
+        (QStringList{"KORV-TAMBE", "B0", "0102", "0B00", "96", "5401", "0100", "0000", "0102", "AB"}));
+    QVERIFY(!w.txtResTime->text().isEmpty());
+    QCOMPARE(boxes.count(), 0);
+}
+
+void TestSession::closeEndsContinuousMode_data()
+{
+    QTest::addColumn<WindowDriver::Proto>("proto");
+    QTest::addColumn<QString>("address");
+    QTest::newRow("TCP") << WindowDriver::Proto::Tcp << QStringLiteral("127.0.0.193");
+    QTest::newRow("UDP") << WindowDriver::Proto::Udp << QStringLiteral("127.0.0.194");
+}
+
+// Close while continuous mode waits for a reply ends continuous mode: Cont
+// and Send are offered again, and the next Cont starts a chain anew.
+void TestSession::closeEndsContinuousMode()
+{
+    QFETCH(WindowDriver::Proto, proto);
+    QFETCH(QString, address);
+    const bool tcp = proto == WindowDriver::Proto::Tcp;
+    // Peers that never answer: the chain's request waits when Close comes.
+    std::unique_ptr<TcpPeer> tcpPeer(tcp ? new TcpPeer(address) : nullptr);
+    std::unique_ptr<UdpPeer> udpPeer(tcp ? nullptr : new UdpPeer(address));
+    const auto requestsIn = [&] {
+        return tcp ? tcpPeer->received().size() / kDefaultRequest.size() : udpPeer->datagrams().size();
+    };
+    Window w(address);
+    MessageBoxCatcher boxes;
+    QVERIFY(tcp ? connectTo(w, *tcpPeer) : w.open(proto));
+
+    w.click(w.cmdCont);
+    QCOMPARE(w.cmdCont->text(), QStringLiteral("Stop"));
+    QVERIFY(!w.cmdSend->isEnabled());
+    QTRY_COMPARE(requestsIn(), 1);
+
+    w.click(w.cmdClose);
+    QCOMPARE(w.cmdCont->text(), QStringLiteral("Cont"));
+    QVERIFY(w.cmdSend->isEnabled());
+    QTest::qWait(150);
+    QCOMPARE(w.sends.size(), 1);
+
+    // Cont switches continuous mode on again: over UDP a request goes out
+    // from a new port; over TCP, with the connection closed, it is refused
+    // and continuous mode goes off again.
+    w.click(w.cmdCont);
+    if (tcp) {
+        QTRY_COMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.messages().first().text, QStringLiteral("The socket is not connected."));
+        QCOMPARE(w.cmdCont->text(), QStringLiteral("Cont"));
+    } else {
+        QTRY_COMPARE(requestsIn(), 2);
+        QCOMPARE(w.cmdCont->text(), QStringLiteral("Stop"));
+        QCOMPARE(boxes.count(), 0);
+    }
+    QCOMPARE(w.ended, 0);
+}
+
 void TestSession::endingMessage_data()
 {
     QTest::addColumn<QString>("address");
@@ -424,6 +551,97 @@ void TestSession::endingMessage()
     // Neither the socket's events behind the message nor the end of the
     // session change the boxes the message was shown over.
     QCOMPARE(w.responseBoxes(), atMessage.boxes);
+}
+
+void TestSession::eventsBehindTheEndingMessage_data()
+{
+    QTest::addColumn<WindowDriver::Proto>("proto");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<SocketEnd::Reason>("end");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("TCP, Close!") << WindowDriver::Proto::Tcp << QStringLiteral("127.0.0.195")
+                                 << SocketEnd::Reason::Closed << "WinSock Message"
+                                 << "Close!";
+    QTest::newRow("TCP, a reset") << WindowDriver::Proto::Tcp << QStringLiteral("127.0.0.196")
+                                  << SocketEnd::Reason::Reset << "Winsock Error"
+                                  << "Connection reset by peer";
+    QTest::newRow("UDP, a failed send") << WindowDriver::Proto::Udp << QStringLiteral("127.0.0.197")
+                                        << SocketEnd::Reason::Failed << "Winsock Error"
+                                        << "Network is unreachable";
+}
+
+// While the message that ends the session is up, a reply to the request
+// still waiting reaches the socket and a second error follows: neither
+// changes a box behind the message, and no second message comes. The end
+// is raised on the socket by hand, with the connection still carrying
+// bytes: a real end lets none through, so only that way is the session's
+// own refusal of events after its end put to the test.
+void TestSession::eventsBehindTheEndingMessage()
+{
+    QFETCH(WindowDriver::Proto, proto);
+    QFETCH(QString, address);
+    QFETCH(SocketEnd::Reason, end);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    const bool tcp = proto == WindowDriver::Proto::Tcp;
+    std::unique_ptr<TcpPeer> tcpPeer(tcp ? new TcpPeer(address) : nullptr);
+    std::unique_ptr<UdpPeer> udpPeer(tcp ? nullptr : new UdpPeer(address));
+    const auto reply = [&](const QByteArray& bytes) {
+        if (tcp)
+            tcpPeer->send(bytes);
+        else
+            udpPeer->reply(bytes);
+    };
+    const auto requestsIn = [&] {
+        return tcp ? tcpPeer->received().size() / kDefaultRequest.size() : udpPeer->datagrams().size();
+    };
+    Window w(address);
+    MessageBoxCatcher boxes;
+    QVERIFY(tcp ? connectTo(w, *tcpPeer) : w.open(proto));
+    auto* socket = w.form.findChild<ClientSocket*>();
+    QVERIFY(socket);
+
+    // One reply shown and timed; a second request waits for its own.
+    w.click(w.cmdSend);
+    QTRY_COMPARE(requestsIn(), 1);
+    reply(kReply30);
+    QTRY_VERIFY(!w.txtResTime->text().isEmpty());
+    w.click(w.cmdSend);
+    QTRY_COMPARE(requestsIn(), 2);
+
+    bool secondErrorRaised = false;
+    BehindTheMessage behind(w, *socket, [&] {
+        reply(withData(kReply30, hex("AB")));
+        QTimer::singleShot(100, socket, [&] {
+            secondErrorRaised = true;
+            emit socket->error({SocketEnd::Reason::Reset, QStringLiteral("Connection reset by peer")});
+        });
+    });
+    boxes.holdFor(400);
+    QMetaObject::invokeMethod(
+        socket,
+        [socket, end, text] {
+            if (end == SocketEnd::Reason::Closed)
+                emit socket->peerClosed();
+            else
+                emit socket->error({end, text});
+        },
+        Qt::QueuedConnection);
+    QTRY_COMPARE(w.ended, 1);
+
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.messages().first().title, title);
+    QCOMPARE(boxes.messages().first().text, text);
+    // The reply did reach the socket, and the error was raised, while the
+    // message was up.
+    QVERIFY(behind.arrivalsBehind > 0);
+    QVERIFY(secondErrorRaised);
+    QCOMPARE(w.responseBoxes(), behind.boxes);
+    QCOMPARE(behind.timesNow(), behind.times);
+    QTest::qWait(100);
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(w.ended, 1);
 }
 
 void TestSession::refusedOperationsKeepTheWindow()
