@@ -40,8 +40,8 @@ sleep 1
 # The menu bar stands above the form, whose height is 486 logical pixels.
 eval "$(xdotool getwindowgeometry --shell "$window")"
 # The form (486 pixels high) lies between the menu bar and the status line
-# below it (35 pixels with the default fonts).
-menu=$(( HEIGHT - (486 + 35) * scale ))
+# below it (43 pixels with the default fonts).
+menu=$(( HEIGHT - (486 + 43) * scale ))
 if [ $session -eq 1 ]; then
     # Button centres in logical pixels from the form's corner: Connect (52, 468), Send (140, 468).
     xdotool mousemove $(( 52 * scale )) $(( 468 * scale + menu )) click 1

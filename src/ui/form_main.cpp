@@ -97,7 +97,8 @@ void FormMain::setNumberedInvokeIds(bool numbered)
 
 QString FormMain::timingNotice() const
 {
-    const QString timeout = QStringLiteral("the %1 ms reply timeout").arg(m_engine->replyTimeoutMs());
+    // Short enough for three lines beside the reply timeout.
+    const QString timeout = QStringLiteral("the %1 ms timeout").arg(m_engine->replyTimeoutMs());
     QStringList facts;
     if (m_late > 0)
         facts << QStringLiteral("%1 after %2").arg(counted(m_late, "reply came", "replies came"), timeout);
@@ -105,17 +106,16 @@ QString FormMain::timingNotice() const
         facts << QStringLiteral("%1 within %2")
                      .arg(counted(m_givenUp, "request got no reply", "requests got no reply"), timeout);
     if (m_untimed > 0) {
-        facts << QStringLiteral("%1 not timed, as another request could have drawn %2")
-                     .arg(counted(m_untimed, "reply", "replies"),
-                          QLatin1String(m_untimed == 1 ? "it" : "them"));
+        facts << QStringLiteral("%1 not timed: another request could have drawn %2")
+                     .arg(counted(m_untimed, "reply", "replies"), QLatin1String(m_untimed == 1 ? "it" : "them"));
     }
     if (facts.isEmpty())
         return {};
     QString notice = facts.join(QStringLiteral("; ")) + u'.';
     if (m_late > 0 || m_untimed > 0) {
-        notice += QStringLiteral(" Raise the timeout: Session \u203A Reply Timeout\u2026");
+        notice += QStringLiteral(" Raise it: Session \u203A Reply Timeout\u2026");
         if (!m_numbered)
-            notice += QStringLiteral(", or number the invoke IDs: Session \u203A Number Invoke IDs");
+            notice += QStringLiteral(", or Session \u203A Number Invoke IDs");
         notice += u'.';
     }
     return notice;

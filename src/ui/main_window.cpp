@@ -324,14 +324,17 @@ void MainWindow::buildStatusBar()
     m_notice = new QLabel(bar);
     m_notice->setObjectName(QStringLiteral("lblTimingNotice"));
     m_notice->setWordWrap(true);
-    // Two lines always, so that a notice coming or going moves nothing.
-    m_notice->setFixedHeight(2 * m_notice->fontMetrics().lineSpacing() + 2);
+    // In the form's face, three lines always, so that a notice coming or
+    // going moves nothing.
+    m_notice->setFont(m_form->font());
+    m_notice->setFixedHeight(3 * m_notice->fontMetrics().lineSpacing() + 2);
     m_notice->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // It wraps within whatever width the window has, never widening it.
     m_notice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     bar->addWidget(m_notice, 1);
     m_timeoutLabel = new QLabel(bar);
     m_timeoutLabel->setObjectName(QStringLiteral("lblReplyTimeout"));
+    m_timeoutLabel->setFont(m_form->font());
     m_timeoutLabel->setContentsMargins(6, 0, 6, 0);
     bar->addPermanentWidget(m_timeoutLabel);
     showReplyTimeout();
