@@ -107,7 +107,8 @@ QString FormMain::timingNotice() const
                      .arg(counted(m_givenUp, "request got no reply", "requests got no reply"), timeout);
     if (m_untimed > 0) {
         facts << QStringLiteral("%1 not timed: another request could have drawn %2")
-                     .arg(counted(m_untimed, "reply", "replies"), QLatin1String(m_untimed == 1 ? "it" : "them"));
+                     .arg(counted(m_untimed, "reply", "replies"),
+                          QLatin1String(m_untimed == 1 ? "it" : "them"));
     }
     if (facts.isEmpty())
         return {};
