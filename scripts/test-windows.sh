@@ -177,22 +177,29 @@ part_done $t "the probe under Wine"
 # --- 3. The window --------------------------------------------------------------
 # Under Wine, line edits draw their text only with FreeType's font engine.
 t=$SECONDS
+# Starts the zip's vexa-test.exe, logging to $1, and waits for its window:
+# $app is the process, $window the window titled "Vexa Test".
+open_window() {
+    local log=$1
+    (cd "$programs" && WINEQT_QPA_PLATFORM=windows:fontengine=freetype exec wine ./vexa-test.exe) \
+        >"$log" 2>&1 &
+    app=$!
+    on_exit "stop_process $app"
+    window=""
+    for _ in $(seq 300); do
+        window=$(xdotool search --onlyvisible --name "^Vexa Test$" 2>/dev/null | head -n1) && [ -n "$window" ] && break
+        kill -0 "$app" 2>/dev/null || break
+        sleep 0.1
+    done
+    if [ -z "$window" ]; then
+        echo "test-windows: vexa-test.exe showed no window titled \"Vexa Test\":" >&2
+        sed 's/^/    /' "$log" >&2
+        exit 1
+    fi
+}
+on_exit "wineserver --kill 2>/dev/null"
 shot=$build/windows-window.png
-(cd "$programs" && WINEQT_QPA_PLATFORM=windows:fontengine=freetype exec wine ./vexa-test.exe) \
-    >"$build/window.log" 2>&1 &
-app=$!
-on_exit "stop_process $app; wineserver --kill 2>/dev/null"
-window=""
-for _ in $(seq 300); do
-    window=$(xdotool search --onlyvisible --name "^Vexa Test$" 2>/dev/null | head -n1) && [ -n "$window" ] && break
-    kill -0 "$app" 2>/dev/null || break
-    sleep 0.1
-done
-if [ -z "$window" ]; then
-    echo "test-windows: vexa-test.exe showed no window titled \"Vexa Test\":" >&2
-    sed 's/^/    /' "$build/window.log" >&2
-    exit 1
-fi
+open_window "$build/window.log"
 sleep 2
 import -window root "$shot"
 eval "$(xdotool getwindowgeometry --shell "$window")"
@@ -249,16 +256,7 @@ box_title() {
 stop_module_sim
 box_title "WinSock Message"
 for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
-(cd "$programs" && WINEQT_QPA_PLATFORM=windows:fontengine=freetype exec wine ./vexa-test.exe) \
-    >"$build/window-refused.log" 2>&1 &
-app=$!
-on_exit "stop_process $app"
-window=""
-for _ in $(seq 300); do
-    window=$(xdotool search --onlyvisible --name "^Vexa Test$" 2>/dev/null | head -n1) && [ -n "$window" ] && break
-    sleep 0.1
-done
-[ -n "$window" ] || { echo "test-windows: vexa-test.exe did not open again" >&2; exit 1; }
+open_window "$build/window-refused.log"
 sleep 1
 # An address of its own with nothing listening: the connection is refused.
 xdotool mousemove --window "$window" 92 67 click 1 key ctrl+a type 127.0.1.30
