@@ -5,7 +5,9 @@
 #include <QStandardPaths>
 
 #include <csignal>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,6 +38,13 @@ bool XvfbDisplay::start()
     m_pid = ::fork();
     if (m_pid == 0) {
         ::close(fds[0]);
+        // Gone with the test, even one that aborts, and off its output, which
+        // the test runner waits to see closed.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, STDIN_FILENO);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
         ::execl(program.constData(), "Xvfb", "-displayfd", fd.constData(), "-screen", "0", "1024x768x24",
                 "-nolisten", "tcp", static_cast<char*>(nullptr));
         ::_exit(127);
