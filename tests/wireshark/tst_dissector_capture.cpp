@@ -180,7 +180,12 @@ QString runAndCompare(const QString& address, const QStringList& simulator, QStr
         if (byCapture.value(it.key()).verdict != it->verdict)
             return "invoke ID " + it.key() + " judged otherwise: " + both;
     }
+    // Over UDP the first datagram's send also looks the host up and binds
+    // the socket, on Qt's sockets after the probe started its clock; the
+    // wire cannot see that part, so its round trip is not compared.
     for (auto it = byProbe.cbegin(); it != byProbe.cend(); ++it) {
+        if (udp && it == byProbe.cbegin())
+            continue;
         const qint64 seenUs = byCapture.value(it.key()).rttUs;
         if ((it->rttUs >= 0 || seenUs >= 0) && qAbs(seenUs - it->rttUs) > 1000) {
             *timingOnly = true;
