@@ -4,6 +4,7 @@
 // and the socket's message boxes. Qt may add to a title on its way to the
 // server, so the widget's own windowTitle() is not enough.
 #include "harness/loopback_peers.h"
+#include "harness/private_settings.h"
 #include "harness/xvfb_display.h"
 
 #include "ui/application_identity.h"
@@ -15,7 +16,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QWindow>
 #include <QtTest>
 
@@ -73,16 +73,15 @@ private slots:
     void titles();
 
 private:
-    QTemporaryDir m_dir;
+    std::unique_ptr<PrivateSettings> m_settings;
 };
 
 void TestWindowTitles::initTestCase()
 {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         QSKIP("no X server to read titles from (needs Xvfb, package xvfb)");
-    QVERIFY(m_dir.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
-    QVERIFY(QSettings().fileName().startsWith(m_dir.path()));
+    m_settings = std::make_unique<PrivateSettings>(QStringLiteral("tst_window_titles"));
+    QVERIFY(m_settings->isValid());
 }
 
 void TestWindowTitles::titles_data()
@@ -113,7 +112,7 @@ void TestWindowTitles::titles()
     int ended = 0;
     form->setEndProgramAction([&ended] { ++ended; });
     if (scene == QLatin1String("file")) {
-        const QString path = m_dir.filePath(QStringLiteral("plant a.vexa"));
+        const QString path = m_settings->filePath(QStringLiteral("plant a.vexa"));
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(R"({"format": "vexa-request", "version": 1, "request": {"command": "5400"}})");
@@ -149,8 +148,6 @@ int main(int argc, char* argv[])
         qWarning("%s", qPrintable(xvfb.why()));
     QApplication app(argc, argv);
     applyApplicationIdentity();
-    // The settings stay the test's own (set in initTestCase).
-    QCoreApplication::setApplicationName(QStringLiteral("tst_window_titles"));
     TestWindowTitles test;
     return QTest::qExec(&test, argc, argv);
 }
