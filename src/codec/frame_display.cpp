@@ -36,6 +36,11 @@ int cappedCount(const QByteArray& frame, qint32 count)
 
 } // namespace
 
+QString hexFieldText(const QByteArray& frame, int offset, int size)
+{
+    return hexField(frame.constData(), static_cast<int>(frame.size()), offset, size);
+}
+
 QString HexByte(quint8 byte)
 {
     QString text(2, Qt::Uninitialized);

@@ -9,6 +9,10 @@
 // Exactly two upper-case hexadecimal digits.
 QString HexByte(quint8 byte);
 
+// Hex of the field of `size` bytes at `offset`, or the empty text when the
+// frame ends before the field does.
+QString hexFieldText(const QByteArray& frame, int offset, int size);
+
 // The five header fields as shown: company ID (up to ten characters,
 // ISO-8859-1, trailing zero bytes left off, any other zero byte giving
 // U+0000), source, invoke ID, length and checksum in hex.

@@ -2,7 +2,7 @@
 // The probe's command line: what each option sets, and the message for each
 // value it refuses.
 #include "probe_options.h"
-#include "svg_page.h"
+#include "report/svg_page.h"
 
 #include <QtTest>
 

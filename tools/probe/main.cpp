@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // vexa-probe: the module's latency and load test from the command line.
-#include "plot_render.h"
+#include "report/plot_render.h"
 #include "probe_runner.h"
 #include "run_report.h"
 #include "signal_pipe.h"

@@ -5,7 +5,7 @@
 #include "codec/frame_layout.h"
 #include "codec/request_defaults.h"
 #include "codec/request_file.h"
-#include "svg_page.h"
+#include "report/svg_page.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>

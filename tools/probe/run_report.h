@@ -7,7 +7,7 @@
 #pragma once
 
 #include "codec/reply_check.h"
-#include "latency_histogram.h"
+#include "session/latency_histogram.h"
 #include "probe_options.h"
 #include "request_outcome.h"
 

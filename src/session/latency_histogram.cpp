@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Log buckets with linear sub-buckets, and the running moments beside them.
-#include "latency_histogram.h"
+#include "session/latency_histogram.h"
 
 #include <algorithm>
 #include <cmath>
@@ -113,4 +113,12 @@ qint64 LatencyHistogram::percentile(double percent) const
         }
     }
     return m_max;
+}
+
+void LatencyHistogram::reset()
+{
+    std::fill(m_counts.begin(), m_counts.end(), 0);
+    m_count = 0;
+    m_min = m_max = 0;
+    m_mean = m_m2 = 0;
 }

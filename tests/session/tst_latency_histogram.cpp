@@ -2,8 +2,8 @@
 // The round-trip histogram: percentiles within their stated error of the
 // exact ones, exact extremes and moments, merging, and the time bins built
 // on it for the plot.
-#include "latency_histogram.h"
-#include "plot_render.h"
+#include "session/latency_histogram.h"
+#include "session/time_bins.h"
 
 #include <QtTest>
 

@@ -21,6 +21,8 @@ public:
     void record(qint64 ns);
     // Adds another histogram's values; both must have the same shape.
     void merge(const LatencyHistogram& other);
+    // Empty again, of the same shape.
+    void reset();
 
     quint64 count() const { return m_count; }
     qint64 min() const { return m_count ? m_min : 0; }

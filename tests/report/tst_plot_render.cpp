@@ -2,7 +2,7 @@
 // The plot: axis ticks, the distribution's bars and its percentile labels,
 // and whole pictures in both formats that a viewer can open, whatever the
 // host's name holds.
-#include "plot_render.h"
+#include "report/plot_render.h"
 
 #include <QImage>
 #include <QPainter>

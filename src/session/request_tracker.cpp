@@ -1,0 +1,213 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Deciding each request once, and counting what was decided.
+#include "session/request_tracker.h"
+
+#include "codec/frame_layout.h"
+#include "codec/request_encoder.h"
+#include "session/session_engine.h"
+
+#include <algorithm>
+
+const char* lostReasonWord(Exchange::LostReason reason)
+{
+    switch (reason) {
+    case Exchange::LostReason::Deadline:
+        return "timeout";
+    case Exchange::LostReason::Overtaken:
+        return "overtaken";
+    case Exchange::LostReason::Superseded:
+        return "superseded";
+    case Exchange::LostReason::SessionEnded:
+        return "session-ended";
+    }
+    return "timeout";
+}
+
+namespace {
+
+Exchange::LostReason lostReasonOf(ReplyLedger::GiveUpReason reason)
+{
+    switch (reason) {
+    case ReplyLedger::GiveUpReason::Deadline:
+        return Exchange::LostReason::Deadline;
+    case ReplyLedger::GiveUpReason::Overtaken:
+        return Exchange::LostReason::Overtaken;
+    case ReplyLedger::GiveUpReason::Superseded:
+        return Exchange::LostReason::Superseded;
+    case ReplyLedger::GiveUpReason::Abandoned:
+        return Exchange::LostReason::SessionEnded;
+    }
+    return Exchange::LostReason::Deadline;
+}
+
+quint16 invokeIdOf(const QByteArray& frame)
+{
+    return static_cast<quint16>((quint8(frame[frame::kInvokeIdOffset]) << 8)
+                                | quint8(frame[frame::kInvokeIdOffset + 1]));
+}
+
+} // namespace
+
+double RequestTracker::Counts::lostPercent() const
+{
+    const quint64 known = replies + lost;
+    return known ? 100.0 * double(lost) / double(known) : 0.0;
+}
+
+RequestTracker::RequestTracker(int connection, int histogramBits)
+    : m_connection(connection)
+    , m_roundTrip(histogramBits)
+{
+    m_exchange.connection = connection;
+}
+
+void RequestTracker::touch(qint64 nowNs)
+{
+    m_lastEventNs = nowNs;
+}
+
+void RequestTracker::requestSent(const SentRequest& request, qint64 nowNs)
+{
+    touch(nowNs);
+    if (m_firstSentNs < 0)
+        m_firstSentNs = nowNs;
+    ++m_counts.sent;
+    m_waiting.push_back({request.sequence, nowNs, request.frame});
+}
+
+void RequestTracker::decide(Exchange& exchange)
+{
+    switch (exchange.outcome) {
+    case Exchange::Outcome::Answered:
+        ++m_counts.replies;
+        if (!exchange.timed())
+            ++m_counts.untimed;
+        if (exchange.faults) {
+            ++m_counts.failed;
+            for (int i = 0; i < kReplyFaultKinds; ++i)
+                m_counts.faults[size_t(i)] += (exchange.faults >> i) & 1u;
+        } else if (exchange.timed()) {
+            m_roundTrip.record(exchange.roundTripNs);
+        }
+        break;
+    case Exchange::Outcome::Lost:
+        ++m_counts.lost;
+        ++m_counts.lostBy[size_t(exchange.lostReason)];
+        break;
+    case Exchange::Outcome::Unanswered:
+        ++m_counts.unanswered;
+        break;
+    case Exchange::Outcome::Late:
+        ++m_counts.late;
+        break;
+    case Exchange::Outcome::Unexpected:
+        ++m_counts.unexpected;
+        break;
+    }
+    if (m_sink)
+        m_sink(exchange);
+}
+
+void RequestTracker::replyArrived(const ArrivedReply& reply, qint64 nowNs)
+{
+    if (!reply.complete)
+        return;
+    touch(nowNs);
+    Exchange& e = m_exchange;
+    e = Exchange{};
+    e.connection = m_connection;
+    e.decidedNs = nowNs;
+    e.reply = reply.bytes;
+    if (reply.sequence == 0) {
+        e.outcome = Exchange::Outcome::Unexpected;
+        e.sentNs = nowNs;
+        e.hasInvokeId = reply.bytes.size() >= frame::kInvokeIdOffset + frame::kInvokeIdSize;
+        if (e.hasInvokeId)
+            e.invokeId = invokeIdOf(reply.bytes);
+        decide(e);
+        return;
+    }
+    e.sequence = reply.sequence;
+    e.invokeId = reply.requestInvokeId;
+    e.roundTripNs = reply.timed ? reply.elapsedNs : -1;
+    const auto it = std::find_if(m_waiting.begin(), m_waiting.end(),
+                                 [&](const Waiting& w) { return w.sequence == reply.sequence; });
+    if (reply.late || it == m_waiting.end()) {
+        // Its request was counted lost already, or was counted before the
+        // statistics were reset: late either way, never a reply.
+        e.outcome = Exchange::Outcome::Late;
+        e.sentNs = e.timed() ? nowNs - e.roundTripNs : nowNs;
+        decide(e);
+        return;
+    }
+    e.outcome = Exchange::Outcome::Answered;
+    e.sentNs = it->sentNs;
+    e.request = std::move(it->frame);
+    m_waiting.erase(it);
+    // Checked against the request as it went, whose invoke ID may be its own.
+    e.faults = checkReply(e.request, e.reply);
+    decide(e);
+}
+
+void RequestTracker::requestGivenUp(const GivenUpRequest& request, qint64 nowNs)
+{
+    const auto it = std::find_if(m_waiting.begin(), m_waiting.end(),
+                                 [&](const Waiting& w) { return w.sequence == request.sequence; });
+    if (it == m_waiting.end())
+        return;
+    touch(nowNs);
+    Exchange& e = m_exchange;
+    e = Exchange{};
+    e.connection = m_connection;
+    e.sequence = it->sequence;
+    e.sentNs = it->sentNs;
+    e.decidedNs = nowNs;
+    e.outcome = Exchange::Outcome::Lost;
+    e.lostReason = lostReasonOf(request.reason);
+    e.request = std::move(it->frame);
+    e.invokeId = e.request.size() >= frame::kHeaderSize ? invokeIdOf(e.request) : 0;
+    e.arrivedBytes = request.arrivedBytes;
+    e.expectedBytes = request.expectedBytes;
+    m_waiting.erase(it);
+    decide(e);
+}
+
+void RequestTracker::loseAll(Exchange::Outcome outcome, qint64 nowNs)
+{
+    if (m_waiting.empty())
+        return;
+    touch(nowNs);
+    while (!m_waiting.empty()) {
+        Waiting w = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        Exchange& e = m_exchange;
+        e = Exchange{};
+        e.connection = m_connection;
+        e.sequence = w.sequence;
+        e.sentNs = w.sentNs;
+        e.decidedNs = nowNs;
+        e.outcome = outcome;
+        e.lostReason = Exchange::LostReason::SessionEnded;
+        e.request = std::move(w.frame);
+        e.invokeId = e.request.size() >= frame::kHeaderSize ? invokeIdOf(e.request) : 0;
+        decide(e);
+    }
+}
+
+void RequestTracker::sessionEnded(qint64 nowNs)
+{
+    loseAll(Exchange::Outcome::Lost, nowNs);
+}
+
+void RequestTracker::cutShort(qint64 nowNs)
+{
+    loseAll(Exchange::Outcome::Unanswered, nowNs);
+}
+
+void RequestTracker::resetStatistics()
+{
+    m_counts = Counts{};
+    m_counts.sent = m_waiting.size();
+    m_roundTrip.reset();
+    m_firstSentNs = m_waiting.empty() ? -1 : m_waiting.front().sentNs;
+}
