@@ -38,7 +38,7 @@ QByteArray exchange_csv::row(const Exchange& exchange, qint64 epochUsAtZero)
         + hexFieldText(reply, frame::kCodeOffset, frame::kFieldPairSize).toLatin1() + ',' + verdict + '\n';
 }
 
-bool CsvWriter::open(const QString& path)
+bool ExchangeCsvWriter::open(const QString& path)
 {
     m_file.setFileName(path);
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
@@ -48,7 +48,7 @@ bool CsvWriter::open(const QString& path)
     return true;
 }
 
-bool CsvWriter::write(const Exchange& exchange, qint64 epochUsAtZero)
+bool ExchangeCsvWriter::write(const Exchange& exchange, qint64 epochUsAtZero)
 {
     if (m_failed)
         return false;
@@ -56,7 +56,7 @@ bool CsvWriter::write(const Exchange& exchange, qint64 epochUsAtZero)
     return m_buffer.size() < kFlushAt || flush();
 }
 
-bool CsvWriter::flush()
+bool ExchangeCsvWriter::flush()
 {
     if (m_failed)
         return false;
@@ -70,7 +70,7 @@ bool CsvWriter::flush()
     return true;
 }
 
-bool CsvWriter::close()
+bool ExchangeCsvWriter::close()
 {
     if (!m_file.isOpen())
         return !m_failed;
@@ -81,7 +81,7 @@ bool CsvWriter::close()
     return ok && !m_failed;
 }
 
-bool CsvWriter::fail()
+bool ExchangeCsvWriter::fail()
 {
     if (!m_failed) {
         m_failed = true;

@@ -27,7 +27,7 @@ QByteArray row(const Exchange& exchange, qint64 epochUsAtZero);
 
 // Writes rows as a run goes. Every write is checked: a full disk ends in an
 // error, never in a short file that looks complete.
-class CsvWriter {
+class ExchangeCsvWriter {
 public:
     // Creates (or empties) the file, the header row to follow with the
     // first rows; false and errorString() when the file cannot be opened.
