@@ -27,12 +27,14 @@ QByteArray exchange_csv::row(const Exchange& exchange, qint64 epochUsAtZero)
     else if (exchange.outcome == Exchange::Outcome::Unanswered)
         verdict = "unanswered";
     char head[80];
-    const int n = std::snprintf(head, sizeof head, "%llu,%d,%lld.%06lld,", qulonglong(exchange.sequence),
-                                exchange.connection, qlonglong(sentUs / 1000000), qlonglong(sentUs % 1000000));
+    const int n =
+        std::snprintf(head, sizeof head, "%llu,%d,%lld.%06lld,", qulonglong(exchange.sequence),
+                      exchange.connection, qlonglong(sentUs / 1000000), qlonglong(sentUs % 1000000));
     const QByteArray& reply = answered ? exchange.reply : QByteArray();
     // Hex digits only in state and code; nothing here needs quoting.
     return QByteArray(head, n)
-        + (answered && exchange.timed() ? QByteArray::number((exchange.roundTripNs + 500) / 1000) : QByteArray())
+        + (answered && exchange.timed() ? QByteArray::number((exchange.roundTripNs + 500) / 1000)
+                                        : QByteArray())
         + ',' + QByteArray::number(reply.size()) + ','
         + hexFieldText(reply, frame::kStateOffset, frame::kFieldPairSize).toLatin1() + ','
         + hexFieldText(reply, frame::kCodeOffset, frame::kFieldPairSize).toLatin1() + ',' + verdict + '\n';

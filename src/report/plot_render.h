@@ -13,7 +13,6 @@
 #include <QString>
 #include <QVector>
 
-
 struct PlotInput {
     QString title; // host, protocol and counts
     QString subtitle; // when, how long, the headline figures

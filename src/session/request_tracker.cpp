@@ -58,7 +58,6 @@ RequestTracker::RequestTracker(int connection, int histogramBits)
     : m_connection(connection)
     , m_roundTrip(histogramBits)
 {
-    m_exchange.connection = connection;
 }
 
 void RequestTracker::touch(qint64 nowNs)
@@ -86,9 +85,9 @@ void RequestTracker::decide(Exchange& exchange)
             ++m_counts.failed;
             for (int i = 0; i < kReplyFaultKinds; ++i)
                 m_counts.faults[size_t(i)] += (exchange.faults >> i) & 1u;
-        } else if (exchange.timed()) {
-            m_roundTrip.record(exchange.roundTripNs);
         }
+        if (recordsRoundTrip(exchange))
+            m_roundTrip.record(exchange.roundTripNs);
         break;
     case Exchange::Outcome::Lost:
         ++m_counts.lost;
@@ -113,8 +112,7 @@ void RequestTracker::replyArrived(const ArrivedReply& reply, qint64 nowNs)
     if (!reply.complete)
         return;
     touch(nowNs);
-    Exchange& e = m_exchange;
-    e = Exchange{};
+    Exchange e;
     e.connection = m_connection;
     e.decidedNs = nowNs;
     e.reply = reply.bytes;
@@ -156,8 +154,7 @@ void RequestTracker::requestGivenUp(const GivenUpRequest& request, qint64 nowNs)
     if (it == m_waiting.end())
         return;
     touch(nowNs);
-    Exchange& e = m_exchange;
-    e = Exchange{};
+    Exchange e;
     e.connection = m_connection;
     e.sequence = it->sequence;
     e.sentNs = it->sentNs;
@@ -180,8 +177,7 @@ void RequestTracker::loseAll(Exchange::Outcome outcome, qint64 nowNs)
     while (!m_waiting.empty()) {
         Waiting w = std::move(m_waiting.front());
         m_waiting.pop_front();
-        Exchange& e = m_exchange;
-        e = Exchange{};
+        Exchange e;
         e.connection = m_connection;
         e.sequence = w.sequence;
         e.sentNs = w.sentNs;

@@ -50,6 +50,13 @@ public:
 
     using Sink = std::function<void(const Exchange&)>;
 
+    // Whether the exchange's round trip goes into the histogram: a reply
+    // that was timed and passed every check.
+    static bool recordsRoundTrip(const Exchange& exchange)
+    {
+        return exchange.answered() && exchange.timed() && exchange.faults == 0;
+    }
+
     // `connection` goes into every exchange; `histogramBits` sets the
     // histogram's precision (LatencyHistogram).
     explicit RequestTracker(int connection = 1, int histogramBits = 8);
@@ -99,5 +106,4 @@ private:
     std::deque<Waiting> m_waiting;
     qint64 m_firstSentNs = -1;
     qint64 m_lastEventNs = -1;
-    Exchange m_exchange; // reused: its frames keep their storage between exchanges
 };

@@ -71,4 +71,3 @@ QVector<TimeBins::Bin> TimeBins::bins() const
     }
     return result;
 }
-

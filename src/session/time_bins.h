@@ -46,4 +46,3 @@ private:
     qint64 m_widthNs;
     std::vector<Slot> m_slots;
 };
-

@@ -4,7 +4,7 @@
 #include "codec/reply_check.h"
 #include "codec/request_defaults.h"
 #include "codec/request_encoder.h"
-#include "response_frame.h"
+#include "harness/response_frame.h"
 
 #include <QtTest>
 

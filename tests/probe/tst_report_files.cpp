@@ -3,49 +3,47 @@
 // written, and a file that cannot take them reported as such.
 #include "run_report.h"
 
+#include "harness/exchange_script.h"
+#include "report/exchange_csv.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
 
-Q_DECLARE_METATYPE(RequestOutcome)
+Q_DECLARE_METATYPE(Exchange)
 
 namespace {
 
-RequestOutcome outcome(RequestOutcome::Verdict verdict, qint64 sentNs, qint64 roundTripNs = -1,
-                       unsigned faults = 0)
+// Request 17 of connection 2; answered with a 40-byte reply whose state is
+// 00A0 and Code/No 0001.
+Exchange exchangeOf(Exchange::Outcome outcome, qint64 sentNs, qint64 roundTripNs = -1, unsigned faults = 0)
 {
-    RequestOutcome o;
-    o.connection = 2;
-    o.sequence = 17;
-    o.sentNs = sentNs;
-    o.verdict = verdict;
-    o.roundTripNs = roundTripNs;
-    o.faults = faults;
-    if (verdict == RequestOutcome::Verdict::Answered) {
-        o.bytes = 40;
-        o.state = QStringLiteral("00A0");
-        o.code = QStringLiteral("0001");
+    Exchange e;
+    e.connection = 2;
+    e.sequence = 17;
+    e.sentNs = sentNs;
+    e.outcome = outcome;
+    e.roundTripNs = roundTripNs;
+    e.faults = faults;
+    e.request = requestFrame(17) + QByteArray(10, '\x07');
+    if (outcome == Exchange::Outcome::Answered) {
+        e.reply = responseTo(e.request);
+        e.reply[frame::kStateOffset + 1] = char(0xA0);
+        e.reply[frame::kCodeOffset + 1] = char(0x01);
     }
-    return o;
+    return e;
 }
 
-RequestOutcome answered(int connection, quint64 sequence, qint64 roundTripNs, unsigned faults = 0)
+void feed(RunTally& tally, const QString& script)
 {
-    RequestOutcome o = outcome(RequestOutcome::Verdict::Answered, 0, roundTripNs, faults);
-    o.connection = connection;
-    o.sequence = sequence;
-    o.state = o.code = QStringLiteral("0000");
-    return o;
-}
-
-RequestOutcome decided(int connection, quint64 sequence, RequestOutcome::Verdict verdict)
-{
-    RequestOutcome o = outcome(verdict, 0);
-    o.connection = connection;
-    o.sequence = sequence;
-    return o;
+    for (int c = 1; c <= tally.connections(); ++c)
+        tally.tracker(c).setSink([&tally](const Exchange& e) { tally.record(e); });
+    QString error;
+    QVERIFY2(
+        ExchangeScript([&tally](int c) -> RequestTracker& { return tally.tracker(c); }).run(script, &error),
+        qPrintable(error));
 }
 
 ProbeOptions optionsOf(int connections)
@@ -66,6 +64,7 @@ class TestReportFiles : public QObject {
 private slots:
     void rows_data();
     void rows();
+    void repliesBesideRequestsHaveNoRow();
     void fileHoldsEveryRow();
     void fullDiskIsAnError();
     void missingDirectory();
@@ -74,52 +73,53 @@ private slots:
 
 void TestReportFiles::rows_data()
 {
-    QTest::addColumn<RequestOutcome>("outcome");
+    QTest::addColumn<Exchange>("exchange");
     QTest::addColumn<qint64>("startUs");
     QTest::addColumn<QByteArray>("row");
-    using V = RequestOutcome::Verdict;
-    QTest::newRow("answered") << outcome(V::Answered, 1'500, 5'123'456) << qint64(1'700'000'000'123'456)
+    using V = Exchange::Outcome;
+    QTest::newRow("answered") << exchangeOf(V::Answered, 1'500, 5'123'456) << qint64(1'700'000'000'123'456)
                               << QByteArray("17,2,1700000000.123457,5123,40,00A0,0001,ok\n");
     QTest::newRow("microseconds carry into the second")
-        << outcome(V::Answered, 2'000, 499) << qint64(1'700'000'000'999'999)
+        << exchangeOf(V::Answered, 2'000, 499) << qint64(1'700'000'000'999'999)
         << QByteArray("17,2,1700000001.000001,0,40,00A0,0001,ok\n");
     QTest::newRow("leading zeros of the microseconds kept")
-        << outcome(V::Answered, 0, 1'000) << qint64(1'700'000'000'000'042)
+        << exchangeOf(V::Answered, 0, 1'000) << qint64(1'700'000'000'000'042)
         << QByteArray("17,2,1700000000.000042,1,40,00A0,0001,ok\n");
     QTest::newRow("lost: no round trip, no reply fields")
-        << outcome(V::Lost, 0) << qint64(1'000'000) << QByteArray("17,2,1.000000,,0,,,lost\n");
-    QTest::newRow("unanswered") << outcome(V::Unanswered, 0) << qint64(1'000'000)
+        << exchangeOf(V::Lost, 0) << qint64(1'000'000) << QByteArray("17,2,1.000000,,0,,,lost\n");
+    QTest::newRow("unanswered") << exchangeOf(V::Unanswered, 0) << qint64(1'000'000)
                                 << QByteArray("17,2,1.000000,,0,,,unanswered\n");
     QTest::newRow("half a microsecond rounds up, in every output")
-        << outcome(V::Answered, 0, 5'123'500) << qint64(1'000'000)
+        << exchangeOf(V::Answered, 0, 5'123'500) << qint64(1'000'000)
         << QByteArray("17,2,1.000000,5124,40,00A0,0001,ok\n");
     QTest::newRow("just under half a microsecond rounds down")
-        << outcome(V::Answered, 0, 5'123'499) << qint64(1'000'000)
+        << exchangeOf(V::Answered, 0, 5'123'499) << qint64(1'000'000)
         << QByteArray("17,2,1.000000,5123,40,00A0,0001,ok\n");
     QTest::newRow("a round trip of over an hour")
-        << outcome(V::Answered, 0, 3'723'456'789'500) << qint64(1'000'000)
+        << exchangeOf(V::Answered, 0, 3'723'456'789'500) << qint64(1'000'000)
         << QByteArray("17,2,1.000000,3723456790,40,00A0,0001,ok\n");
+    QTest::newRow("untimed: no round trip, the reply's fields kept")
+        << exchangeOf(V::Answered, 0) << qint64(1'000'000) << QByteArray("17,2,1.000000,,40,00A0,0001,ok\n");
     QTest::newRow("failed checks named")
-        << outcome(V::Answered, 0, 2'000'000, 0x2 | 0x10) << qint64(1'000'000)
+        << exchangeOf(V::Answered, 0, 2'000'000, 0x2 | 0x10) << qint64(1'000'000)
         << QByteArray("17,2,1.000000,2000,40,00A0,0001,malformed:checksum+invoke-id\n");
 }
 
 void TestReportFiles::rows()
 {
-    QFETCH(RequestOutcome, outcome);
+    QFETCH(Exchange, exchange);
     QFETCH(qint64, startUs);
-    const QByteArray row = CsvWriter::row(outcome, startUs);
+    const QByteArray row = exchange_csv::row(exchange, startUs);
     QTEST(row, "row");
-    if (outcome.verdict != RequestOutcome::Verdict::Answered || outcome.faults)
+    if (!exchange.answered() || exchange.faults || !exchange.timed())
         return;
     // The same round trip in the line and in the JSON, to the microsecond.
     const qint64 csvUs = row.split(',').at(3).toLongLong();
-    const QString line = outcomeLine(outcome, QStringLiteral("h"), false, 1000);
+    const QString line = exchangeLine(exchange, QStringLiteral("h"), false, 1000);
     QString lineMs = line.section(QStringLiteral("time="), 1).section(u' ', 0, 0);
     QCOMPARE(lineMs.remove(u'.').toLongLong(), csvUs);
     RunTally tally(2);
-    tally.addSent(2);
-    tally.add(outcome);
+    tally.record(exchange);
     const QJsonObject rtt = QJsonDocument::fromJson(summaryJson(optionsOf(2), tally, kRunNs, {}, 0))
                                 .object()["round_trip_ms"]
                                 .toObject();
@@ -127,20 +127,26 @@ void TestReportFiles::rows()
         QCOMPARE(qRound64(rtt[QLatin1String(key)].toDouble() * 1000), csvUs);
 }
 
+void TestReportFiles::repliesBesideRequestsHaveNoRow()
+{
+    for (const Exchange::Outcome outcome : {Exchange::Outcome::Late, Exchange::Outcome::Unexpected})
+        QVERIFY(exchange_csv::row(exchangeOf(outcome, 0, 5'000), 0).isEmpty());
+}
+
 void TestReportFiles::fileHoldsEveryRow()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath("run.csv");
-    CsvWriter csv;
+    ExchangeCsvWriter csv;
     QVERIFY(csv.open(path));
-    QByteArray expected = CsvWriter::kHeader;
+    QByteArray expected = exchange_csv::kHeader;
     // Enough rows to pass the writer's own buffer several times.
     for (int i = 0; i < 5000; ++i) {
-        RequestOutcome o = outcome(RequestOutcome::Verdict::Answered, i * 1000, 1'000'000 + i);
-        o.sequence = quint64(i + 1);
-        QVERIFY(csv.write(o, 0));
-        expected += CsvWriter::row(o, 0);
+        Exchange e = exchangeOf(Exchange::Outcome::Answered, i * 1000, 1'000'000 + i);
+        e.sequence = quint64(i + 1);
+        QVERIFY(csv.write(e, 0));
+        expected += exchange_csv::row(e, 0);
     }
     QVERIFY(csv.close());
     QFile file(path);
@@ -152,9 +158,9 @@ void TestReportFiles::fullDiskIsAnError()
 {
     if (!QFile::exists(QStringLiteral("/dev/full")))
         QSKIP("no /dev/full, a device that is always full");
-    CsvWriter csv;
+    ExchangeCsvWriter csv;
     QVERIFY(csv.open(QStringLiteral("/dev/full")));
-    const RequestOutcome o = outcome(RequestOutcome::Verdict::Lost, 0);
+    const Exchange o = exchangeOf(Exchange::Outcome::Lost, 0);
     QVERIFY(csv.write(o, 0));
     QVERIFY(!csv.flush());
     QVERIFY(csv.failed());
@@ -166,7 +172,7 @@ void TestReportFiles::fullDiskIsAnError()
 
 void TestReportFiles::missingDirectory()
 {
-    CsvWriter csv;
+    ExchangeCsvWriter csv;
     QVERIFY(!csv.open(QStringLiteral("/nonexistent-directory-of-the-probe/run.csv")));
     QVERIFY(!csv.errorString().isEmpty());
 }
@@ -174,13 +180,7 @@ void TestReportFiles::missingDirectory()
 void TestReportFiles::json()
 {
     RunTally tally(2);
-    for (int i = 0; i < 3; ++i)
-        tally.addSent(1);
-    tally.addSent(2);
-    tally.add(answered(1, 1, 5'000'000));
-    tally.add(answered(1, 2, 7'000'000, kFaultLength));
-    tally.add(decided(1, 3, RequestOutcome::Verdict::Lost));
-    tally.add(answered(2, 1, 6'000'000));
+    feed(tally, "1:S1@0 1:R1@5 1:S2@10 1:R2!length@17 1:S3@20 1:G3:timeout@1020 2:S1@0 2:R1@6");
     ProbeOptions options = optionsOf(2);
     options.udp = true;
     const RunEnd end{RunEnd::Kind::ConnectionEnded, QStringLiteral("the module closed the connection")};
@@ -203,6 +203,8 @@ void TestReportFiles::json()
     QCOMPARE(o["lost_percent"].toDouble(), 25.0);
     QCOMPARE(o["failed"].toInt(), 1);
     QCOMPARE(o["failed_checks"].toObject()["length"].toInt(), 1);
+    QCOMPARE(o["lost_by"].toObject()["timeout"].toInt(), 1);
+    QCOMPARE(o["lost_by"].toObject()["session_ended"].toInt(), 0);
     QCOMPARE(o["duration_s"].toDouble(), 2.0);
     QCOMPARE(o["rate_per_s"].toDouble(), 2.0);
     const QJsonObject rtt = o["round_trip_ms"].toObject();
@@ -219,10 +221,16 @@ void TestReportFiles::json()
 
     // 990 replies of 1 ms, 9 of 2 ms and one of 50 ms: p99 1 ms, p99.9 2 ms.
     RunTally spread(1);
-    for (int i = 1; i <= 1000; ++i) {
-        spread.addSent(1);
-        spread.add(answered(1, quint64(i), i <= 990 ? 1'000'000 : i < 1000 ? 2'000'000 : 50'000'000));
-    }
+    QString script;
+    for (int i = 1; i <= 1000; ++i)
+        script += QStringLiteral("S%1@%2 R%1@%3 ")
+                      .arg(i)
+                      .arg(i * 100)
+                      .arg(i * 100
+                           + (i <= 990       ? 1
+                                  : i < 1000 ? 2
+                                             : 50));
+    feed(spread, script);
     const QJsonObject tail = QJsonDocument::fromJson(summaryJson(optionsOf(1), spread, kRunNs, {}, 0))
                                  .object()["round_trip_ms"]
                                  .toObject();
@@ -232,7 +240,7 @@ void TestReportFiles::json()
     QCOMPARE(tail["max"].toDouble(), 50.0);
 
     RunTally none(1);
-    none.addSent(1);
+    feed(none, "S1@0");
     const QJsonObject empty =
         QJsonDocument::fromJson(summaryJson(optionsOf(1), none, kRunNs, {}, 1)).object();
     QVERIFY(empty["round_trip_ms"].isNull());

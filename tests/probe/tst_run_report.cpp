@@ -3,33 +3,39 @@
 // text, and the exit status that follows from a run's counts.
 #include "run_report.h"
 
+#include "harness/exchange_script.h"
+
 #include <QtTest>
 
 namespace {
 
-RequestOutcome answered(int connection, quint64 sequence, qint64 roundTripNs, unsigned faults = 0)
+// A request's exchange as the tracker hands it on: a 30-byte reply with
+// state and Code/No 0000, or `reply` as given.
+Exchange exchangeOf(Exchange::Outcome outcome, int connection, quint64 sequence, qint64 roundTripNs = -1,
+                    const QString& fault = QString())
 {
-    RequestOutcome o;
-    o.connection = connection;
-    o.sequence = sequence;
-    o.verdict = RequestOutcome::Verdict::Answered;
-    o.roundTripNs = roundTripNs;
-    o.bytes = 40;
-    o.state = QStringLiteral("0000");
-    o.code = QStringLiteral("0000");
-    o.faults = faults;
-    if (faults)
-        o.faultText = QStringLiteral("header checksum 1C, the header sums to 1D");
-    return o;
+    Exchange e;
+    e.outcome = outcome;
+    e.connection = connection;
+    e.sequence = sequence;
+    e.roundTripNs = roundTripNs;
+    e.request = requestFrame(quint16(sequence));
+    if (outcome == Exchange::Outcome::Answered || outcome == Exchange::Outcome::Late) {
+        e.reply = exchange_script::faultyReply(e.request, fault);
+        e.faults = checkReply(e.request, e.reply);
+    }
+    return e;
 }
 
-RequestOutcome decided(int connection, quint64 sequence, RequestOutcome::Verdict verdict)
+// Feeds `script` to the tally's trackers, as the probe's runner does.
+void feed(RunTally& tally, const QString& script)
 {
-    RequestOutcome o;
-    o.connection = connection;
-    o.sequence = sequence;
-    o.verdict = verdict;
-    return o;
+    for (int c = 1; c <= tally.connections(); ++c)
+        tally.tracker(c).setSink([&tally](const Exchange& e) { tally.record(e); });
+    QString error;
+    QVERIFY2(
+        ExchangeScript([&tally](int c) -> RequestTracker& { return tally.tracker(c); }).run(script, &error),
+        qPrintable(error));
 }
 
 ProbeOptions optionsOf(int connections)
@@ -45,7 +51,7 @@ constexpr qint64 kRunNs = 2'000'000'000;
 
 } // namespace
 
-Q_DECLARE_METATYPE(RequestOutcome)
+Q_DECLARE_METATYPE(Exchange)
 Q_DECLARE_METATYPE(RunEnd::Kind)
 
 class TestRunReport : public QObject {
@@ -53,7 +59,6 @@ class TestRunReport : public QObject {
 private slots:
     void lines_data();
     void lines();
-    void strayLines();
     void milliseconds_data();
     void milliseconds();
     void summaryCounts();
@@ -65,71 +70,66 @@ private slots:
 
 void TestRunReport::lines_data()
 {
-    QTest::addColumn<RequestOutcome>("outcome");
+    QTest::addColumn<Exchange>("exchange");
     QTest::addColumn<bool>("showConnection");
     QTest::addColumn<QString>("line");
 
+    using O = Exchange::Outcome;
     QTest::newRow("a reply, as ping prints it")
-        << answered(1, 7, 5'123'456) << false
-        << "40 bytes from 10.0.0.5: seq=7 state=0000 code=0000 time=5.123 ms";
+        << exchangeOf(O::Answered, 1, 7, 5'123'456) << false
+        << "30 bytes from 10.0.0.5: seq=7 state=0000 code=0000 time=5.123 ms";
     QTest::newRow("with several connections")
-        << answered(3, 7, 5'123'456) << true
-        << "40 bytes from 10.0.0.5: conn=3 seq=7 state=0000 code=0000 time=5.123 ms";
+        << exchangeOf(O::Answered, 3, 7, 5'123'456) << true
+        << "30 bytes from 10.0.0.5: conn=3 seq=7 state=0000 code=0000 time=5.123 ms";
+    QTest::newRow("an untimed reply says so")
+        << exchangeOf(O::Answered, 1, 7) << false
+        << "30 bytes from 10.0.0.5: seq=7 state=0000 code=0000 untimed (another request could have drawn it)";
     QTest::newRow("a reply that fails a check")
-        << answered(1, 2, 800'000, 2) << false
-        << "40 bytes from 10.0.0.5: seq=2 state=0000 code=0000 time=0.800 ms MALFORMED: "
-           "header checksum 1C, the header sums to 1D";
-    RequestOutcome shortReply = answered(1, 4, 1'000'000, 1);
-    shortReply.bytes = 12;
-    shortReply.state.clear();
-    shortReply.code.clear();
-    shortReply.faultText = QStringLiteral("only 12 bytes, a response has at least 30");
+        << exchangeOf(O::Answered, 1, 2, 800'000, "checksum") << false
+        << "30 bytes from 10.0.0.5: seq=2 state=0000 code=0000 time=0.800 ms MALFORMED: "
+           "header checksum 95, the header sums to 94";
     QTest::newRow("a reply too short for state and Code/No")
-        << shortReply << false
+        << exchangeOf(O::Answered, 1, 4, 1'000'000, "short") << false
         << "12 bytes from 10.0.0.5: seq=4 time=1.000 ms MALFORMED: only 12 bytes, a response has at least 30";
-    QTest::newRow("lost by timeout") << decided(1, 3, RequestOutcome::Verdict::Lost) << false
+    QTest::newRow("lost by timeout") << exchangeOf(O::Lost, 1, 3) << false
                                      << "no reply from 10.0.0.5: seq=3 within 1000 ms";
-    RequestOutcome ended = decided(2, 9, RequestOutcome::Verdict::Lost);
-    ended.connectionEnded = true;
+    Exchange partial = exchangeOf(O::Lost, 1, 3);
+    partial.arrivedBytes = 12;
+    partial.expectedBytes = 30;
+    QTest::newRow("lost with part of its reply in")
+        << partial << false << "no reply from 10.0.0.5: seq=3 within 1000 ms, 12 of 30 bytes arrived";
+    Exchange ended = exchangeOf(O::Lost, 2, 9);
+    ended.lostReason = Exchange::LostReason::SessionEnded;
     QTest::newRow("lost with the connection")
         << ended << true << "no reply from 10.0.0.5: conn=2 seq=9, the connection ended";
     QTest::newRow("unanswered at an interrupt: no line")
-        << decided(1, 5, RequestOutcome::Verdict::Unanswered) << false << QString();
+        << exchangeOf(O::Unanswered, 1, 5) << false << QString();
+    QTest::newRow("a late reply") << exchangeOf(O::Late, 1, 3, 1'503'210'400) << false
+                                  << "late reply from 10.0.0.5: seq=3 time=1503.210 ms, already counted lost";
+    QTest::newRow("a late reply, untimed") << exchangeOf(O::Late, 1, 3) << false
+                                           << "late reply from 10.0.0.5: seq=3 (untimed: requests sent since "
+                                              "could have drawn it), already counted "
+                                              "lost";
+    Exchange unexpected = exchangeOf(O::Unexpected, 2, 0);
+    unexpected.reply = responseTo(requestFrame(0));
+    QTest::newRow("a reply that answers no request")
+        << unexpected << true
+        << "unexpected reply from 10.0.0.5: conn=2 30 bytes, invoke ID 0000 answers no request";
+    unexpected.reply = QByteArray(5, '\x01');
+    unexpected.hasInvokeId = false;
+    QTest::newRow("bytes too few for a header")
+        << unexpected << true
+        << "unexpected bytes from 10.0.0.5: conn=2 5 bytes, too few for a reply's header";
 }
 
 void TestRunReport::lines()
 {
-    QFETCH(RequestOutcome, outcome);
+    QFETCH(Exchange, exchange);
     QFETCH(bool, showConnection);
-    QTEST(outcomeLine(outcome, QStringLiteral("10.0.0.5"), showConnection, 1000), "line");
-}
-
-void TestRunReport::strayLines()
-{
-    StrayReply late;
-    late.kind = StrayReply::Kind::Late;
-    late.sequence = 3;
-    late.roundTripNs = 1'503'210'400;
-    late.bytes = 40;
-    QCOMPARE(strayLine(late, QStringLiteral("h"), false),
-             QStringLiteral("late reply from h: seq=3 time=1503.210 ms, already counted lost"));
-    late.roundTripNs = -1;
-    QCOMPARE(strayLine(late, QStringLiteral("h"), false),
-             QStringLiteral("late reply from h: seq=3 (untimed: requests sent since could have drawn it), "
-                            "already counted lost"));
-    StrayReply unexpected;
-    unexpected.connection = 2;
-    unexpected.bytes = 30;
-    unexpected.invokeId = QStringLiteral("0000");
-    QCOMPARE(strayLine(unexpected, QStringLiteral("h"), true),
-             QStringLiteral("unexpected reply from h: conn=2 30 bytes, invoke ID 0000 answers no request"));
-    unexpected.invokeId.clear();
-    unexpected.bytes = 5;
-    QCOMPARE(strayLine(unexpected, QStringLiteral("h"), true),
-             QStringLiteral("unexpected bytes from h: conn=2 5 bytes, too few for a reply's header"));
+    QTEST(exchangeLine(exchange, QStringLiteral("10.0.0.5"), showConnection, 1000), "line");
     // A host named with '%' signs is printed as given.
-    QCOMPARE(outcomeLine(answered(1, 1, 1000), QStringLiteral("%2%1"), false, 1000),
-             QStringLiteral("40 bytes from %2%1: seq=1 state=0000 code=0000 time=0.001 ms"));
+    const QString odd = exchangeLine(exchange, QStringLiteral("%2%1"), showConnection, 1000);
+    QVERIFY(odd.isEmpty() || odd.contains(QStringLiteral(" %2%1:")));
 }
 
 void TestRunReport::milliseconds_data()
@@ -153,16 +153,9 @@ void TestRunReport::milliseconds()
 void TestRunReport::summaryCounts()
 {
     RunTally tally(1);
-    for (int i = 1; i <= 8; ++i)
-        tally.addSent(1);
-    for (int i = 1; i <= 5; ++i)
-        tally.add(answered(1, quint64(i), qint64(i) * 1'000'000));
-    tally.add(answered(1, 6, 2'000'000, kFaultCheckSum | kFaultInvokeId));
-    tally.add(decided(1, 7, RequestOutcome::Verdict::Lost));
-    tally.add(decided(1, 8, RequestOutcome::Verdict::Unanswered));
-    StrayReply late;
-    late.kind = StrayReply::Kind::Late;
-    tally.add(late);
+    feed(tally,
+         "S1@0 R1@1 S2@10 R2@12 S3@20 R3@23 S4@30 R4@34 S5@40 R5@45 S6@50 R6!checksum@52 "
+         "S9@60 R9!invoke@62 S7@70 G7:timeout@1070 L7@1500 S8@1600 C@1601");
 
     const QStringList lines = summaryText(optionsOf(1), tally, kRunNs).split(u'\n');
     QCOMPARE(lines.value(0),
@@ -170,7 +163,7 @@ void TestRunReport::summaryCounts()
     // Lost share of the seven whose fate is known; the interrupted one is neither.
     QCOMPARE(
         lines.value(1),
-        QStringLiteral("8 sent, 6 received, 1 lost (14.29%), 1 failed checks, time 2.000 s, 4.0 requests/s"));
+        QStringLiteral("9 sent, 7 received, 1 lost (12.50%), 2 failed checks, time 2.000 s, 4.5 requests/s"));
     QCOMPARE(lines.value(2),
              QStringLiteral("1 late (after their request was counted lost), "
                             "1 unanswered when the run stopped"));
@@ -190,14 +183,7 @@ void TestRunReport::summaryCounts()
 void TestRunReport::summaryPerConnection()
 {
     RunTally tally(2);
-    for (int c = 1; c <= 2; ++c) {
-        tally.addSent(c);
-        tally.addSent(c);
-    }
-    tally.add(answered(1, 1, 1'000'000));
-    tally.add(answered(1, 2, 1'000'000));
-    tally.add(answered(2, 1, 3'000'000));
-    tally.add(decided(2, 2, RequestOutcome::Verdict::Lost));
+    feed(tally, "1:S1@0 1:R1@1 1:S2@2 1:R2@3 2:S1@0 2:R1@3 2:S2@4 2:G2:timeout@1004");
     const QString text = summaryText(optionsOf(2), tally, kRunNs);
     QVERIFY2(text.contains(QStringLiteral("(TCP port 2004, 2 connections)")), qPrintable(text));
     QVERIFY(text.contains(QStringLiteral("\n4 sent, 3 received, 1 lost (25.00%), 0 failed checks,")));
@@ -212,8 +198,7 @@ void TestRunReport::summaryPerConnection()
 void TestRunReport::summaryWithoutReplies()
 {
     RunTally tally(1);
-    tally.addSent(1);
-    tally.add(decided(1, 1, RequestOutcome::Verdict::Lost));
+    feed(tally, "S1@0 G1:timeout@1000");
     const QString text = summaryText(optionsOf(1), tally, kRunNs);
     QVERIFY(text.endsWith(QStringLiteral("\nround trip: no reply passed the checks\n")));
     QVERIFY(text.contains(QStringLiteral("1 sent, 0 received, 1 lost (100.00%)")));
@@ -222,42 +207,27 @@ void TestRunReport::summaryWithoutReplies()
 void TestRunReport::exitStatus_data()
 {
     QTest::addColumn<RunEnd::Kind>("kind");
-    QTest::addColumn<QList<RequestOutcome>>("outcomes");
-    QTest::addColumn<int>("unexpected"); // replies that answer no request
+    QTest::addColumn<QString>("script");
     QTest::addColumn<int>("status");
 
-    const RequestOutcome ok = answered(1, 1, 1000);
-    const RequestOutcome lost = decided(1, 2, RequestOutcome::Verdict::Lost);
-    const RequestOutcome waiting = decided(1, 3, RequestOutcome::Verdict::Unanswered);
     using Kind = RunEnd::Kind;
-    QTest::newRow("every request answered") << Kind::Completed << QList<RequestOutcome>{ok, ok} << 0 << 0;
-    QTest::newRow("one lost") << Kind::Completed << QList<RequestOutcome>{ok, lost} << 0 << 1;
-    QTest::newRow("one failed a check")
-        << Kind::Completed << QList<RequestOutcome>{ok, answered(1, 2, 1000, kFaultCompanyId)} << 0 << 1;
-    QTest::newRow("a reply that answers no request")
-        << Kind::Completed << QList<RequestOutcome>{ok, ok} << 1 << 1;
-    QTest::newRow("interrupted with one in flight")
-        << Kind::Interrupted << QList<RequestOutcome>{ok, waiting} << 0 << 0;
-    QTest::newRow("interrupted before any reply")
-        << Kind::Interrupted << QList<RequestOutcome>{waiting} << 0 << 1;
-    QTest::newRow("the connection ended") << Kind::ConnectionEnded << QList<RequestOutcome>{ok} << 0 << 1;
-    QTest::newRow("an output file could not be written")
-        << Kind::OutputFailed << QList<RequestOutcome>{ok} << 0 << 1;
-    QTest::newRow("unreachable") << Kind::Unreachable << QList<RequestOutcome>{} << 0 << 3;
+    QTest::newRow("every request answered") << Kind::Completed << "S1@0 R1@1 S2@2 R2@3" << 0;
+    QTest::newRow("one lost") << Kind::Completed << "S1@0 R1@1 S2@2 G2:timeout@1002" << 1;
+    QTest::newRow("one failed a check") << Kind::Completed << "S1@0 R1@1 S2@2 R2!company@3" << 1;
+    QTest::newRow("a reply that answers no request") << Kind::Completed << "S1@0 R1@1 X@2" << 1;
+    QTest::newRow("interrupted with one in flight") << Kind::Interrupted << "S1@0 R1@1 S2@2 C@3" << 0;
+    QTest::newRow("interrupted before any reply") << Kind::Interrupted << "S1@0 C@3" << 1;
+    QTest::newRow("the connection ended") << Kind::ConnectionEnded << "S1@0 R1@1" << 1;
+    QTest::newRow("an output file could not be written") << Kind::OutputFailed << "S1@0 R1@1" << 1;
+    QTest::newRow("unreachable") << Kind::Unreachable << "" << 3;
 }
 
 void TestRunReport::exitStatus()
 {
     QFETCH(RunEnd::Kind, kind);
-    QFETCH(QList<RequestOutcome>, outcomes);
-    QFETCH(int, unexpected);
+    QFETCH(QString, script);
     RunTally tally(1);
-    for (const RequestOutcome& o : outcomes) {
-        tally.addSent(1);
-        tally.add(o);
-    }
-    for (int i = 0; i < unexpected; ++i)
-        tally.add(StrayReply{});
+    feed(tally, script);
     QTEST(probeExitStatus({kind, {}}, tally.total()), "status");
 }
 

@@ -1,18 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A target's session loop and its counting.
-//
-// Counting rules, as the engine decides each request: sent when the socket
-// took it; a reply in time when a whole reply answers it within the reply
-// timeout (its round trip observed when it passes every check, each failed
-// check counted otherwise); lost when the engine gives it up (no reply by its
-// deadline, a later request answered first over TCP, or the session ended);
-// late when its reply comes after that; unexpected for a reply that answers
-// no request. Every request carries its own number as its invoke ID, so
-// these are told apart exactly.
+// A target's session loop, and its request tracker's exchanges counted in
+// the target's metrics. The counting rules are the tracker's; every request
+// carries its own number as its invoke ID, so late, lost and unexpected
+// replies are told apart exactly.
 #include "target_runner.h"
 
-#include "codec/reply_check.h"
-#include "codec/request_encoder.h"
 #include "net/client_socket.h"
 #include "session/session_engine.h"
 
@@ -74,6 +66,7 @@ TargetRunner::TargetRunner(const TargetConfig& config, const TargetMetrics& metr
     , m_sendSoon(preciseTimer(this))
     , m_schedule(config.intervalMs * 1'000'000, phaseNs(config))
 {
+    m_tracker.setSink([this](const Exchange& exchange) { count(exchange); });
     m_sendSoon->setInterval(0);
     connect(m_tickTimer, &QTimer::timeout, this, &TargetRunner::onTick);
     connect(m_retryTimer, &QTimer::timeout, this, &TargetRunner::attempt);
@@ -118,9 +111,14 @@ void TargetRunner::attempt()
     connect(m_engine, &SessionEngine::connected, this, &TargetRunner::onConnected);
     connect(m_engine, &SessionEngine::sessionEnding, this, &TargetRunner::onSessionEnding);
     connect(m_engine, &SessionEngine::refused, this, &TargetRunner::onRefused);
-    connect(m_engine, &SessionEngine::requestSent, this, &TargetRunner::onRequestSent);
-    connect(m_engine, &SessionEngine::replyArrived, this, &TargetRunner::onReply);
-    connect(m_engine, &SessionEngine::requestGivenUp, this, &TargetRunner::onGivenUp);
+    connect(m_engine, &SessionEngine::requestSent, this, [this](const SentRequest& request) {
+        m_tracker.requestSent(request, nowNs());
+        m_metrics.sent->Increment();
+    });
+    connect(m_engine, &SessionEngine::replyArrived, this,
+            [this](const ArrivedReply& reply) { m_tracker.replyArrived(reply, nowNs()); });
+    connect(m_engine, &SessionEngine::requestGivenUp, this,
+            [this](const GivenUpRequest& request) { m_tracker.requestGivenUp(request, nowNs()); });
 
     const SocketRefusal refusal = isTcp() ? m_engine->Connect(m_config.host, m_config.port)
                                           : m_engine->Start(m_config.host, m_config.port);
@@ -183,7 +181,9 @@ void TargetRunner::retireEngine(bool close)
 {
     if (!m_engine)
         return;
-    // Nothing it says from here on is about this target's figures.
+    // The request in flight goes with the session, counted lost; nothing
+    // the engine says from here on is about this target's figures.
+    m_tracker.sessionEnded(nowNs());
     m_engine->disconnect(this);
     if (close)
         m_engine->Close();
@@ -250,38 +250,34 @@ void TargetRunner::armTick()
     m_tickTimer->start(static_cast<int>(std::max<qint64>(0, (leftNs + 999'999) / 1'000'000)));
 }
 
-void TargetRunner::onRequestSent(const SentRequest& request)
+void TargetRunner::count(const Exchange& exchange)
 {
-    m_metrics.sent->Increment();
-    m_lastFrame = request.frame;
-}
-
-void TargetRunner::onReply(const ArrivedReply& reply)
-{
-    if (!reply.complete)
-        return;
-    if (reply.sequence == 0) {
+    switch (exchange.outcome) {
+    case Exchange::Outcome::Unexpected:
         m_metrics.unexpected->Increment();
         return;
-    }
-    if (reply.late) {
+    case Exchange::Outcome::Late:
         m_metrics.late->Increment();
         return;
+    case Exchange::Outcome::Lost:
+    case Exchange::Outcome::Unanswered:
+        m_metrics.lost->Increment();
+        // Requests dropped as the session ends wait for the next session.
+        if (exchange.lostReason != Exchange::LostReason::SessionEnded)
+            sendSoonIfDue();
+        return;
+    case Exchange::Outcome::Answered:
+        break;
     }
     m_metrics.replies->Increment();
     m_metrics.lastReply->Set(double(QDateTime::currentMSecsSinceEpoch()) / 1000.0);
     if (!isTcp())
         m_backoff.reset();
-    // Checked against the request it answers, whose invoke ID is its own.
-    setInvokeId(m_lastFrame, reply.requestInvokeId);
-    const unsigned faults = checkReply(m_lastFrame, reply.bytes);
-    if (faults == 0) {
-        m_metrics.roundTrip->Observe(double(reply.elapsedNs) / 1e9);
-    } else {
-        for (int i = 0; i < kReplyFaultKinds; ++i) {
-            if (faults & (1u << i))
-                m_metrics.checkFailures[size_t(i)]->Increment();
-        }
+    if (RequestTracker::recordsRoundTrip(exchange))
+        m_metrics.roundTrip->Observe(double(exchange.roundTripNs) / 1e9);
+    for (int i = 0; i < kReplyFaultKinds; ++i) {
+        if (exchange.faults & (1u << i))
+            m_metrics.checkFailures[size_t(i)]->Increment();
     }
     sendSoonIfDue();
 }
@@ -293,12 +289,4 @@ void TargetRunner::sendSoonIfDue()
     // spares the event loop a pass per reply.
     if (m_schedule.isDue(nowNs()))
         m_sendSoon->start();
-}
-
-void TargetRunner::onGivenUp(const GivenUpRequest& request)
-{
-    m_metrics.lost->Increment();
-    // Requests dropped as the session ends wait for the next session.
-    if (request.reason != ReplyLedger::GiveUpReason::Abandoned)
-        sendSoonIfDue();
 }

@@ -9,6 +9,7 @@
 #include "monitor_metrics.h"
 #include "reconnect_backoff.h"
 #include "request_schedule.h"
+#include "session/request_tracker.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -34,7 +35,7 @@ public:
 
     TargetRunner(const TargetConfig& config, const TargetMetrics& metrics, Log log,
                  QObject* parent = nullptr);
-    // Closes the session without counting anything more.
+    // Closes the session; a request in flight is counted lost with it.
     ~TargetRunner() override;
 
     // Opens the first session.
@@ -59,9 +60,8 @@ private:
     void sendIfDue();
     void sendSoonIfDue();
     void armTick();
-    void onRequestSent(const SentRequest& request);
-    void onReply(const ArrivedReply& reply);
-    void onGivenUp(const GivenUpRequest& request);
+    // One exchange the tracker decided, into the metrics.
+    void count(const Exchange& exchange);
     bool isTcp() const { return m_config.protocol == RequestProtocol::Tcp; }
     QString where() const;
     // On the system's monotonic clock, which every target shares, so that
@@ -81,8 +81,9 @@ private:
     RequestSchedule m_schedule;
     ReconnectBackoff m_backoff;
     bool m_open = false;
-    // The frame last sent: what the reply is checked against.
-    QByteArray m_lastFrame;
+    // Outlives the sessions: a request in flight when one ends is counted
+    // lost with it.
+    RequestTracker m_tracker;
     // The last failure said, and the wait after it: a module that stays
     // down is said once at the longest wait, not every minute.
     QString m_lastFailure;

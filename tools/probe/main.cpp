@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // vexa-probe: the module's latency and load test from the command line.
-#include "report/plot_render.h"
 #include "probe_runner.h"
+#include "report/exchange_csv.h"
+#include "report/plot_render.h"
 #include "run_report.h"
 #include "signal_pipe.h"
 
@@ -38,11 +39,10 @@ void printOut(const QString& text)
 class RunRecorder {
 public:
     // `csv` may be null (no --csv); the time bins are kept only with --plot.
-    RunRecorder(const ProbeOptions& options, ProbeRunner& runner, CsvWriter* csv)
+    RunRecorder(const ProbeOptions& options, ProbeRunner& runner, ExchangeCsvWriter* csv)
         : m_options(options)
         , m_runner(runner)
         , m_csv(csv)
-        , m_tally(options.connections)
         , m_lines(!options.quiet && !options.json)
         , m_stdoutIsTerminal(::isatty(STDOUT_FILENO) == 1)
         , m_progress(::isatty(STDERR_FILENO) == 1 && (options.count > 0 || options.deadlineMs > 0))
@@ -55,20 +55,12 @@ public:
             if (m_progress)
                 m_progressTimer.start(kProgressMs);
         });
-        QObject::connect(&runner, &ProbeRunner::requestSent, &m_flushTimer,
-                         [this](int connection) { m_tally.addSent(connection); });
-        QObject::connect(&runner, &ProbeRunner::outcome, &m_flushTimer,
-                         [this](const RequestOutcome& outcome) { onOutcome(outcome); });
-        QObject::connect(&runner, &ProbeRunner::stray, &m_flushTimer, [this](const StrayReply& stray) {
-            m_tally.add(stray);
-            if (m_lines)
-                printLine(strayLine(stray, m_options.host, m_options.connections > 1));
-        });
+        QObject::connect(&runner, &ProbeRunner::exchanged, &m_flushTimer,
+                         [this](const Exchange& exchange) { onExchange(exchange); });
         QObject::connect(&m_flushTimer, &QTimer::timeout, [this] { flush(); });
         QObject::connect(&m_progressTimer, &QTimer::timeout, [this] { drawProgress(); });
     }
 
-    const RunTally& tally() const { return m_tally; }
     const TimeBins* timeBins() const { return m_bins.get(); }
 
     // Stops the progress line and the periodic flushes; the run is over.
@@ -85,20 +77,19 @@ private:
     static constexpr int kFlushMs = 1000;
     static constexpr int kProgressMs = 250;
 
-    void onOutcome(const RequestOutcome& outcome)
+    void onExchange(const Exchange& exchange)
     {
-        m_tally.add(outcome);
-        if (m_csv && !m_csv->failed() && !m_csv->write(outcome, m_runner.startEpochUs()))
+        if (m_csv && exchange.isRequest() && !m_csv->failed()
+            && !m_csv->write(exchange, m_runner.startEpochUs()))
             csvFailed();
         if (m_bins) {
-            if (outcome.verdict == RequestOutcome::Verdict::Answered && !outcome.faults
-                && outcome.roundTripNs >= 0)
-                m_bins->addReply(outcome.sentNs, outcome.roundTripNs);
-            else if (outcome.verdict == RequestOutcome::Verdict::Lost)
-                m_bins->addLost(outcome.sentNs);
+            if (RequestTracker::recordsRoundTrip(exchange))
+                m_bins->addReply(exchange.sentNs, exchange.roundTripNs);
+            else if (exchange.outcome == Exchange::Outcome::Lost)
+                m_bins->addLost(exchange.sentNs);
         }
-        if (m_lines && outcome.verdict != RequestOutcome::Verdict::Unanswered)
-            printLine(outcomeLine(outcome, m_options.host, m_options.connections > 1, m_options.timeoutMs));
+        if (m_lines && exchange.outcome != Exchange::Outcome::Unanswered)
+            printLine(exchangeLine(exchange, m_options.host, m_options.connections > 1, m_options.timeoutMs));
     }
 
     void csvFailed()
@@ -128,7 +119,7 @@ private:
 
     void drawProgress()
     {
-        const ProbeFigures& total = m_tally.total();
+        const ProbeFigures total = m_runner.tally().total();
         const QByteArray line =
             progressText(total.sent, total.lost, m_runner.elapsedNs(), m_options.count, m_options.deadlineMs)
                 .toLocal8Bit();
@@ -148,8 +139,7 @@ private:
 
     const ProbeOptions& m_options;
     ProbeRunner& m_runner;
-    CsvWriter* m_csv;
-    RunTally m_tally;
+    ExchangeCsvWriter* m_csv;
     std::unique_ptr<TimeBins> m_bins;
     QTimer m_flushTimer;
     QTimer m_progressTimer;
@@ -177,20 +167,20 @@ std::optional<QString> checkPlotPath(const QString& path)
 PlotInput plotInput(const ProbeOptions& options, const RunTally& tally, const TimeBins& bins,
                     const ProbeRunner& runner)
 {
-    const ProbeFigures& total = tally.total();
+    const ProbeFigures total = tally.total();
+    const LatencyHistogram& rtt = *total.roundTrip;
     PlotInput input;
     input.title =
         QStringLiteral("vexa-probe %1 (%2 port %3): %4 sent, %5 received, %6 lost (%7%), %8 failed")
             .arg(options.host, options.protocolName(), QString::number(options.effectivePort()),
-                 QString::number(total.sent), QString::number(total.received), QString::number(total.lost),
+                 QString::number(total.sent), QString::number(total.replies), QString::number(total.lost),
                  QString::number(total.lostPercent(), 'f', 2), QString::number(total.failed));
     const QDateTime started = QDateTime::fromMSecsSinceEpoch(runner.startEpochUs() / 1000, Qt::UTC);
     QString figures;
-    if (total.roundTrip.count()) {
+    if (rtt.count()) {
         figures = QStringLiteral("; round trip p50 %1 ms, p99 %2 ms, max %3 ms")
-                      .arg(millisecondsText(total.roundTrip.percentile(50)),
-                           millisecondsText(total.roundTrip.percentile(99)),
-                           millisecondsText(total.roundTrip.max()));
+                      .arg(millisecondsText(rtt.percentile(50)), millisecondsText(rtt.percentile(99)),
+                           millisecondsText(rtt.max()));
     }
     const QString connections = options.connections == 1
         ? QStringLiteral("1 connection")
@@ -202,7 +192,7 @@ PlotInput plotInput(const ProbeOptions& options, const RunTally& tally, const Ti
                  QString::number(options.intervalMs), QString::number(options.timeoutMs), figures);
     input.bins = bins.bins();
     input.durationNs = runner.elapsedNs();
-    input.distribution = total.roundTrip;
+    input.distribution = rtt;
     return input;
 }
 
@@ -268,9 +258,9 @@ int main(int argc, char* argv[])
     } else {
         app = std::make_unique<QCoreApplication>(qtArgc, qtArgv);
     }
-    std::unique_ptr<CsvWriter> csv;
+    std::unique_ptr<ExchangeCsvWriter> csv;
     if (!options.csvPath.isEmpty()) {
-        csv = std::make_unique<CsvWriter>();
+        csv = std::make_unique<ExchangeCsvWriter>();
         if (!csv->open(options.csvPath)) {
             printError(QStringLiteral("--csv %1: %2").arg(options.csvPath, csv->errorString()));
             return 2;
@@ -304,7 +294,7 @@ int main(int argc, char* argv[])
         auto drawPlot = [&] {
             QString error;
             if (!writePlot(options.plotPath, options.plotSize,
-                           plotInput(options, recorder.tally(), *recorder.timeBins(), runner), &error))
+                           plotInput(options, runner.tally(), *recorder.timeBins(), runner), &error))
                 outputFailed(QStringLiteral("--plot %1: %2").arg(options.plotPath, error));
         };
         // The JSON summary tells whether the plot was written, so it is
@@ -316,13 +306,13 @@ int main(int argc, char* argv[])
             drawPlot();
         }
 
-        const int status = probeExitStatus(end, recorder.tally().total());
+        const int status = probeExitStatus(end, runner.tally().total());
         if (options.json) {
-            const QByteArray json = summaryJson(options, recorder.tally(), runner.elapsedNs(), end, status);
+            const QByteArray json = summaryJson(options, runner.tally(), runner.elapsedNs(), end, status);
             std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
         } else if (end.kind != RunEnd::Kind::Unreachable) {
             printOut((options.quiet ? QString() : QStringLiteral("\n"))
-                     + summaryText(options, recorder.tally(), runner.elapsedNs()));
+                     + summaryText(options, runner.tally(), runner.elapsedNs()));
         }
         std::fflush(stdout);
         if (plots && !options.json)

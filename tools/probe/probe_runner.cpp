@@ -1,18 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The probe's run over its session engines.
 //
-// Counting rules. Which request a reply answers is the engine's to say; the
-// run counts what it says. A request is decided once: Answered when a whole
-// reply for it comes within the timeout; Lost when the engine gives it up
-// (no reply by its deadline, a later request answered first over TCP) or
-// when the connection ends; Unanswered when the run is interrupted. A reply
-// for a request already counted lost is late: reported and counted apart,
-// never received and never lost a second time. A reply that answers no
-// request is unexpected. By default every request carries its sequence
-// number as its invoke ID, so each of these is told apart exactly.
+// The counting rules are the request tracker's. By default every request
+// carries its sequence number as its invoke ID, so a late reply, a lost
+// request and an unexpected reply are told apart exactly.
 #include "probe_runner.h"
 
-#include "codec/reply_check.h"
+#include "codec/frame_display.h"
+#include "codec/frame_layout.h"
 #include "net/client_socket.h"
 #include "session/session_engine.h"
 
@@ -47,6 +42,7 @@ QTimer* preciseTimer(QObject* parent)
 ProbeRunner::ProbeRunner(const ProbeOptions& options, QObject* parent)
     : QObject(parent)
     , m_options(options)
+    , m_tally(options.connections)
 {
 }
 
@@ -108,16 +104,29 @@ void ProbeRunner::setUp(Connection& c)
     c.engine->setNumberedInvokeIds(m_options.numberedInvokeIds);
 
     c.pause = preciseTimer(this);
+    c.tracker = &m_tally.tracker(c.index);
 
     Connection* conn = &c;
+    c.tracker->setSink([this, conn](const Exchange& exchange) { onExchange(*conn, exchange); });
     connect(c.pause, &QTimer::timeout, this, [this, conn] { sendNext(*conn); });
     connect(c.engine, &SessionEngine::connected, this, [this, conn] { onConnected(*conn); });
-    connect(c.engine, &SessionEngine::requestSent, this,
-            [this, conn](const SentRequest& request) { onRequestSent(*conn, request); });
-    connect(c.engine, &SessionEngine::replyArrived, this,
-            [this, conn](const ArrivedReply& reply) { onReply(*conn, reply); });
-    connect(c.engine, &SessionEngine::requestGivenUp, this,
-            [this, conn](const GivenUpRequest& request) { onGivenUp(*conn, request); });
+    connect(c.engine, &SessionEngine::requestSent, this, [this, conn](const SentRequest& request) {
+        if (m_finished)
+            return;
+        ++m_sent;
+        conn->tracker->requestSent(request, m_clock.nsecsElapsed());
+        emit requestSent(conn->index);
+        if (m_options.count > 0 && m_sent >= quint64(m_options.count))
+            stopSending();
+    });
+    connect(c.engine, &SessionEngine::replyArrived, this, [this, conn](const ArrivedReply& reply) {
+        if (!m_finished)
+            conn->tracker->replyArrived(reply, m_clock.nsecsElapsed());
+    });
+    connect(c.engine, &SessionEngine::requestGivenUp, this, [this, conn](const GivenUpRequest& request) {
+        if (!m_finished)
+            conn->tracker->requestGivenUp(request, m_clock.nsecsElapsed());
+    });
     connect(c.engine, &SessionEngine::sessionEnding, this,
             [this, conn](const SocketEnd& end) { onSessionEnding(*conn, end); });
     connect(c.engine, &SessionEngine::refused, this, [this, conn](const QString& reason) {
@@ -213,90 +222,40 @@ void ProbeRunner::sendNext(Connection& c)
         c.engine->SetContinuousMode(true);
 }
 
-void ProbeRunner::onRequestSent(Connection& c, const SentRequest& request)
+void ProbeRunner::onExchange(Connection& c, const Exchange& exchange)
 {
-    if (m_finished)
+    m_tally.record(exchange);
+    switch (exchange.outcome) {
+    case Exchange::Outcome::Unexpected:
+        emit exchanged(exchange);
+        onAnswersNothing(exchange);
         return;
-    ++m_sent;
-    c.pending.push_back({request.sequence, m_clock.nsecsElapsed()});
-    if (c.request.isEmpty())
-        c.request = request.frame;
-    emit requestSent(c.index);
-    if (m_options.count > 0 && m_sent >= quint64(m_options.count))
-        stopSending();
-}
-
-std::optional<RequestOutcome> ProbeRunner::decide(Connection& c, quint64 sequence,
-                                                  RequestOutcome::Verdict verdict)
-{
-    const auto it = std::find_if(c.pending.begin(), c.pending.end(),
-                                 [sequence](const Pending& p) { return p.sequence == sequence; });
-    if (it == c.pending.end())
-        return std::nullopt;
-    RequestOutcome result;
-    result.connection = c.index;
-    result.sequence = it->sequence;
-    result.sentNs = it->sentNs;
-    result.verdict = verdict;
-    c.pending.erase(it);
-    return result;
-}
-
-void ProbeRunner::decideAll(Connection& c, RequestOutcome::Verdict verdict, bool connectionEnded)
-{
-    while (!c.pending.empty()) {
-        RequestOutcome result = *decide(c, c.pending.front().sequence, verdict);
-        result.connectionEnded = connectionEnded;
-        emit outcome(result);
+    case Exchange::Outcome::Late:
+        ++m_matchedReplies;
+        emit exchanged(exchange);
+        return;
+    case Exchange::Outcome::Answered:
+        ++m_matchedReplies;
+        m_anyReply = true;
+        break;
+    case Exchange::Outcome::Lost:
+    case Exchange::Outcome::Unanswered:
+        break;
     }
-}
-
-void ProbeRunner::onReply(Connection& c, const ArrivedReply& reply)
-{
-    if (m_finished || !reply.complete)
+    emit exchanged(exchange);
+    // Those lost with the session or cut short are decided with the end of
+    // the run, which sends nothing more.
+    if (exchange.outcome == Exchange::Outcome::Unanswered
+        || (exchange.outcome == Exchange::Outcome::Lost
+            && exchange.lostReason == Exchange::LostReason::SessionEnded))
         return;
-    if (reply.sequence == 0) {
-        onAnswersNothing(c, reply);
-        return;
-    }
-    ++m_matchedReplies;
-    if (reply.late) {
-        StrayReply late;
-        late.kind = StrayReply::Kind::Late;
-        late.connection = c.index;
-        late.sequence = reply.sequence;
-        late.roundTripNs = reply.timed ? reply.elapsedNs : -1;
-        late.bytes = static_cast<int>(reply.bytes.size());
-        emit stray(late);
-        return;
-    }
-    std::optional<RequestOutcome> answered = decide(c, reply.sequence, RequestOutcome::Verdict::Answered);
-    if (!answered)
-        return;
-    m_anyReply = true;
-    // Checked against the request it answers, whose invoke ID may be its own.
-    setInvokeId(c.request, reply.requestInvokeId);
-    // A reply that another request could have drawn has no round trip.
-    answered->roundTripNs = reply.timed ? reply.elapsedNs : -1;
-    answered->bytes = static_cast<int>(reply.bytes.size());
-    answered->state = reply.texts.state;
-    answered->code = reply.texts.code;
-    answered->faults = checkReply(c.request, reply.bytes);
-    if (answered->faults)
-        answered->faultText = describeFaults(c.request, reply.bytes, answered->faults);
-    emit outcome(*answered);
     afterDecided(c);
 }
 
-void ProbeRunner::onAnswersNothing(const Connection& c, const ArrivedReply& reply)
+void ProbeRunner::onAnswersNothing(const Exchange& exchange)
 {
-    StrayReply other;
-    other.connection = c.index;
-    other.bytes = static_cast<int>(reply.bytes.size());
-    other.invokeId = reply.texts.header.invokeId;
-    emit stray(other);
-    if (!other.invokeId.isEmpty())
-        m_unmatchedInvokeId = other.invokeId;
+    if (exchange.hasInvokeId)
+        m_unmatchedInvokeId = hexFieldText(exchange.reply, frame::kInvokeIdOffset, frame::kInvokeIdSize);
     if (++m_unmatchedReplies >= kUnmatchedBeforeAdvice)
         adviseOnInvokeIds();
 }
@@ -312,25 +271,11 @@ void ProbeRunner::adviseOnInvokeIds()
                     .arg(m_unmatchedInvokeId));
 }
 
-void ProbeRunner::onGivenUp(Connection& c, const GivenUpRequest& request)
-{
-    // Requests dropped as the connection ends are decided with its end.
-    if (m_finished || request.reason == ReplyLedger::GiveUpReason::Abandoned)
-        return;
-    std::optional<RequestOutcome> lost = decide(c, request.sequence, RequestOutcome::Verdict::Lost);
-    if (!lost)
-        return;
-    lost->arrivedBytes = request.arrivedBytes;
-    lost->expectedBytes = request.expectedBytes;
-    emit outcome(*lost);
-    afterDecided(c);
-}
-
 void ProbeRunner::afterDecided(Connection& c)
 {
     if (m_finished)
         return;
-    if (!maySend() || !c.pending.empty()) {
+    if (!maySend() || c.waits()) {
         finishIfDone();
         return;
     }
@@ -344,7 +289,7 @@ void ProbeRunner::finishIfDone()
 {
     if (m_finished || maySend())
         return;
-    const auto waits = [](const auto& c) { return !c->pending.empty(); };
+    const auto waits = [](const auto& c) { return c->waits(); };
     if (std::none_of(m_connections.begin(), m_connections.end(), waits))
         finish({RunEnd::Kind::Completed, {}});
 }
@@ -363,7 +308,7 @@ void ProbeRunner::onSessionEnding(Connection& c, const SocketEnd& end)
     }
     const QString what = closed ? QStringLiteral("the module closed the connection")
                                 : QStringLiteral("the connection failed: %1").arg(text);
-    decideAll(c, RequestOutcome::Verdict::Lost, true);
+    c.tracker->sessionEnded(m_clock.nsecsElapsed());
     finish({RunEnd::Kind::ConnectionEnded,
             m_options.connections > 1
                 ? QStringLiteral("connection %1: %2").arg(QString::number(c.index), what)
@@ -390,7 +335,7 @@ void ProbeRunner::finish(const RunEnd& end)
     m_durationNs = m_begun ? m_clock.nsecsElapsed() : 0;
     // Whatever is still waiting gets no chance to be answered.
     for (auto& c : m_connections)
-        decideAll(*c, RequestOutcome::Verdict::Unanswered, false);
+        c->tracker->cutShort(m_durationNs);
     if (m_connectTimer)
         m_connectTimer->stop();
     if (m_deadlineTimer)

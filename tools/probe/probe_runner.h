@@ -1,17 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a probe: K session engines side by side, each with one request in
 // flight, paced by the interval, bounded by the count or the deadline, with
-// a timeout per request. It decides what became of every request and says
-// so through its signals; counting, printing and files are someone else's.
+// a timeout per request. Each connection's request tracker decides what
+// became of every request; the runner hands each exchange on through its
+// signal, and printing and files are someone else's.
 #pragma once
 
 #include "probe_options.h"
-#include "request_outcome.h"
+#include "run_end.h"
+#include "run_report.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 
-#include <deque>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -19,9 +20,6 @@
 class QTimer;
 struct SocketEnd;
 class SessionEngine;
-struct ArrivedReply;
-struct GivenUpRequest;
-struct SentRequest;
 
 class ProbeRunner : public QObject {
     Q_OBJECT
@@ -41,52 +39,40 @@ public:
     qint64 elapsedNs() const;
     // When the run began, in microseconds since the Unix epoch.
     qint64 startEpochUs() const { return m_startEpochUs; }
+    // The counts so far, per connection and summed.
+    const RunTally& tally() const { return m_tally; }
 
 signals:
     // Every session is open; the first requests go out now.
     void began();
     void requestSent(int connection);
-    void outcome(const RequestOutcome& outcome);
-    void stray(const StrayReply& stray);
+    // A request decided, or reply bytes beside one (late, unexpected).
+    void exchanged(const Exchange& exchange);
     // Something about the module worth saying once, for a person.
     void notice(const QString& text);
     // Once, after the last outcome.
     void finished(const RunEnd& end);
 
 private:
-    struct Pending {
-        quint64 sequence = 0;
-        qint64 sentNs = 0;
-    };
     struct Connection {
         int index = 1;
         SessionEngine* engine = nullptr;
         QTimer* pause = nullptr;
         bool open = false;
-        // Requests sent whose fate the engine has not yet told, oldest
-        // first; one in the normal course.
-        std::deque<Pending> pending;
-        // A request as sent: what the replies are checked against.
-        QByteArray request;
+        RequestTracker* tracker = nullptr; // the tally's
+        bool waits() const { return tracker->waiting() > 0; }
     };
 
     void setUp(Connection& c);
     void onConnected(Connection& c);
     void begin();
     void sendNext(Connection& c);
-    void onRequestSent(Connection& c, const SentRequest& request);
-    void onReply(Connection& c, const ArrivedReply& reply);
-    void onGivenUp(Connection& c, const GivenUpRequest& request);
     void onSessionEnding(Connection& c, const SocketEnd& end);
+    void onExchange(Connection& c, const Exchange& exchange);
     // A request of `c` has been decided; send the next one or wind down.
     void afterDecided(Connection& c);
-    // Takes the request `sequence` off the waiting ones, as an outcome of
-    // `verdict`; none when it has been decided already.
-    std::optional<RequestOutcome> decide(Connection& c, quint64 sequence, RequestOutcome::Verdict verdict);
-    // Decides every request still waiting on `c`.
-    void decideAll(Connection& c, RequestOutcome::Verdict verdict, bool connectionEnded);
     // A reply that answers no request.
-    void onAnswersNothing(const Connection& c, const ArrivedReply& reply);
+    void onAnswersNothing(const Exchange& exchange);
     void adviseOnInvokeIds();
     void checkDeadline();
     bool maySend() const;
@@ -100,6 +86,7 @@ private:
     QTimer* m_connectTimer = nullptr;
     QTimer* m_deadlineTimer = nullptr;
     QElapsedTimer m_clock;
+    RunTally m_tally;
     qint64 m_startEpochUs = 0;
     qint64 m_durationNs = -1;
     quint64 m_sent = 0;

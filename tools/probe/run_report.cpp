@@ -4,6 +4,10 @@
 // with everything else, so a '%' in it is never taken for a placeholder.
 #include "run_report.h"
 
+#include "codec/frame_display.h"
+#include "codec/frame_layout.h"
+#include "codec/reply_check.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,48 +18,25 @@
 
 namespace {
 
-void count(ProbeFigures& figures, const RequestOutcome& outcome)
-{
-    switch (outcome.verdict) {
-    case RequestOutcome::Verdict::Answered:
-        ++figures.received;
-        if (!outcome.faults) {
-            if (outcome.roundTripNs >= 0)
-                figures.roundTrip.record(outcome.roundTripNs);
-            break;
-        }
-        ++figures.failed;
-        for (int i = 0; i < kReplyFaultKinds; ++i)
-            figures.faults[size_t(i)] += (outcome.faults >> i) & 1u;
-        break;
-    case RequestOutcome::Verdict::Lost:
-        ++figures.lost;
-        break;
-    case RequestOutcome::Verdict::Unanswered:
-        ++figures.unanswered;
-        break;
-    }
-}
-
 QString connectionText(int connection, bool show)
 {
     return show ? QStringLiteral("conn=%1 ").arg(connection) : QString();
 }
 
 // What had come of a reply over TCP when its request was given up.
-QString partialReplyText(const RequestOutcome& outcome)
+QString partialReplyText(const Exchange& exchange)
 {
-    if (outcome.arrivedBytes <= 0)
+    if (exchange.arrivedBytes <= 0)
         return {};
-    if (outcome.expectedBytes < 0)
-        return QStringLiteral(", %1 bytes of a reply arrived").arg(outcome.arrivedBytes);
-    return QStringLiteral(", %1 of %2 bytes arrived").arg(outcome.arrivedBytes).arg(outcome.expectedBytes);
+    if (exchange.expectedBytes < 0)
+        return QStringLiteral(", %1 bytes of a reply arrived").arg(exchange.arrivedBytes);
+    return QStringLiteral(", %1 of %2 bytes arrived").arg(exchange.arrivedBytes).arg(exchange.expectedBytes);
 }
 
 QString countsText(const ProbeFigures& figures)
 {
     return QStringLiteral("%1 sent, %2 received, %3 lost (%4%), %5 failed checks")
-        .arg(QString::number(figures.sent), QString::number(figures.received), QString::number(figures.lost),
+        .arg(QString::number(figures.sent), QString::number(figures.replies), QString::number(figures.lost),
              QString::number(figures.lostPercent(), 'f', 2), QString::number(figures.failed));
 }
 
@@ -77,9 +58,6 @@ QString roundTripText(const LatencyHistogram& rtt, bool everyPercentile)
                                           : QStringLiteral("min/mean/p50/p99/max");
     return QStringLiteral("round trip %1 = %2 ms").arg(names, values.join(u'/'));
 }
-
-// Written out once this much has gathered: few system calls, little memory.
-constexpr qsizetype kFlushAt = 64 * 1024;
 
 // Milliseconds rounded to whole microseconds, as the text shows them.
 double milliseconds(double ns)
@@ -118,9 +96,14 @@ QJsonObject figuresObject(const ProbeFigures& figures)
         QString key = QLatin1String(faultWord(ReplyFault(1u << i)));
         checks.insert(key.replace(u'-', u'_'), double(figures.faults[size_t(i)]));
     }
+    QJsonObject lostBy;
+    for (int i = 0; i < RequestTracker::kLostReasons; ++i) {
+        QString key = QLatin1String(lostReasonWord(Exchange::LostReason(i)));
+        lostBy.insert(key.replace(u'-', u'_'), double(figures.lostBy[size_t(i)]));
+    }
     return QJsonObject{
         {"sent", double(figures.sent)},
-        {"received", double(figures.received)},
+        {"received", double(figures.replies)},
         {"lost", double(figures.lost)},
         {"lost_percent", rounded(figures.lostPercent(), 3)},
         {"failed", double(figures.failed)},
@@ -128,7 +111,8 @@ QJsonObject figuresObject(const ProbeFigures& figures)
         {"unexpected", double(figures.unexpected)},
         {"unanswered", double(figures.unanswered)},
         {"failed_checks", checks},
-        {"round_trip_ms", roundTripObject(figures.roundTrip)},
+        {"lost_by", lostBy},
+        {"round_trip_ms", roundTripObject(*figures.roundTrip)},
     };
 }
 
@@ -141,37 +125,48 @@ QLatin1String endWord(RunEnd::Kind kind)
 
 } // namespace
 
-double ProbeFigures::lostPercent() const
-{
-    const quint64 known = received + lost;
-    return known ? 100.0 * double(lost) / double(known) : 0.0;
-}
-
 RunTally::RunTally(int connections)
-    : m_perConnection(static_cast<size_t>(std::max(connections, 1)))
+    : m_totalRoundTrip(kTotalBits)
 {
-    for (ProbeFigures& figures : m_perConnection)
-        figures.roundTrip = LatencyHistogram(kConnectionBits);
-    m_total.roundTrip = LatencyHistogram(kTotalBits);
+    for (int c = 1; c <= std::max(connections, 1); ++c)
+        m_trackers.push_back(std::make_unique<RequestTracker>(c, kConnectionBits));
 }
 
-void RunTally::addSent(int connection)
+void RunTally::record(const Exchange& exchange)
 {
-    ++m_perConnection[index(connection)].sent;
-    ++m_total.sent;
+    if (RequestTracker::recordsRoundTrip(exchange))
+        m_totalRoundTrip.record(exchange.roundTripNs);
 }
 
-void RunTally::add(const RequestOutcome& outcome)
+ProbeFigures RunTally::connection(int connection) const
 {
-    count(m_perConnection[index(outcome.connection)], outcome);
-    count(m_total, outcome);
+    const RequestTracker& t = tracker(connection);
+    ProbeFigures figures;
+    static_cast<RequestTracker::Counts&>(figures) = t.counts();
+    figures.roundTrip = &t.roundTrip();
+    return figures;
 }
 
-void RunTally::add(const StrayReply& stray)
+ProbeFigures RunTally::total() const
 {
-    const bool late = stray.kind == StrayReply::Kind::Late;
-    for (ProbeFigures* figures : {&m_perConnection[index(stray.connection)], &m_total})
-        ++(late ? figures->late : figures->unexpected);
+    ProbeFigures sum;
+    for (const auto& t : m_trackers) {
+        const RequestTracker::Counts& c = t->counts();
+        sum.sent += c.sent;
+        sum.replies += c.replies;
+        sum.lost += c.lost;
+        sum.unanswered += c.unanswered;
+        sum.late += c.late;
+        sum.unexpected += c.unexpected;
+        sum.failed += c.failed;
+        sum.untimed += c.untimed;
+        for (size_t i = 0; i < sum.lostBy.size(); ++i)
+            sum.lostBy[i] += c.lostBy[i];
+        for (size_t i = 0; i < sum.faults.size(); ++i)
+            sum.faults[i] += c.faults[i];
+    }
+    sum.roundTrip = &m_totalRoundTrip;
+    return sum;
 }
 
 int probeExitStatus(const RunEnd& end, const ProbeFigures& total)
@@ -182,7 +177,7 @@ int probeExitStatus(const RunEnd& end, const ProbeFigures& total)
         return 1;
     // Bytes that answer no request are the module's fault as much as a
     // reply that fails a check.
-    return total.received == 0 || total.lost > 0 || total.failed > 0 || total.unexpected > 0 ? 1 : 0;
+    return total.replies == 0 || total.lost > 0 || total.failed > 0 || total.unexpected > 0 ? 1 : 0;
 }
 
 QString millisecondsText(qint64 ns)
@@ -192,53 +187,54 @@ QString millisecondsText(qint64 ns)
     return QStringLiteral("%1.%2").arg(us / 1000).arg(us % 1000, 3, 10, QLatin1Char('0'));
 }
 
-QString outcomeLine(const RequestOutcome& outcome, const QString& host, bool showConnection, int timeoutMs)
+QString exchangeLine(const Exchange& exchange, const QString& host, bool showConnection, int timeoutMs)
 {
-    const QString where = connectionText(outcome.connection, showConnection);
-    const QString sequence = QString::number(outcome.sequence);
-    switch (outcome.verdict) {
-    case RequestOutcome::Verdict::Answered: {
+    const QString where = connectionText(exchange.connection, showConnection);
+    const QString sequence = QString::number(exchange.sequence);
+    const QString bytes = QString::number(exchange.reply.size());
+    switch (exchange.outcome) {
+    case Exchange::Outcome::Answered: {
         QString fields;
-        if (!outcome.state.isEmpty())
-            fields += QStringLiteral(" state=") + outcome.state;
-        if (!outcome.code.isEmpty())
-            fields += QStringLiteral(" code=") + outcome.code;
-        const QString faults =
-            outcome.faults ? QStringLiteral(" MALFORMED: ") + outcome.faultText : QString();
-        const QString time = outcome.roundTripNs >= 0
-            ? QStringLiteral(" time=%1 ms").arg(millisecondsText(outcome.roundTripNs))
+        const QString state = hexFieldText(exchange.reply, frame::kStateOffset, frame::kFieldPairSize);
+        const QString code = hexFieldText(exchange.reply, frame::kCodeOffset, frame::kFieldPairSize);
+        if (!state.isEmpty())
+            fields += QStringLiteral(" state=") + state;
+        if (!code.isEmpty())
+            fields += QStringLiteral(" code=") + code;
+        const QString faults = exchange.faults ? QStringLiteral(" MALFORMED: ")
+                + describeFaults(exchange.request, exchange.reply, exchange.faults)
+                                               : QString();
+        const QString time = exchange.timed()
+            ? QStringLiteral(" time=%1 ms").arg(millisecondsText(exchange.roundTripNs))
             : QStringLiteral(" untimed (another request could have drawn it)");
         return QStringLiteral("%1 bytes from %2: %3seq=%4%5%6%7")
-            .arg(QString::number(outcome.bytes), host, where, sequence, fields, time, faults);
+            .arg(bytes, host, where, sequence, fields, time, faults);
     }
-    case RequestOutcome::Verdict::Lost:
-        if (outcome.connectionEnded)
+    case Exchange::Outcome::Lost:
+        if (exchange.lostReason == Exchange::LostReason::SessionEnded)
             return QStringLiteral("no reply from %1: %2seq=%3, the connection ended")
                 .arg(host, where, sequence);
         return QStringLiteral("no reply from %1: %2seq=%3 within %4 ms%5")
-            .arg(host, where, sequence, QString::number(timeoutMs), partialReplyText(outcome));
-    case RequestOutcome::Verdict::Unanswered:
+            .arg(host, where, sequence, QString::number(timeoutMs), partialReplyText(exchange));
+    case Exchange::Outcome::Unanswered:
         break;
-    }
-    return {};
-}
-
-QString strayLine(const StrayReply& stray, const QString& host, bool showConnection)
-{
-    const QString where = connectionText(stray.connection, showConnection);
-    if (stray.kind == StrayReply::Kind::Late) {
-        const QString time = stray.roundTripNs >= 0
-            ? QStringLiteral(" time=%1 ms").arg(millisecondsText(stray.roundTripNs))
+    case Exchange::Outcome::Late: {
+        const QString time = exchange.timed()
+            ? QStringLiteral(" time=%1 ms").arg(millisecondsText(exchange.roundTripNs))
             : QStringLiteral(" (untimed: requests sent since could have drawn it)");
         return QStringLiteral("late reply from %1: %2seq=%3%4, already counted lost")
-            .arg(host, where, QString::number(stray.sequence), time);
+            .arg(host, where, sequence, time);
     }
-    if (stray.invokeId.isEmpty()) {
-        return QStringLiteral("unexpected bytes from %1: %2%3 bytes, too few for a reply's header")
-            .arg(host, where, QString::number(stray.bytes));
+    case Exchange::Outcome::Unexpected:
+        if (!exchange.hasInvokeId) {
+            return QStringLiteral("unexpected bytes from %1: %2%3 bytes, too few for a reply's header")
+                .arg(host, where, bytes);
+        }
+        return QStringLiteral("unexpected reply from %1: %2%3 bytes, invoke ID %4 answers no request")
+            .arg(host, where, bytes,
+                 hexFieldText(exchange.reply, frame::kInvokeIdOffset, frame::kInvokeIdSize));
     }
-    return QStringLiteral("unexpected reply from %1: %2%3 bytes, invoke ID %4 answers no request")
-        .arg(host, where, QString::number(stray.bytes), stray.invokeId);
+    return {};
 }
 
 QString progressText(quint64 sent, quint64 lost, qint64 elapsedNs, qint64 count, qint64 deadlineMs)
@@ -259,7 +255,7 @@ QString progressText(quint64 sent, quint64 lost, qint64 elapsedNs, qint64 count,
 
 QString summaryText(const ProbeOptions& options, const RunTally& tally, qint64 durationNs)
 {
-    const ProbeFigures& total = tally.total();
+    const ProbeFigures total = tally.total();
     const double seconds = double(durationNs) / 1e9;
     const double rate = seconds > 0 ? double(total.sent) / seconds : 0.0;
 
@@ -290,11 +286,11 @@ QString summaryText(const ProbeOptions& options, const RunTally& tally, qint64 d
         }
         text += QStringLiteral("failed checks: ") + faults.join(QStringLiteral(", ")) + u'\n';
     }
-    text += roundTripText(total.roundTrip, true) + u'\n';
+    text += roundTripText(*total.roundTrip, true) + u'\n';
     for (int c = 1; tally.connections() > 1 && c <= tally.connections(); ++c) {
-        const ProbeFigures& figures = tally.connection(c);
+        const ProbeFigures figures = tally.connection(c);
         text += QStringLiteral("connection %1: %2; %3\n")
-                    .arg(QString::number(c), countsText(figures), roundTripText(figures.roundTrip, false));
+                    .arg(QString::number(c), countsText(figures), roundTripText(*figures.roundTrip, false));
     }
     return text;
 }
@@ -302,7 +298,7 @@ QString summaryText(const ProbeOptions& options, const RunTally& tally, qint64 d
 QByteArray summaryJson(const ProbeOptions& options, const RunTally& tally, qint64 durationNs,
                        const RunEnd& end, int exitStatus)
 {
-    const ProbeFigures& total = tally.total();
+    const ProbeFigures total = tally.total();
     const double seconds = double(durationNs) / 1e9;
     QJsonObject object = figuresObject(total);
     object.insert("host", options.host);
@@ -323,76 +319,4 @@ QByteArray summaryJson(const ProbeOptions& options, const RunTally& tally, qint6
     }
     object.insert("per_connection", perConnection);
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
-}
-
-QByteArray CsvWriter::row(const RequestOutcome& outcome, qint64 runStartUs)
-{
-    const qint64 sentUs = runStartUs + outcome.sentNs / 1000;
-    const bool answered = outcome.verdict == RequestOutcome::Verdict::Answered;
-    QByteArray verdict = answered ? QByteArray("ok") : QByteArray("lost");
-    if (answered && outcome.faults)
-        verdict = "malformed:" + faultWords(outcome.faults).toLatin1();
-    else if (outcome.verdict == RequestOutcome::Verdict::Unanswered)
-        verdict = "unanswered";
-    char head[80];
-    const int n = std::snprintf(head, sizeof head, "%llu,%d,%lld.%06lld,", qulonglong(outcome.sequence),
-                                outcome.connection, qlonglong(sentUs / 1000000), qlonglong(sentUs % 1000000));
-    // Hex digits only in state and code; nothing here needs quoting.
-    return QByteArray(head, n)
-        + (answered && outcome.roundTripNs >= 0 ? QByteArray::number((outcome.roundTripNs + 500) / 1000)
-                                                : QByteArray())
-        + ',' + QByteArray::number(outcome.bytes) + ',' + outcome.state.toLatin1() + ','
-        + outcome.code.toLatin1() + ',' + verdict + '\n';
-}
-
-bool CsvWriter::open(const QString& path)
-{
-    m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        return fail();
-    m_buffer.reserve(kFlushAt + 256);
-    m_buffer += kHeader;
-    return true;
-}
-
-bool CsvWriter::write(const RequestOutcome& outcome, qint64 runStartUs)
-{
-    if (m_failed)
-        return false;
-    m_buffer += row(outcome, runStartUs);
-    return m_buffer.size() < kFlushAt || flush();
-}
-
-bool CsvWriter::flush()
-{
-    if (m_failed)
-        return false;
-    for (qsizetype done = 0; done < m_buffer.size();) {
-        const qint64 n = m_file.write(m_buffer.constData() + done, m_buffer.size() - done);
-        if (n <= 0)
-            return fail();
-        done += n;
-    }
-    m_buffer.resize(0); // keeps the capacity, unlike clear()
-    return true;
-}
-
-bool CsvWriter::close()
-{
-    if (!m_file.isOpen())
-        return !m_failed;
-    const bool ok = flush();
-    m_file.close();
-    if (ok && m_file.error() != QFileDevice::NoError)
-        return fail();
-    return ok && !m_failed;
-}
-
-bool CsvWriter::fail()
-{
-    if (!m_failed) {
-        m_failed = true;
-        m_error = m_file.errorString();
-    }
-    return false;
 }

@@ -2,41 +2,29 @@
 // What a run reports: its counts and round-trip figures, per connection and
 // summed, and the exit status they give; for a person, the line printed for
 // each reply in the manner of ping, the progress line and the summary; for
-// scripts, the summary as one JSON object (for jq and CI gates) and one CSV
-// row per request, written as the run goes.
+// scripts, the summary as one JSON object (for jq and CI gates).
 #pragma once
 
-#include "codec/reply_check.h"
-#include "session/latency_histogram.h"
 #include "probe_options.h"
-#include "request_outcome.h"
+#include "run_end.h"
+#include "session/request_tracker.h"
 
 #include <QByteArray>
-#include <QFile>
 
 #include <algorithm>
-#include <array>
+#include <memory>
 #include <vector>
 
-struct ProbeFigures {
-    quint64 sent = 0;
-    quint64 received = 0; // replies in time, whether or not they passed the checks
-    quint64 lost = 0;
-    quint64 unanswered = 0; // in flight when the run was interrupted
-    quint64 late = 0; // replies for requests already counted lost (not in `received`)
-    quint64 unexpected = 0; // replies with no request of their own
-    quint64 failed = 0; // received replies that failed a check
-    std::array<quint64, kReplyFaultKinds> faults{}; // per check, bit order of ReplyFault
-    // Round trips of the received replies that passed every check.
-    LatencyHistogram roundTrip;
-
-    // Lost share of the requests whose fate is known (received or lost), in %.
-    double lostPercent() const;
+// One connection's figures, or all of them summed: the tracker's counts and
+// the round trips of the replies that were timed and passed every check.
+struct ProbeFigures : RequestTracker::Counts {
+    const LatencyHistogram* roundTrip = nullptr;
 };
 
-// The summed figures are counted as they come, not merged at the end: their
-// histogram is finer (within 0.025 %, 8 us at 50 ms) than the per-connection
-// ones (0.4 %), which keeps many connections cheap.
+// Every connection's request tracker, and the figures summed over them. The
+// summed round trips are recorded as they come, not merged at the end:
+// their histogram is finer (within 0.025 %, 8 us at 50 ms) than the
+// per-connection ones (0.4 %), which keeps many connections cheap.
 class RunTally {
 public:
     static constexpr int kTotalBits = 12;
@@ -44,20 +32,21 @@ public:
 
     explicit RunTally(int connections);
 
-    void addSent(int connection);
-    void add(const RequestOutcome& outcome);
-    void add(const StrayReply& stray);
-
-    int connections() const { return static_cast<int>(m_perConnection.size()); }
+    int connections() const { return static_cast<int>(m_trackers.size()); }
     // `connection` counted from 1.
-    const ProbeFigures& connection(int connection) const { return m_perConnection[index(connection)]; }
-    const ProbeFigures& total() const { return m_total; }
+    RequestTracker& tracker(int connection) { return *m_trackers[index(connection)]; }
+    const RequestTracker& tracker(int connection) const { return *m_trackers[index(connection)]; }
+    // Each exchange a tracker decides, for the summed round trips.
+    void record(const Exchange& exchange);
+
+    ProbeFigures connection(int connection) const;
+    ProbeFigures total() const;
 
 private:
     size_t index(int connection) const { return size_t(std::clamp(connection, 1, connections()) - 1); }
 
-    std::vector<ProbeFigures> m_perConnection;
-    ProbeFigures m_total;
+    std::vector<std::unique_ptr<RequestTracker>> m_trackers;
+    LatencyHistogram m_totalRoundTrip;
 };
 
 // Exit status of a run: 0 every request answered and every reply passed the
@@ -73,8 +62,10 @@ QString millisecondsText(qint64 ns);
 // "conn=K " before seq when several connections run, and the failed checks
 // after it; "no reply from HOST: seq=3 within 1000 ms" for a lost request.
 // Empty for a request left unanswered by an interrupt.
-QString outcomeLine(const RequestOutcome& outcome, const QString& host, bool showConnection, int timeoutMs);
-QString strayLine(const StrayReply& stray, const QString& host, bool showConnection);
+// The late and unexpected replies get lines of their own:
+// "late reply from HOST: seq=3 time=1500.000 ms, already counted lost",
+// "unexpected reply from HOST: 30 bytes, invoke ID 0007 answers no request".
+QString exchangeLine(const Exchange& exchange, const QString& host, bool showConnection, int timeoutMs);
 
 // The progress line, e.g. "1200/5000 sent  812.4 req/s  3 lost (0.25%)".
 QString progressText(quint64 sent, quint64 lost, qint64 elapsedNs, qint64 count, qint64 deadlineMs);
@@ -104,38 +95,3 @@ QString summaryText(const ProbeOptions& options, const RunTally& tally, qint64 d
 //    "per_connection": [{"connection": 1, "sent": ..., ...}, ...]}
 QByteArray summaryJson(const ProbeOptions& options, const RunTally& tally, qint64 durationNs,
                        const RunEnd& end, int exitStatus);
-
-// The CSV file. Every write is checked: a full disk ends in an error, never
-// in a short file that looks complete.
-class CsvWriter {
-public:
-    static constexpr char kHeader[] = "sequence,connection,send_time,rtt_us,bytes,state,code,verdict\n";
-
-    // Creates (or empties) the file, the header row to follow with the
-    // first rows; false and errorString() when the file cannot be opened.
-    bool open(const QString& path);
-    // `runStartUs` is the run's start as microseconds since the Unix epoch;
-    // send_time is written as seconds since the epoch with microseconds.
-    // False once a write has failed.
-    bool write(const RequestOutcome& outcome, qint64 runStartUs);
-    // Hands what is buffered to the file; false on a write error.
-    bool flush();
-    // Flushes and closes; false if anything written was not stored.
-    bool close();
-
-    bool failed() const { return m_failed; }
-    QString errorString() const { return m_error; }
-
-    // The row for one outcome, with its '\n'.
-    static QByteArray row(const RequestOutcome& outcome, qint64 runStartUs);
-
-private:
-    bool fail();
-
-    // Unbuffered behind a buffer of our own, so that every failure of the
-    // underlying write is seen here.
-    QFile m_file;
-    QByteArray m_buffer;
-    bool m_failed = false;
-    QString m_error;
-};

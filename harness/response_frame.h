@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Response frames for the probe's tests, built from the frame layout's names
+// Request and response frames for the tests, built from the frame layout's names
 // independently of the simulator's code.
 #pragma once
 
@@ -34,4 +34,22 @@ inline QByteArray responseTo(const QByteArray& request)
     reply += data;
     setResponseChecksum(reply);
     return reply;
+}
+
+// A request with no data: the default company ID and source, `invokeId`
+// (first byte high), command and data type as given.
+inline QByteArray requestFrame(quint16 invokeId, quint16 command = 0x0001, quint16 dataType = 0x0002)
+{
+    QByteArray request(frame::kRequestFixedSize, '\0');
+    request.replace(frame::kCompanyIdOffset, frame::kCompanyIdSize, frame::kDefaultCompanyId);
+    request[frame::kSourceOffset] = char(frame::kDefaultSource);
+    request[frame::kInvokeIdOffset] = char(invokeId >> 8);
+    request[frame::kInvokeIdOffset + 1] = char(invokeId & 0xFF);
+    request[frame::kLengthOffset] = char(frame::bodyLength(0));
+    request[frame::kCommandOffset] = char(command & 0xFF);
+    request[frame::kCommandOffset + 1] = char(command >> 8);
+    request[frame::kDataTypeOffset] = char(dataType & 0xFF);
+    request[frame::kDataTypeOffset + 1] = char(dataType >> 8);
+    setResponseChecksum(request);
+    return request;
 }
