@@ -217,12 +217,16 @@ void timePanel(QPainter& p, const QRectF& rect, qreal font, const PlotInput& inp
     // The legend, right to left from the panel's right edge, of swatches
     // drawn as a box, a line or a triangle.
     enum Swatch { Box, Line, Triangle };
-    const qint64 binNs = bins.isEmpty() ? 0 : bins.first().endNs - bins.first().startNs;
+    const qint64 binNs = input.binWidthNs > 0 ? input.binWidthNs
+        : bins.isEmpty()                      ? 0
+                                              : bins.first().endNs - bins.first().startNs;
+    const QString perBin =
+        binNs > 0 ? QStringLiteral("%1 ms").arg(QString::number(ms(binNs), 'g', 4)) : QStringLiteral("bin");
     const std::tuple<bool, QString, QColor, Swatch> legend[] = {
         {lost > 0, QStringLiteral("lost (%1)").arg(lost), kLost, Triangle},
         {scaleTopNs < topNs, QStringLiteral("max beyond the scale"), kClipped, Box},
         {true, QStringLiteral("median"), kMedian, Line},
-        {true, QStringLiteral("min to max per %1 ms").arg(QString::number(ms(binNs), 'g', 4)), kBand, Box}};
+        {true, QStringLiteral("min to max per %1").arg(perBin), kBand, Box}};
     QPointF at(rect.right(), rect.top() - font * 0.5);
     for (const auto& [shown, label, color, swatch] : legend) {
         if (!shown)
@@ -360,26 +364,29 @@ DistributionLayout distributionLayout(const LatencyHistogram& rtt, const QRectF&
     const QVector<QRectF> boxes =
         placeLabels(anchors, widths, font * 1.2,
                     QRectF(rect.left(), rect.top() + font * 0.2, rect.width(), rect.height()));
-    qreal labelsBottom = rect.top();
-    for (qsizetype i = 0; i < boxes.size(); ++i) {
+    for (qsizetype i = 0; i < boxes.size(); ++i)
         layout.labels[i].box = boxes[i].adjusted(gapToLine, 0, -gapToLine, 0);
-        labelsBottom = std::max(labelsBottom, boxes[i].bottom());
-    }
 
-    // The count axis goes on above the tallest bar far enough for the bar
-    // to end below the labels. A panel too short to keep even a quarter of
-    // its height for the bars gives them that quarter.
-    const quint64 tallest = std::max<quint64>(*std::max_element(bars.counts.begin(), bars.counts.end()), 1);
-    const qreal free = std::max(rect.bottom() - labelsBottom - font * 0.2, rect.height() / 4);
-    const Scale y = upTo(double(tallest) * rect.height() / free, 5, rect.bottom(), rect.top(), true);
-    layout.countTop = y.high;
-
+    // The count axis goes on above the tallest bar far enough for every bar
+    // beneath a label to end below it; bars beside the labels may rise
+    // higher. A panel too short to keep even a quarter of its height below
+    // a label gives the bars that quarter.
     auto barX = [&](qsizetype i) { return x.at(ms(bars.lowNs + i * bars.widthNs)); };
+    auto barWidth = [&](qsizetype i) { return std::max(barX(i + 1) - barX(i) - 0.5, 1.0); };
+    double top = double(std::max<quint64>(*std::max_element(bars.counts.begin(), bars.counts.end()), 1));
+    for (const QRectF& box : boxes) {
+        const qreal free = std::max(rect.bottom() - box.bottom() - font * 0.2, rect.height() / 4);
+        for (qsizetype i = 0; i < bars.counts.size(); ++i) {
+            if (bars.counts[i] && barX(i) < box.right() && box.left() < barX(i) + barWidth(i))
+                top = std::max(top, double(bars.counts[i]) * rect.height() / free);
+        }
+    }
+    const Scale y = upTo(top, 5, rect.bottom(), rect.top(), true);
+    layout.countTop = y.high;
     for (qsizetype i = 0; i < bars.counts.size(); ++i) {
-        const double top = y.at(double(bars.counts[i]));
+        const double barTop = y.at(double(bars.counts[i]));
         if (bars.counts[i])
-            layout.barRects << QRectF(barX(i), top, std::max(barX(i + 1) - barX(i) - 0.5, 1.0),
-                                      rect.bottom() - top);
+            layout.barRects << QRectF(barX(i), barTop, barWidth(i), rect.bottom() - barTop);
     }
     return layout;
 }

@@ -20,6 +20,7 @@ struct PlotInput {
     QString title; // host, protocol and counts; with the subtitle, none leaves no room for them
     QString subtitle; // when, how long, the headline figures
     QVector<TimeBins::Bin> bins;
+    qint64 binWidthNs = 0; // for the legend; 0: the first bin's, when there is one
     qint64 fromNs = 0; // the time axis starts here: 0 for a whole run, a live window's start
     qint64 durationNs = 0; // the time axis runs to here at least
     LatencyHistogram distribution; // every round trip that passed the checks

@@ -362,6 +362,16 @@ void TestPlotRender::emptyRunStillDraws()
     QString error;
     QVERIFY2(writePlot(dir.filePath("empty.png"), QSize(640, 480), input, &error), qPrintable(error));
     QCOMPARE(QImage(dir.filePath("empty.png")).size(), QSize(640, 480));
+    // It says why it is empty, and its legend names no bin width it has not got.
+    QVERIFY2(writePlot(dir.filePath("empty.svg"), QSize(640, 480), input, &error), qPrintable(error));
+    QStringList texts;
+    QXmlStreamReader xml(contents(dir.filePath("empty.svg")));
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::Characters && !xml.isWhitespace())
+            texts << xml.text().toString().trimmed();
+    }
+    QVERIFY2(texts.contains("no reply passed the checks"), qPrintable(texts.join(" | ")));
+    QVERIFY2(texts.contains("min to max per bin"), qPrintable(texts.join(" | ")));
 }
 
 void TestPlotRender::unwritablePath_data()
