@@ -162,12 +162,13 @@ void timePanel(QPainter& p, const QRectF& rect, qreal font, const PlotInput& inp
     if (input.distribution.count() > 0 && topNs > 3 * p999)
         scaleTopNs = std::max<qint64>(qint64(1.5 * double(p999)), qint64(1.1 * double(medianTopNs)));
 
-    // The time axis in seconds, minutes or hours.
-    const double seconds = double(endNs) / 1e9;
+    // The time axis in seconds, minutes or hours, by the span it shows.
+    const double seconds = double(endNs - input.fromNs) / 1e9;
     const auto [unit, unitName] = seconds > 10 * 3600 ? std::pair(3600.0, "h")
         : seconds > 600                               ? std::pair(60.0, "min")
                                                       : std::pair(1.0, "s");
-    const Scale x{0, std::max(seconds / unit, 1e-3), rect.left(), rect.right()};
+    const double from = double(input.fromNs) / 1e9 / unit;
+    const Scale x{from, std::max(double(endNs) / 1e9 / unit, from + 1e-3), rect.left(), rect.right()};
     const Scale y = upTo(std::max(ms(scaleTopNs), 1e-3), 6, rect.bottom(), rect.top());
     axes(p, rect, x, y, 6, false, font, QStringLiteral("time since start (%1)").arg(QLatin1String(unitName)),
          QStringLiteral("round trip (ms)"));
@@ -216,12 +217,16 @@ void timePanel(QPainter& p, const QRectF& rect, qreal font, const PlotInput& inp
     // The legend, right to left from the panel's right edge, of swatches
     // drawn as a box, a line or a triangle.
     enum Swatch { Box, Line, Triangle };
-    const qint64 binNs = bins.isEmpty() ? 0 : bins.first().endNs - bins.first().startNs;
+    const qint64 binNs = input.binWidthNs > 0 ? input.binWidthNs
+        : bins.isEmpty()                      ? 0
+                                              : bins.first().endNs - bins.first().startNs;
+    const QString perBin =
+        binNs > 0 ? QStringLiteral("%1 ms").arg(QString::number(ms(binNs), 'g', 4)) : QStringLiteral("bin");
     const std::tuple<bool, QString, QColor, Swatch> legend[] = {
         {lost > 0, QStringLiteral("lost (%1)").arg(lost), kLost, Triangle},
         {scaleTopNs < topNs, QStringLiteral("max beyond the scale"), kClipped, Box},
         {true, QStringLiteral("median"), kMedian, Line},
-        {true, QStringLiteral("min to max per %1 ms").arg(QString::number(ms(binNs), 'g', 4)), kBand, Box}};
+        {true, QStringLiteral("min to max per %1").arg(perBin), kBand, Box}};
     QPointF at(rect.right(), rect.top() - font * 0.5);
     for (const auto& [shown, label, color, swatch] : legend) {
         if (!shown)
@@ -244,44 +249,23 @@ void distributionPanel(QPainter& p, const QRectF& rect, qreal font, const Latenc
 {
     if (rtt.count() == 0)
         return axes(p, rect, Scale{0, 0}, Scale{0, 0}, 5, true, font, {}, {});
-    const DistributionBars bars = distributionBars(rtt, kDistributionBars);
+    const DistributionLayout layout = distributionLayout(rtt, rect, font);
+    const DistributionBars& bars = layout.bars;
     const double low = ms(bars.lowNs);
     const double high = ms(bars.highNs());
     const Scale x{low, high, rect.left(), rect.right()};
-    const quint64 tallest = *std::max_element(bars.counts.begin(), bars.counts.end());
-    const Scale y = upTo(double(std::max<quint64>(tallest, 1)), 5, rect.bottom(), rect.top(), true);
+    const Scale y{0, layout.countTop, rect.bottom(), rect.top()};
     axes(p, rect, x, y, 5, true, font, QStringLiteral("round trip (ms)"), QStringLiteral("replies per bar"));
-
-    auto barX = [&](qsizetype i) { return x.at(ms(bars.lowNs + i * bars.widthNs)); };
-    for (qsizetype i = 0; i < bars.counts.size(); ++i) {
-        const double top = y.at(double(bars.counts[i]));
-        if (bars.counts[i])
-            p.fillRect(QRectF(barX(i), top, std::max(barX(i + 1) - barX(i) - 0.5, 1.0), rect.bottom() - top),
-                       kBars);
-    }
+    for (const QRectF& bar : layout.barRects)
+        p.fillRect(bar, kBars);
 
     // Percentile lines, and their labels kept apart however close they are.
-    const qreal gapToLine = font * 0.4;
-    QVector<qreal> anchors, widths;
-    QVector<std::pair<QString, QColor>> labels;
-    for (const auto& [percent, color] : kPercentiles) {
-        const double v = ms(rtt.percentile(percent));
-        if (v < low || v > high)
-            continue;
-        anchors << x.at(v);
-        line(p, QPointF(anchors.last(), rect.top()), QPointF(anchors.last(), rect.bottom()), color, 1.5,
-             true);
-        labels << std::pair(QStringLiteral("p%1 %2 ms").arg(percent).arg(msText(v)), color);
-        widths << QFontMetricsF(plotFont(font)).horizontalAdvance(labels.last().first) + 2 * gapToLine;
-    }
-    const QVector<QRectF> boxes =
-        placeLabels(anchors, widths, font * 1.2,
-                    QRectF(rect.left(), rect.top() + font * 0.2, rect.width(), rect.height()));
-    for (qsizetype i = 0; i < boxes.size(); ++i) {
-        const QRectF box = boxes[i].adjusted(gapToLine, 0, -gapToLine, 0);
-        p.fillRect(box, QColor(255, 255, 255, 200));
-        text(p, QPointF(box.left(), box.bottom() - font * 0.25), labels[i].first, font, Left,
-             labels[i].second);
+    for (const DistributionLayout::Label& label : layout.labels)
+        line(p, QPointF(label.x, rect.top()), QPointF(label.x, rect.bottom()), label.color, 1.5, true);
+    for (const DistributionLayout::Label& label : layout.labels) {
+        p.fillRect(label.box, QColor(255, 255, 255, 200));
+        text(p, QPointF(label.box.left(), label.box.bottom() - font * 0.25), label.text, font, Left,
+             label.color);
     }
 
     QStringList outside;
@@ -296,35 +280,116 @@ void distributionPanel(QPainter& p, const QRectF& rect, qreal font, const Latenc
              QStringLiteral("not shown: ") + outside.join(QStringLiteral("; ")), font, Right, kInk);
 }
 
-void drawPlot(QPainter& painter, QSize size, const PlotInput& input)
+// The whole plot, for a painter that is the plot's own (writePlot's) or
+// whose state drawPlot keeps.
+void paintPlot(QPainter& painter, const QRectF& page, const PlotInput& input, qreal fontPx)
 {
-    const qreal w = size.width();
-    const qreal h = size.height();
-    const qreal font = std::clamp(std::min(h / 52.0, w / 70.0), 9.0, 30.0);
-    painter.fillRect(QRectF(0, 0, w, h), Qt::white);
+    const PlotPanels panels = plotPanels(page, input, fontPx);
+    const qreal font = panels.fontPx;
+    painter.fillRect(page, Qt::white);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
 
-    text(painter, QPointF(w / 2, font * 1.8), input.title, font * 1.3, Centre, kInk, true);
-    text(painter, QPointF(w / 2, font * 3.3), input.subtitle, font, Centre, kInk);
-
-    const qreal left = font * 6.5;
-    const qreal width = w - left - font * 2;
-    const qreal top = font * 5.6;
-    const qreal axisBelow = font * 3.6; // tick labels and axis title under a panel
-    const qreal gap = font * 1.6; // above the second panel, for its note
-    const qreal available = std::max(h - top - 2 * axisBelow - gap, 40.0);
-    const QRectF timeRect(left, top, width, available * 0.55);
-    const QRectF distributionRect(left, timeRect.bottom() + axisBelow + gap, width, available * 0.45);
-    timePanel(painter, timeRect, font, input);
-    distributionPanel(painter, distributionRect, font, input.distribution);
-    for (const QRectF& rect : {timeRect, distributionRect})
+    const qreal middle = page.left() + page.width() / 2;
+    if (!input.title.isEmpty())
+        text(painter, QPointF(middle, page.top() + font * 1.8), input.title, font * 1.3, Centre, kInk, true);
+    if (!input.subtitle.isEmpty())
+        text(painter, QPointF(middle, page.top() + font * 3.3), input.subtitle, font, Centre, kInk);
+    timePanel(painter, panels.time, font, input);
+    distributionPanel(painter, panels.distribution, font, input.distribution);
+    for (const QRectF& rect : {panels.time, panels.distribution})
         if (input.distribution.count() == 0)
             text(painter, rect.center(), QStringLiteral("no reply passed the checks"), font * 1.2, Centre,
                  kInk);
 }
 
 } // namespace
+
+PlotPanels plotPanels(const QRectF& page, const PlotInput& input, qreal fontPx)
+{
+    const qreal w = page.width();
+    const qreal h = page.height();
+    PlotPanels panels;
+    panels.fontPx = fontPx > 0 ? fontPx : std::clamp(std::min(h / 52.0, w / 70.0), 9.0, 30.0);
+    const qreal font = panels.fontPx;
+    const qreal left = font * 6.5;
+    const qreal width = w - left - font * 2;
+    // Below the title and subtitle, or where they would be, the legend.
+    const bool titled = !input.title.isEmpty() || !input.subtitle.isEmpty();
+    const qreal top = titled ? font * 5.6 : font * 2;
+    const qreal axisBelow = font * 3.6; // tick labels and axis title under a panel
+    const qreal gap = font * 1.6; // above the second panel, for its note
+    const qreal available = std::max(h - top - 2 * axisBelow - gap, 40.0);
+    panels.time = QRectF(page.left() + left, page.top() + top, width, available * 0.55);
+    panels.distribution =
+        QRectF(page.left() + left, panels.time.bottom() + axisBelow + gap, width, available * 0.45);
+    return panels;
+}
+
+void drawPlot(QPainter& painter, const QRectF& rect, const PlotInput& input, qreal fontPx)
+{
+    // Moved there rather than laid out there, so that the plot is the same
+    // picture wherever it lies, to the pixel, as the probe's file.
+    const QRectF page(QPointF(0, 0), rect.size());
+    painter.save();
+    painter.translate(rect.topLeft());
+    painter.setClipRect(page, Qt::IntersectClip);
+    paintPlot(painter, page, input, fontPx);
+    painter.restore();
+}
+
+DistributionLayout distributionLayout(const LatencyHistogram& rtt, const QRectF& rect, qreal font)
+{
+    DistributionLayout layout;
+    if (rtt.count() == 0)
+        return layout;
+    layout.bars = distributionBars(rtt, kDistributionBars);
+    const DistributionBars& bars = layout.bars;
+    const double low = ms(bars.lowNs);
+    const double high = ms(bars.highNs());
+    const Scale x{low, high, rect.left(), rect.right()};
+
+    // The labels first: the rows they take at the top are kept free of bars.
+    const qreal gapToLine = font * 0.4;
+    QVector<qreal> anchors, widths;
+    for (const auto& [percent, color] : kPercentiles) {
+        const double v = ms(rtt.percentile(percent));
+        if (v < low || v > high)
+            continue;
+        anchors << x.at(v);
+        layout.labels << DistributionLayout::Label{
+            QStringLiteral("p%1 %2 ms").arg(percent).arg(msText(v)), color, anchors.last(), {}};
+        widths << QFontMetricsF(plotFont(font)).horizontalAdvance(layout.labels.last().text) + 2 * gapToLine;
+    }
+    const QVector<QRectF> boxes =
+        placeLabels(anchors, widths, font * 1.2,
+                    QRectF(rect.left(), rect.top() + font * 0.2, rect.width(), rect.height()));
+    for (qsizetype i = 0; i < boxes.size(); ++i)
+        layout.labels[i].box = boxes[i].adjusted(gapToLine, 0, -gapToLine, 0);
+
+    // The count axis goes on above the tallest bar far enough for every bar
+    // beneath a label to end below it; bars beside the labels may rise
+    // higher. A panel too short to keep even a quarter of its height below
+    // a label gives the bars that quarter.
+    auto barX = [&](qsizetype i) { return x.at(ms(bars.lowNs + i * bars.widthNs)); };
+    auto barWidth = [&](qsizetype i) { return std::max(barX(i + 1) - barX(i) - 0.5, 1.0); };
+    double top = double(std::max<quint64>(*std::max_element(bars.counts.begin(), bars.counts.end()), 1));
+    for (const QRectF& box : boxes) {
+        const qreal free = std::max(rect.bottom() - box.bottom() - font * 0.2, rect.height() / 4);
+        for (qsizetype i = 0; i < bars.counts.size(); ++i) {
+            if (bars.counts[i] && barX(i) < box.right() && box.left() < barX(i) + barWidth(i))
+                top = std::max(top, double(bars.counts[i]) * rect.height() / free);
+        }
+    }
+    const Scale y = upTo(top, 5, rect.bottom(), rect.top(), true);
+    layout.countTop = y.high;
+    for (qsizetype i = 0; i < bars.counts.size(); ++i) {
+        const double barTop = y.at(double(bars.counts[i]));
+        if (bars.counts[i])
+            layout.barRects << QRectF(barX(i), barTop, barWidth(i), rect.bottom() - barTop);
+    }
+    return layout;
+}
 
 QVector<double> axisTicks(double low, double high, int wanted, double* step, bool whole)
 {
@@ -419,7 +484,7 @@ bool writePlot(const QString& path, QSize size, const PlotInput& input, QString*
         return false;
     };
     const bool svg = QFileInfo(path).suffix().compare(QLatin1String("svg"), Qt::CaseInsensitive) == 0;
-    auto draw = [&](QPainter& painter) { drawPlot(painter, size, input); };
+    auto draw = [&](QPainter& painter) { paintPlot(painter, QRectF(QPointF(0, 0), size), input, 0); };
     QByteArray bytes;
     if (svg) {
         bytes = paintSvgPage(size, draw);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Time bins that widen by merging neighbours, so memory stays the same.
+// Time bins that widen by merging neighbours, or slide over a ring of bins of
+// one width, so memory stays the same.
 #include "session/time_bins.h"
 
 #include <algorithm>
@@ -12,10 +13,59 @@ constexpr int kBinBits = 5;
 
 } // namespace
 
-TimeBins::TimeBins(int binCount, qint64 firstWidthNs)
-    : m_widthNs(std::max<qint64>(firstWidthNs, 1))
+TimeBins::TimeBins(int binCount, qint64 firstWidthNs, Window window)
+    : m_window(window)
+    , m_firstWidthNs(std::max<qint64>(firstWidthNs, 1))
+    , m_widthNs(m_firstWidthNs)
     , m_slots(static_cast<size_t>(std::max(binCount, 2)))
 {
+}
+
+TimeBins::Slot* TimeBins::slidingSlotFor(qint64 atNs)
+{
+    const qint64 index = std::max<qint64>(atNs, 0) / m_widthNs;
+    const qint64 n = qint64(m_slots.size());
+    if (index <= m_newest - n)
+        return nullptr; // it fell out of the window already
+    advanceTo(atNs);
+    return &m_slots[static_cast<size_t>(index % n)];
+}
+
+void TimeBins::advanceTo(qint64 nowNs)
+{
+    if (m_window != Window::Sliding)
+        return;
+    const qint64 index = std::max<qint64>(nowNs, 0) / m_widthNs;
+    const qint64 n = qint64(m_slots.size());
+    // The bins that the window reaches now were last used a window ago:
+    // emptied, their histograms kept to be filled again without allocating.
+    // After a silence longer than the window, every bin once.
+    for (qint64 k = std::max(m_newest + 1, index - n + 1); k <= index; ++k) {
+        Slot& slot = m_slots[static_cast<size_t>(k % n)];
+        if (slot.roundTrip)
+            slot.roundTrip->reset();
+        slot.lost = 0;
+    }
+    m_newest = std::max(m_newest, index);
+}
+
+void TimeBins::clear()
+{
+    for (Slot& slot : m_slots)
+        slot = Slot{};
+    m_widthNs = m_firstWidthNs;
+    m_newest = -1;
+}
+
+qint64 TimeBins::windowEndNs() const
+{
+    const qint64 n = qint64(m_slots.size());
+    return (m_window == Window::Sliding ? std::max(m_newest + 1, n) : n) * m_widthNs;
+}
+
+qint64 TimeBins::windowStartNs() const
+{
+    return windowEndNs() - qint64(m_slots.size()) * m_widthNs;
 }
 
 TimeBins::Slot& TimeBins::slotFor(qint64 atNs)
@@ -48,26 +98,34 @@ void TimeBins::widen()
 
 void TimeBins::addReply(qint64 atNs, qint64 roundTripNs)
 {
-    Slot& slot = slotFor(atNs);
-    if (!slot.roundTrip)
-        slot.roundTrip = std::make_unique<LatencyHistogram>(kBinBits);
-    slot.roundTrip->record(roundTripNs);
+    Slot* slot = m_window == Window::Sliding ? slidingSlotFor(atNs) : &slotFor(atNs);
+    if (!slot)
+        return;
+    if (!slot->roundTrip)
+        slot->roundTrip = std::make_unique<LatencyHistogram>(kBinBits);
+    slot->roundTrip->record(roundTripNs);
 }
 
 void TimeBins::addLost(qint64 atNs)
 {
-    ++slotFor(atNs).lost;
+    if (Slot* slot = m_window == Window::Sliding ? slidingSlotFor(atNs) : &slotFor(atNs))
+        ++slot->lost;
 }
 
 QVector<TimeBins::Bin> TimeBins::bins() const
 {
     static const LatencyHistogram none(kBinBits);
     QVector<Bin> result;
-    for (size_t i = 0; i < m_slots.size(); ++i) {
-        const LatencyHistogram& rtt = m_slots[i].roundTrip ? *m_slots[i].roundTrip : none;
-        if (rtt.count() || m_slots[i].lost)
-            result.append(Bin{qint64(i) * m_widthNs, qint64(i + 1) * m_widthNs, rtt.count(), m_slots[i].lost,
-                              rtt.min(), rtt.percentile(50), rtt.max()});
+    // Sliding, the oldest bin in the window is the one after the newest in
+    // the ring; growing, the first.
+    const qint64 first = windowStartNs() / m_widthNs;
+    const qint64 n = qint64(m_slots.size());
+    for (qint64 k = first; k < first + n; ++k) {
+        const Slot& slot = m_slots[static_cast<size_t>(k % n)];
+        const LatencyHistogram& rtt = slot.roundTrip ? *slot.roundTrip : none;
+        if (rtt.count() || slot.lost)
+            result.append(Bin{k * m_widthNs, (k + 1) * m_widthNs, rtt.count(), slot.lost, rtt.min(),
+                              rtt.percentile(50), rtt.max()});
     }
     return result;
 }

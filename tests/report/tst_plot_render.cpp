@@ -11,6 +11,11 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
 namespace {
 
 PlotInput sampleInput(const QString& host)
@@ -32,6 +37,29 @@ PlotInput sampleInput(const QString& host)
     return input;
 }
 
+// The sample's time bins over a distribution of `values` (ns).
+PlotInput inputWith(const QList<qint64>& values)
+{
+    PlotInput input = sampleInput(QStringLiteral("10.0.0.5"));
+    input.distribution = LatencyHistogram();
+    for (qint64 v : values)
+        input.distribution.record(v);
+    return input;
+}
+
+bool near(QRgb pixel, QColor colour, int tolerance)
+{
+    return std::abs(qRed(pixel) - colour.red()) <= tolerance
+        && std::abs(qGreen(pixel) - colour.green()) <= tolerance
+        && std::abs(qBlue(pixel) - colour.blue()) <= tolerance;
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
 } // namespace
 
 class TestPlotRender : public QObject {
@@ -43,10 +71,14 @@ private slots:
     void bars();
     void labels_data();
     void labels();
+    void labelsClearOfBars_data();
+    void labelsClearOfBars();
+    void drawnIntoARectangle();
     void png_data();
     void png();
     void svgIsWellFormed();
     void emptyRunStillDraws();
+    void unwritablePath_data();
     void unwritablePath();
 };
 
@@ -166,6 +198,97 @@ void TestPlotRender::labels()
              oneRow);
 }
 
+void TestPlotRender::labelsClearOfBars_data()
+{
+    QTest::addColumn<QList<qint64>>("values");
+    QTest::addColumn<QSize>("size");
+    // Round trips that vary little, so the median falls on the tallest bars.
+    QList<qint64> even;
+    for (int i = 0; i < 2000; ++i)
+        even << 5'000'000 + (i % 7) * 40'000;
+    QTest::newRow("p50 on the tallest bar") << even << QSize(1200, 800);
+    QTest::newRow("p50 on the tallest bar, smallest plot") << even << QSize(400, 300);
+    QList<qint64> peak(900, 5'000'000);
+    for (int i = 0; i < 100; ++i)
+        peak << 4'000'000 + i * 20'000;
+    QTest::newRow("all three on one tall bar, in three rows") << peak << QSize(1200, 800);
+    QList<qint64> tail;
+    for (int i = 0; i < 1000; ++i)
+        tail << 1'000'000 + (i * 7919) % 100'000 + (i % 10 == 0 ? 3'000'000 : 0);
+    QTest::newRow("p90 and p99 over a tall bar at the right edge") << tail << QSize(900, 600);
+}
+
+// No percentile label covers a bar: in the layout the picture is drawn by,
+// and in the picture, where the top of every bar under a label shows the
+// bars' colour rather than the label's pale ground.
+void TestPlotRender::labelsClearOfBars()
+{
+    QFETCH(QList<qint64>, values);
+    QFETCH(QSize, size);
+    const PlotInput input = inputWith(values);
+    const PlotPanels panels = plotPanels(QRectF(QPointF(0, 0), size), input);
+    const DistributionLayout layout =
+        distributionLayout(input.distribution, panels.distribution, panels.fontPx);
+    QCOMPARE(layout.labels.size(), 3);
+    QVERIFY(!layout.barRects.isEmpty());
+    for (const DistributionLayout::Label& label : layout.labels) {
+        QVERIFY2(panels.distribution.contains(label.box), qPrintable(label.text));
+        for (const QRectF& bar : layout.barRects)
+            QVERIFY2(!label.box.intersects(bar), qPrintable(label.text));
+    }
+
+    QTemporaryDir dir;
+    QString error;
+    QVERIFY2(writePlot(dir.filePath("plot.png"), size, input, &error), qPrintable(error));
+    const QImage image(dir.filePath("plot.png"));
+    // Every column of a bar's top under a label, but for the bars' gaps and
+    // the percentile lines drawn across them.
+    auto onALine = [&](int x) {
+        return std::any_of(layout.labels.begin(), layout.labels.end(),
+                           [&](const auto& label) { return std::abs(label.x - x) < 3; });
+    };
+    for (const DistributionLayout::Label& label : layout.labels) {
+        for (const QRectF& bar : layout.barRects) {
+            if (bar.height() < 4)
+                continue;
+            const int y = qCeil(bar.top()) + 1;
+            for (int x = qCeil(std::max(bar.left(), label.box.left())) + 1;
+                 x < std::min(bar.right(), label.box.right()) - 1; ++x) {
+                if (onALine(x))
+                    continue;
+                QVERIFY2(
+                    near(image.pixel(x, y), QColor(0x46, 0x82, 0xB4), 12),
+                    qPrintable(QStringLiteral("%1 over the bar at %2, %3").arg(label.text).arg(x).arg(y)));
+            }
+        }
+    }
+}
+
+// Drawn into part of a larger picture, the plot is the file's picture moved
+// there, and what lies around it is left as it was.
+void TestPlotRender::drawnIntoARectangle()
+{
+    const PlotInput input = sampleInput(QStringLiteral("10.0.0.5"));
+    const QSize size(600, 400);
+    QTemporaryDir dir;
+    QString error;
+    QVERIFY2(writePlot(dir.filePath("plot.png"), size, input, &error), qPrintable(error));
+    const QImage file = QImage(dir.filePath("plot.png")).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+
+    QImage page(800, 600, QImage::Format_ARGB32_Premultiplied);
+    page.fill(Qt::magenta);
+    QPainter painter(&page);
+    const QRect where(QPoint(120, 90), size);
+    drawPlot(painter, where, input);
+    // The painter's own state stays the caller's.
+    QVERIFY(!painter.testRenderHint(QPainter::Antialiasing));
+    QVERIFY(!painter.hasClipping());
+    painter.end();
+    QCOMPARE(page.copy(where), file);
+    QCOMPARE(page.pixel(where.left() - 1, where.top() - 1), QColor(Qt::magenta).rgb());
+    QCOMPARE(page.pixel(where.right() + 1, where.bottom() + 1), QColor(Qt::magenta).rgb());
+}
+
 void TestPlotRender::png_data()
 {
     QTest::addColumn<QSize>("size");
@@ -239,14 +362,69 @@ void TestPlotRender::emptyRunStillDraws()
     QString error;
     QVERIFY2(writePlot(dir.filePath("empty.png"), QSize(640, 480), input, &error), qPrintable(error));
     QCOMPARE(QImage(dir.filePath("empty.png")).size(), QSize(640, 480));
+    // It says why it is empty, and its legend names no bin width it has not got.
+    QVERIFY2(writePlot(dir.filePath("empty.svg"), QSize(640, 480), input, &error), qPrintable(error));
+    QStringList texts;
+    QXmlStreamReader xml(contents(dir.filePath("empty.svg")));
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::Characters && !xml.isWhitespace())
+            texts << xml.text().toString().trimmed();
+    }
+    QVERIFY2(texts.contains("no reply passed the checks"), qPrintable(texts.join(" | ")));
+    QVERIFY2(texts.contains("min to max per bin"), qPrintable(texts.join(" | ")));
 }
 
+void TestPlotRender::unwritablePath_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("no such directory") << "missing directory";
+    QTest::newRow("a directory of that name") << "directory";
+    QTest::newRow("the disk fills part way: the earlier picture stays whole") << "file size limit";
+}
+
+// Refused, with the reason, and whatever was there before is still there.
 void TestPlotRender::unwritablePath()
 {
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    QString path = dir.filePath("plot.png");
+    const QByteArray earlier("an earlier picture");
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(earlier);
+    }
+#ifdef Q_OS_UNIX
+    rlimit before{};
+    getrlimit(RLIMIT_FSIZE, &before);
+#endif
+    if (kind == "missing directory") {
+        path = QStringLiteral("/nonexistent-directory-of-the-probe/plot.svg");
+    } else if (kind == "directory") {
+        path = dir.filePath("a-directory.png");
+        QVERIFY(QDir(dir.path()).mkdir("a-directory.png"));
+    } else {
+#ifdef Q_OS_UNIX
+        // Files may grow to 4 KiB only, for root as for anyone; a write
+        // past that fails (EFBIG) rather than raising SIGXFSZ.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = before;
+        small.rlim_cur = 4096;
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+#else
+        QSKIP("no file size limit to set here");
+#endif
+    }
     QString error;
-    QVERIFY(!writePlot(QStringLiteral("/nonexistent-directory-of-the-probe/plot.svg"), QSize(640, 480),
-                       sampleInput("h"), &error));
+    const bool written = writePlot(path, QSize(640, 480), sampleInput("h"), &error);
+#ifdef Q_OS_UNIX
+    setrlimit(RLIMIT_FSIZE, &before);
+#endif
+    QVERIFY(!written);
     QVERIFY(!error.isEmpty());
+    QCOMPARE(contents(dir.filePath("plot.png")), earlier);
+    // Nor a half-written temporary left beside it.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"plot.png"});
 }
 
 QTEST_MAIN(TestPlotRender)
