@@ -127,27 +127,14 @@ ExchangeLogPane::ExchangeLogPane(ExchangeLogModel* model, const WindowTracker* t
     // height cost the view nothing to lay out, however many there are.
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 4);
     QHeaderView* columns = m_table->horizontalHeader();
     columns->setHighlightSections(false);
     columns->setStretchLastSection(true);
-    const auto width = [this](const char* sample) {
-        return m_table->fontMetrics().horizontalAdvance(QLatin1String(sample)) + 14;
-    };
-    columns->resizeSection(ExchangeLogModel::Sequence, width("0000000"));
-    columns->resizeSection(ExchangeLogModel::Time, width("00:00:00.000"));
-    columns->resizeSection(ExchangeLogModel::InvokeId, width("Invoke ID"));
-    columns->resizeSection(ExchangeLogModel::Outcome, width("failed: checksum, invoke ID"));
-    columns->resizeSection(ExchangeLogModel::RoundTrip, width("Round trip"));
-    columns->resizeSection(ExchangeLogModel::RequestBytes, width("Request"));
 
     m_detail = new QPlainTextEdit(splitter);
     m_detail->setObjectName(QStringLiteral("txtExchangeDetail"));
     m_detail->setReadOnly(true);
     m_detail->setLineWrapMode(QPlainTextEdit::NoWrap);
-    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    mono.setPointSize(std::max(font().pointSize(), 8));
-    m_detail->setFont(mono);
     m_detail->setPlaceholderText(QStringLiteral("Select an exchange to see its frames field by field."));
     splitter->addWidget(m_table);
     splitter->addWidget(m_detail);
@@ -155,6 +142,7 @@ ExchangeLogPane::ExchangeLogPane(ExchangeLogModel* model, const WindowTracker* t
     splitter->setStretchFactor(1, 2);
     layout->addWidget(splitter, 1);
 
+    fitColumns();
     connect(model, &ExchangeLogModel::batchShown, this, &ExchangeLogPane::showBatch);
     connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this, &ExchangeLogPane::rowsComing);
     connect(model, &QAbstractItemModel::rowsAboutToBeInserted, this, &ExchangeLogPane::rowsComing);
@@ -165,6 +153,36 @@ ExchangeLogPane::ExchangeLogPane(ExchangeLogModel* model, const WindowTracker* t
             &ExchangeLogPane::showDetail);
     connect(tracker, &WindowTracker::statisticsReset, this, &ExchangeLogPane::showCounts);
     showCounts();
+}
+
+void ExchangeLogPane::fitColumns()
+{
+    // Wide enough for what each column holds, in the pane's own face, so
+    // that all seven fit the pane without a scroll bar; a failed row naming
+    // several checks is elided, and spelled out in the detail view.
+    const QFontMetrics metrics(m_table->font());
+    const auto width = [&metrics](const char* sample) {
+        return metrics.horizontalAdvance(QLatin1String(sample)) + 12;
+    };
+    m_table->verticalHeader()->setDefaultSectionSize(metrics.height() + 4);
+    QHeaderView* columns = m_table->horizontalHeader();
+    columns->resizeSection(ExchangeLogModel::Sequence, width("0000000"));
+    columns->resizeSection(ExchangeLogModel::Time, width("00:00:00.000"));
+    columns->resizeSection(ExchangeLogModel::InvokeId, width("Invoke ID"));
+    columns->resizeSection(ExchangeLogModel::Outcome, width("lost: session ended, x"));
+    columns->resizeSection(ExchangeLogModel::RoundTrip, width("0000.000 ms"));
+    columns->resizeSection(ExchangeLogModel::RequestBytes, width("Request"));
+    // The detail view in a monospace face of the pane's size.
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPointSize(std::max(font().pointSize(), 8));
+    m_detail->setFont(mono);
+}
+
+void ExchangeLogPane::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        fitColumns();
 }
 
 void ExchangeLogPane::showEvent(QShowEvent* event)

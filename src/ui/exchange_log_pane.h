@@ -25,9 +25,11 @@ public:
     void showCounts();
 
 protected:
+    void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
+    void fitColumns();
     void showBatch();
     void showDetail(const QModelIndex& current);
     void rowsComing();
