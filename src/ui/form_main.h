@@ -49,6 +49,10 @@ public:
     // empty while every reply was timed in time.
     QString timingNotice() const;
 
+    // The form's session, for what follows it beside the boxes (the
+    // exchange log); the form alone drives it.
+    SessionEngine* sessionEngine() const { return m_engine; }
+
 signals:
     void timingNoticeChanged(const QString& notice);
 

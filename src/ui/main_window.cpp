@@ -4,13 +4,18 @@
 #include "ui/main_window.h"
 
 #include "codec/request_file.h"
+#include "ui/exchange_log_export.h"
+#include "ui/exchange_log_model.h"
+#include "ui/exchange_log_pane.h"
 #include "ui/form_layout.h"
+#include "ui/window_tracker.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLayout>
@@ -58,6 +63,7 @@ const QString kProtocolKey = QStringLiteral("connection/protocol");
 const QString kReplyTimeoutKey = QStringLiteral("connection/replyTimeoutMs");
 const QString kNumberedKey = QStringLiteral("connection/numberedInvokeIds");
 const QString kRecentKey = QStringLiteral("files/recent");
+const QString kLogShownKey = QStringLiteral("view/exchangeLog");
 
 QString droppedFile(const QMimeData* mime)
 {
@@ -78,8 +84,29 @@ MainWindow::MainWindow(QWidget* parent)
     , m_document(std::make_unique<Document>())
 {
     setObjectName(QStringLiteral("mainWindow"));
-    setCentralWidget(m_form);
-    // The form keeps its fixed size; the window is the form and the menu bar.
+    // The form at the top left, where it always was; the log beside it
+    // when shown.
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("centralArea"));
+    auto* row = new QHBoxLayout(central);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    row->addWidget(m_form, 0, Qt::AlignLeft | Qt::AlignTop);
+    // Counting starts with the window, before any session: nothing the
+    // form's session does escapes the log and its counts.
+    m_tracker = new WindowTracker(m_form->sessionEngine(), this);
+    m_log = new ExchangeLogModel(ExchangeLogModel::kDefaultCapacity, this);
+    m_log->setEpochUsAtZero(m_tracker->epochUsAtZero());
+    m_tracker->setSink([log = m_log](const Exchange& exchange) { log->append(exchange); });
+    m_logPane = new ExchangeLogPane(m_log, m_tracker, central);
+    m_logPane->setFont(m_form->font());
+    m_logPane->setFixedSize(ExchangeLogPane::kWidth, m_form->height());
+    m_logPane->hide();
+    row->addWidget(m_logPane, 0, Qt::AlignTop);
+    setCentralWidget(central);
+    // The form keeps its fixed size; the window is the form, the log when
+    // shown, the menu bar and the status bar, and grows and shrinks with
+    // the log.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     buildMenus();
     buildStatusBar();
@@ -128,6 +155,11 @@ void MainWindow::buildMenus()
     saveAs->setObjectName(QStringLiteral("actionSaveAs"));
     saveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     file->addSeparator();
+    QAction* exportLog = file->addAction(tr("&Export Log\u2026"), this, &MainWindow::exportLogWithDialog);
+    exportLog->setObjectName(QStringLiteral("actionExportLog"));
+    exportLog->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    exportLog->setStatusTip(tr("Writes the exchange log's requests as CSV, as vexa-probe writes them"));
+    file->addSeparator();
     QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
     quit->setObjectName(QStringLiteral("actionQuit"));
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -142,6 +174,18 @@ void MainWindow::buildMenus()
     m_numberedAction->setStatusTip(tr("Each request carries its own invoke ID instead of the typed one, so "
                                       "that a late reply is told from the next request's"));
     connect(m_numberedAction, &QAction::toggled, this, &MainWindow::setNumberedInvokeIds);
+    session->addSeparator();
+    QAction* reset = session->addAction(tr("&Reset Statistics"), this, &MainWindow::resetStatistics);
+    reset->setObjectName(QStringLiteral("actionResetStatistics"));
+    reset->setStatusTip(tr("The exchange log's counts and round trips start again; the Min and Max boxes "
+                           "keep theirs"));
+
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    m_logAction = view->addAction(tr("&Exchange Log"));
+    m_logAction->setObjectName(QStringLiteral("actionExchangeLog"));
+    m_logAction->setCheckable(true);
+    m_logAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    connect(m_logAction, &QAction::toggled, this, &MainWindow::setExchangeLogShown);
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     help->addAction(tr("&About Vexa Test"), this, &MainWindow::showAbout);
@@ -314,6 +358,51 @@ void MainWindow::setNumberedInvokeIds(bool numbered)
     rememberSoon();
 }
 
+// --- Exchange log ------------------------------------------------------------
+
+void MainWindow::setExchangeLogShown(bool shown)
+{
+    m_logPane->setVisible(shown);
+    if (m_logAction->isChecked() != shown) {
+        const QSignalBlocker quiet(m_logAction);
+        m_logAction->setChecked(shown);
+    }
+    QSettings settings;
+    settings.setValue(kLogShownKey, shown);
+}
+
+void MainWindow::resetStatistics()
+{
+    m_tracker->resetStatistics();
+}
+
+bool MainWindow::exportLog(const QString& path)
+{
+    // What is decided but not yet in the view goes out too.
+    m_log->flush();
+    if (auto error = exportExchangeLog(*m_log, path)) {
+        showError(tr("Cannot export the log to %1:\n%2").arg(QDir::toNativeSeparators(path), *error));
+        return false;
+    }
+    m_exportPath = QFileInfo(path).absoluteFilePath();
+    return true;
+}
+
+void MainWindow::exportLogWithDialog()
+{
+    QFileDialog dialog(this, tr("Export Log"),
+                       m_exportPath.isEmpty() ? dialogFolder() : QFileInfo(m_exportPath).absolutePath(),
+                       tr("CSV files (*.csv);;All files (*)"));
+    dialog.setObjectName(QStringLiteral("exportLogDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    if (!m_exportPath.isEmpty())
+        dialog.selectFile(m_exportPath);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    exportLog(dialog.selectedFiles().constFirst());
+}
+
 // --- Status bar --------------------------------------------------------------
 
 void MainWindow::buildStatusBar()
@@ -406,6 +495,8 @@ void MainWindow::restoreRemembered()
         m_form->setNumberedInvokeIds(true);
     }
     showReplyTimeout();
+    if (settings.value(kLogShownKey).toBool())
+        setExchangeLogShown(true);
 }
 
 // --- Recent files ------------------------------------------------------------

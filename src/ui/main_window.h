@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The tool's top-level window: the form with a menu bar above it, request
-// files opened, dropped and saved, and what was typed remembered between runs.
+// files opened, dropped and saved, what was typed remembered between runs,
+// and the exchange log beside the form.
 #pragma once
 
 #include "ui/form_main.h"
@@ -9,8 +10,11 @@
 #include <QTimer>
 #include <memory>
 
+class ExchangeLogModel;
+class ExchangeLogPane;
 class QLabel;
 class QMenu;
+class WindowTracker;
 
 class MainWindow final : public QMainWindow {
     Q_OBJECT
@@ -33,6 +37,14 @@ public:
     // Session > Reply Timeout: asks for a new one.
     void askReplyTimeout();
 
+    // View > Exchange Log: the pane beside the form, the window wider by it;
+    // remembered for the next run.
+    void setExchangeLogShown(bool shown);
+    // File > Export Log without its dialog: the log's requests as CSV.
+    // Refused with a message naming the path and the reason, the file
+    // there before left whole; false then.
+    bool exportLog(const QString& path);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -53,6 +65,8 @@ private:
     void setNumberedInvokeIds(bool numbered);
     void showTimingNotice(const QString& notice);
     void showReplyTimeout();
+    void exportLogWithDialog();
+    void resetStatistics();
 
     // What was typed goes to the settings a moment after it changed, and at
     // once when the window closes or the program ends.
@@ -71,6 +85,11 @@ private:
     QAction* m_numberedAction = nullptr;
     QLabel* m_notice = nullptr;
     QLabel* m_timeoutLabel = nullptr;
+    WindowTracker* m_tracker = nullptr;
+    ExchangeLogModel* m_log = nullptr;
+    ExchangeLogPane* m_logPane = nullptr;
+    QAction* m_logAction = nullptr;
+    QString m_exportPath; // the last export's, for the next dialog
     QTimer m_rememberTimer;
     std::unique_ptr<Document> m_document;
 };
