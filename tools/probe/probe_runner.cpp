@@ -12,6 +12,8 @@
 // number as its invoke ID, so each of these is told apart exactly.
 #include "probe_runner.h"
 
+#include "codec/frame_display.h"
+#include "codec/frame_layout.h"
 #include "codec/reply_check.h"
 #include "net/client_socket.h"
 #include "session/session_engine.h"
@@ -279,8 +281,8 @@ void ProbeRunner::onReply(Connection& c, const ArrivedReply& reply)
     // A reply that another request could have drawn has no round trip.
     answered->roundTripNs = reply.timed ? reply.elapsedNs : -1;
     answered->bytes = static_cast<int>(reply.bytes.size());
-    answered->state = reply.texts.state;
-    answered->code = reply.texts.code;
+    answered->state = hexFieldText(reply.bytes, frame::kStateOffset, frame::kFieldPairSize);
+    answered->code = hexFieldText(reply.bytes, frame::kCodeOffset, frame::kFieldPairSize);
     answered->faults = checkReply(c.request, reply.bytes);
     if (answered->faults)
         answered->faultText = describeFaults(c.request, reply.bytes, answered->faults);
@@ -293,7 +295,7 @@ void ProbeRunner::onAnswersNothing(const Connection& c, const ArrivedReply& repl
     StrayReply other;
     other.connection = c.index;
     other.bytes = static_cast<int>(reply.bytes.size());
-    other.invokeId = reply.texts.header.invokeId;
+    other.invokeId = hexFieldText(reply.bytes, frame::kInvokeIdOffset, frame::kInvokeIdSize);
     emit stray(other);
     if (!other.invokeId.isEmpty())
         m_unmatchedInvokeId = other.invokeId;
