@@ -38,7 +38,7 @@ QStringList EngineDriver::shownTimes() const
     QStringList times;
     for (const ArrivedReply& reply : replies) {
         if (reply.timed)
-            times << reply.elapsedText;
+            times << QString::number(reply.elapsed);
     }
     return times;
 }

@@ -15,7 +15,8 @@ struct EngineDriver {
     // Connect (TCP, waiting for the connection) or Start (UDP); false when
     // the connection did not open.
     bool open(const QString& host, quint16 port);
-    // The replies' time texts, in order, of the arrivals that were timed.
+    // The round trips in milliseconds, as decimal texts, of the arrivals that
+    // were timed, in order.
     QStringList shownTimes() const;
 
     SessionEngine engine;

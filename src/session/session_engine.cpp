@@ -2,7 +2,6 @@
 // The session engine: send path, reply path, timing and the end of a session.
 #include "session/session_engine.h"
 
-#include "codec/frame_layout.h"
 #include "net/socket_backends.h"
 #include "session/tick_counter.h"
 
@@ -19,16 +18,6 @@ bool sameTexts(const RequestTexts& a, const RequestTexts& b)
         && a.dataType == b.dataType && a.varNo == b.varNo && a.data == b.data;
 }
 
-// The three times rarely change from one reply to the next, so their texts
-// are built again only when their values do.
-void setNumberText(QString& text, qint32& shown, qint32 value)
-{
-    if (text.isNull() || shown != value) {
-        shown = value;
-        text = QString::number(value);
-    }
-}
-
 // Nanoseconds to whole milliseconds, rounded up: a timer set to it never
 // fires before the moment.
 int msecsUntil(qint64 ns)
@@ -36,39 +25,17 @@ int msecsUntil(qint64 ns)
     return static_cast<int>(std::clamp<qint64>((ns + 999'999) / 1'000'000, 0, INT_MAX));
 }
 
-// Whether two whole headers and what follows differ in the invoke ID and the
-// checksum alone.
-bool onlyInvokeIdDiffers(QByteArrayView a, QByteArrayView b)
+// Replies in continuous mode repeat byte for byte: `bytes` is copied into
+// `into` only where it differs, and into its own buffer while the size stays,
+// so that a repeated reply costs no allocation.
+void keepBytes(QByteArray& into, QByteArrayView bytes)
 {
-    if (a.size() != b.size() || a.size() < frame::kHeaderSize)
-        return false;
-    constexpr qsizetype kAfterId = frame::kInvokeIdOffset + frame::kInvokeIdSize;
-    return a.first(frame::kInvokeIdOffset) == b.first(frame::kInvokeIdOffset)
-        && a.sliced(kAfterId, frame::kCheckSumOffset - kAfterId)
-        == b.sliced(kAfterId, frame::kCheckSumOffset - kAfterId)
-        && a.sliced(frame::kHeaderSize) == b.sliced(frame::kHeaderSize);
-}
-
-// Writes `byte` as two hex digits at `at`, in place when the text is not
-// shared.
-void writeHexByte(QString& text, qsizetype at, quint8 byte)
-{
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    QChar* digits = text.data();
-    digits[at] = QLatin1Char(kDigits[byte >> 4]);
-    digits[at + 1] = QLatin1Char(kDigits[byte & 0xF]);
-}
-
-// The invoke ID and checksum of `bytes` into a reply that holds the same
-// bytes otherwise, and into their texts.
-void takeInvokeId(QByteArrayView bytes, ArrivedReply& reply)
-{
-    char* into = reply.bytes.data();
-    for (int offset : {frame::kInvokeIdOffset, frame::kInvokeIdOffset + 1, frame::kCheckSumOffset})
-        into[offset] = bytes[offset];
-    writeHexByte(reply.texts.header.invokeId, 0, static_cast<quint8>(bytes[frame::kInvokeIdOffset]));
-    writeHexByte(reply.texts.header.invokeId, 2, static_cast<quint8>(bytes[frame::kInvokeIdOffset + 1]));
-    writeHexByte(reply.texts.header.checkSum, 0, static_cast<quint8>(bytes[frame::kCheckSumOffset]));
+    if (bytes == into)
+        return;
+    if (into.size() == bytes.size())
+        std::copy(bytes.begin(), bytes.end(), into.begin());
+    else
+        into = bytes.toByteArray();
 }
 
 } // namespace
@@ -157,8 +124,6 @@ void SessionEngine::GiveUpWaiting()
 void SessionEngine::setNumberedInvokeIds(bool numbered)
 {
     m_numberedIds = numbered;
-    m_request.header = HeaderTexts{};
-    m_headerBytes.clear();
     m_ledger.setUnmatched(numbered ? ReplyLedger::Unmatched::Nothing : ReplyLedger::Unmatched::ByOrder,
                           numbered);
 }
@@ -417,20 +382,6 @@ void SessionEngine::driveChain()
 
 void SessionEngine::echoRequest()
 {
-    // Numbered requests are sent unattended: nobody shows their header, whose
-    // texts would change with every request.
-    if (m_numberedIds) {
-        m_request.frame = m_sendBuffer;
-        emit requestSent(m_request);
-        return;
-    }
-    // The header texts depend on the header bytes only.
-    const QByteArrayView header(m_sendBuffer.constData(),
-                                std::min<qsizetype>(m_sendBuffer.size(), frame::kHeaderSize));
-    if (m_headerBytes.isNull() || header != m_headerBytes) {
-        m_request.header = headerTexts(m_sendBuffer, static_cast<qint32>(m_sendBuffer.size()));
-        m_headerBytes = header.toByteArray();
-    }
     m_request.frame = m_sendBuffer;
     emit requestSent(m_request);
 }
@@ -523,24 +474,12 @@ void SessionEngine::announce(QByteArrayView bytes, qint32 arrivalBytes, bool com
             const qint32 elapsed = tick::elapsedMs(nowTick, match.request.sentTick);
             m_stats.record(elapsed);
             reply.elapsedNs = nowNs - match.request.sentNs;
-            setNumberText(reply.elapsedText, reply.elapsed, elapsed);
-            setNumberText(reply.minText, reply.MinTime, m_stats.MinTime);
-            setNumberText(reply.maxText, reply.MaxTime, m_stats.MaxTime);
+            reply.elapsed = elapsed;
+            reply.MinTime = m_stats.MinTime;
+            reply.MaxTime = m_stats.MaxTime;
         }
     }
-    // Replies in continuous mode repeat byte for byte, or but for the invoke
-    // ID and its checksum when each request carries its own; their texts
-    // are built again only when other bytes change.
-    if (reply.bytes.isNull() || bytes != reply.bytes) {
-        if (onlyInvokeIdDiffers(bytes, reply.bytes)) {
-            takeInvokeId(bytes, reply);
-        } else {
-            reply.texts = responseTexts(QByteArray::fromRawData(bytes.data(), bytes.size()),
-                                        static_cast<qint32>(bytes.size()));
-            // Never null, even for an empty reply, so that it counts as seen.
-            reply.bytes = bytes.isEmpty() ? QByteArray("", 0) : bytes.toByteArray();
-        }
-    }
+    keepBytes(reply.bytes, bytes);
     reply.bytesTotal = static_cast<qint32>(bytes.size());
     reply.arrivalBytes = arrivalBytes;
     emit replyArrived(reply);

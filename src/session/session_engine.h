@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // One test session with the module, without any window: the client socket,
 // the request frame, the send and reply paths, the response times and
-// continuous mode. Texts go in, events come out; whoever shows them (the
-// window, the command-line probe) decides how.
+// continuous mode. Request texts go in; the bytes sent and received and their
+// times come out, and whoever shows them (the window, the command-line
+// probe) turns them into texts of its own.
 #pragma once
 
-#include "codec/frame_display.h"
 #include "codec/request_encoder.h"
 #include "net/client_socket.h"
 #include "session/busy_poll_tuner.h"
@@ -23,25 +23,22 @@
 class QTimer;
 
 // A request that has just left: its sequence number (1 for the first of the
-// session), the whole frame, and the header texts as sent.
+// session) and the whole frame.
 struct SentRequest {
     quint64 sequence = 0;
     QByteArray frame;
-    HeaderTexts header; // empty with numbered invoke IDs
 
     // Continuous mode sent the last frame that could be sent again, because
     // a text (being edited) cannot be: the texts are not what went out.
     bool keptFrame = false;
 };
 
-// Reply bytes as they arrive, with everything there is to show of them: a
-// reply still coming in (complete false), a whole one, or bytes nobody
-// asked for.
+// Reply bytes as they arrive, with their timing: a reply still coming in
+// (complete false), a whole one, or bytes nobody asked for.
 struct ArrivedReply {
     QByteArray bytes; // the reply as far as it has arrived
-    qint32 bytesTotal = 0; // bytes.size(): the count the texts are made of
+    qint32 bytesTotal = 0; // bytes.size()
     qint32 arrivalBytes = 0; // how many of them came with this arrival
-    ResponseTexts texts; // the response fields of `bytes`; fields not yet in are empty
     bool complete = true; // the reply is whole
     // Timed against the request it answers; false while incomplete and for
     // bytes nobody asked for, which leave the times alone.
@@ -55,8 +52,6 @@ struct ArrivedReply {
     qint64 elapsedNs = 0; // the same interval on a nanosecond clock
     qint32 MinTime = 0;
     qint32 MaxTime = 0;
-    // The three times as decimal texts, built only when they change.
-    QString elapsedText, minText, maxText;
 };
 
 // A request that waits no longer for its reply.
@@ -230,7 +225,6 @@ private:
     RequestTexts m_encodedTexts;
     QByteArray m_encodedBuffer;
     SentRequest m_request;
-    QByteArray m_headerBytes;
     QByteArray m_received; // reused between arrivals to spare an allocation
     ArrivedReply m_reply;
 };

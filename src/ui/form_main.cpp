@@ -10,6 +10,7 @@
 #include "ui/form_builder.h"
 #include "ui/form_layout.h"
 #include "ui/frame_paced_repaint.h"
+#include "ui/reply_texts.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -41,6 +42,7 @@ QString counted(quint64 n, const char* one, const char* many)
 FormMain::FormMain(QWidget* parent)
     : QWidget(parent)
     , m_engine(new SessionEngine(this))
+    , m_texts(std::make_unique<ReplyTexts>())
     , m_endProgramAction([] { QCoreApplication::exit(0); })
 {
     setObjectName(QStringLiteral("formMain"));
@@ -426,21 +428,18 @@ void FormMain::tcpClient_RequestSent(const SentRequest& request)
     // echoing it would undo the user's edits.
     if (request.keptFrame)
         return;
-    // The engine leaves numbered headers to whoever shows them.
-    if (m_numbered)
-        ShowRequestHeader(headerTexts(request.frame, static_cast<qint32>(request.frame.size())));
-    else
-        ShowRequestHeader(request.header);
+    ShowRequestHeader(m_texts->requestHeader(request));
 }
 
 void FormMain::tcpClient_DataArrival(const ArrivedReply& reply)
 {
     if (reply.timed) {
-        showText(txtResTime, reply.elapsedText);
-        showText(txtMinTime, reply.minText);
-        showText(txtMaxTime, reply.maxText);
+        const ReplyTexts::Times& times = m_texts->times(reply);
+        showText(txtResTime, times.elapsed);
+        showText(txtMinTime, times.minTime);
+        showText(txtMaxTime, times.maxTime);
     }
-    ShowResponse(reply.texts);
+    ShowResponse(m_texts->response(reply));
     if (reply.complete && reply.sequence != 0 && (reply.late || !reply.timed)) {
         m_late += reply.late ? 1 : 0;
         m_untimed += reply.timed ? 0 : 1;

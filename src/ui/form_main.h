@@ -6,12 +6,14 @@
 #include <QSet>
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 class QAbstractButton;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class ReplyTexts;
 class SessionEngine;
 struct ArrivedReply;
 struct SocketEnd;
@@ -121,6 +123,8 @@ private:
     void tcpClient_RequestTextsGood();
 
     SessionEngine* m_engine = nullptr;
+    // The texts of what the engine sent and received, for the boxes.
+    std::unique_ptr<ReplyTexts> m_texts;
 
     // Controls, named after their objectName.
     QLineEdit* txtIpAdd = nullptr;

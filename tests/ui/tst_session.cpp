@@ -140,6 +140,9 @@ private slots:
     void continuousModeChainsAndStops();
     void replyInTwoPiecesIsOneReply();
     void bytesPastTheReplyInOneWrite();
+    void incompleteReplyThenSend();
+    void repliesAlikeButForTheirInvokeIds_data();
+    void repliesAlikeButForTheirInvokeIds();
     void closeEndsContinuousMode_data();
     void closeEndsContinuousMode();
     void endingMessage_data();
@@ -445,6 +448,104 @@ void TestSession::bytesPastTheReplyInOneWrite()
         w.responseBoxes(),
         (QStringList{"KORV-TAMBE", "B0", "0102", "0B00", "96", "5401", "0100", "0000", "0102", "AB"}));
     QVERIFY(!w.txtResTime->text().isEmpty());
+    QCOMPARE(boxes.count(), 0);
+}
+
+// A reply that never completes is shown as far as it came, untimed; the
+// next Send's reply fills every box and is timed.
+void TestSession::incompleteReplyThenSend()
+{
+    const QString address = QStringLiteral("127.0.0.157");
+    TcpPeer peer(address);
+    Window w(address);
+    QVERIFY(connectTo(w, peer));
+    w.click(w.cmdSend);
+    QTRY_COMPARE(peer.received(), kDefaultRequest);
+
+    peer.send(kReply30.left(25));
+    QTRY_COMPARE(w.arrivals.size(), 1);
+    QCOMPARE(w.responseBoxes(),
+             (QStringList{"KORV-TAMBE", "B0", "0102", "0A00", "5A", "5401", "0100", "", "", ""}));
+    QCOMPARE(w.txtResTime->text(), QString());
+
+    w.click(w.cmdSend);
+    QTRY_COMPARE(peer.received().size(), 2 * kDefaultRequest.size());
+    peer.send(kReply30);
+    QTRY_COMPARE(w.responseBoxes(),
+                 (QStringList{"KORV-TAMBE", "B0", "0102", "0A00", "5A", "5401", "0100", "0000", "0102", ""}));
+    QVERIFY(!w.txtResTime->text().isEmpty());
+    QCOMPARE(w.txtMinTime->text(), w.txtResTime->text());
+}
+
+void TestSession::repliesAlikeButForTheirInvokeIds_data()
+{
+    QTest::addColumn<WindowDriver::Proto>("proto");
+    QTest::addColumn<QString>("address");
+    QTest::newRow("TCP") << WindowDriver::Proto::Tcp << QStringLiteral("127.0.0.158");
+    QTest::newRow("UDP") << WindowDriver::Proto::Udp << QStringLiteral("127.0.0.159");
+}
+
+// With numbered invoke IDs every request and its reply differ from the ones
+// before in the invoke ID and the checksum: the boxes show each frame's own,
+// and a reply that differs in more shows all of it.
+void TestSession::repliesAlikeButForTheirInvokeIds()
+{
+    QFETCH(WindowDriver::Proto, proto);
+    QFETCH(QString, address);
+    std::unique_ptr<TcpPeer> tcpPeer;
+    std::unique_ptr<UdpPeer> udpPeer;
+    if (proto == WindowDriver::Proto::Tcp)
+        tcpPeer = std::make_unique<TcpPeer>(address);
+    else
+        udpPeer = std::make_unique<UdpPeer>(address);
+    Window w(address);
+    MessageBoxCatcher boxes;
+    w.form.setNumberedInvokeIds(true);
+    if (tcpPeer)
+        QVERIFY(connectTo(w, *tcpPeer));
+    else
+        QVERIFY(w.open(WindowDriver::Proto::Udp));
+
+    // Each reply answers its request by its invoke ID; the third one's
+    // source is another too.
+    struct Step {
+        QByteArray reply;
+        QStringList request; // the request header boxes after the send
+        QStringList response; // the response boxes after the reply
+    };
+    QByteArray third = kReply30;
+    third[frame::kSourceOffset] = '\xB1';
+    QByteArray replies[] = {kReply30, kReply30, third};
+    for (quint16 id = 1; id <= 3; ++id)
+        setInvokeId(replies[id - 1], id);
+    const Step steps[] = {
+        {replies[0],
+         {"KORV-TAMBE", "33", "0001", "1200", "1E"},
+         {"KORV-TAMBE", "B0", "0001", "0A00", "93", "5401", "0100", "0000", "0102", ""}},
+        {replies[1],
+         {"KORV-TAMBE", "33", "0002", "1200", "1F"},
+         {"KORV-TAMBE", "B0", "0002", "0A00", "94", "5401", "0100", "0000", "0102", ""}},
+        {replies[2],
+         {"KORV-TAMBE", "33", "0003", "1200", "20"},
+         {"KORV-TAMBE", "B1", "0003", "0A00", "96", "5401", "0100", "0000", "0102", ""}},
+    };
+    qsizetype sent = 0;
+    for (const Step& step : steps) {
+        w.txtResTime->clear();
+        w.click(w.cmdSend);
+        ++sent;
+        QCOMPARE(w.requestHeaderBoxes(), step.request);
+        if (tcpPeer) {
+            QTRY_COMPARE(tcpPeer->received().size(), sent * kDefaultRequest.size());
+            tcpPeer->send(step.reply);
+        } else {
+            QTRY_COMPARE(udpPeer->datagrams().size(), sent);
+            udpPeer->reply(step.reply);
+        }
+        QTRY_COMPARE(w.responseBoxes(), step.response);
+        // Timed: the reply answered its own request.
+        QTRY_VERIFY(!w.txtResTime->text().isEmpty());
+    }
     QCOMPARE(boxes.count(), 0);
 }
 
