@@ -2,6 +2,8 @@
 // The exchange log pane: its counts line, table and detail view.
 #include "ui/exchange_log_pane.h"
 
+#include "ui/round_trip_chart.h"
+
 #include "ui/exchange_detail.h"
 #include "ui/exchange_log_model.h"
 #include "ui/window_tracker.h"
@@ -81,7 +83,7 @@ QString countsText(const WindowTracker& tracker)
 
 } // namespace
 
-ExchangeLogPane::ExchangeLogPane(ExchangeLogModel* model, const WindowTracker* tracker, QWidget* parent)
+ExchangeLogPane::ExchangeLogPane(ExchangeLogModel* model, WindowTracker* tracker, QWidget* parent)
     : QWidget(parent)
     , m_model(model)
     , m_tracker(tracker)
@@ -105,16 +107,22 @@ ExchangeLogPane::ExchangeLogPane(ExchangeLogModel* model, const WindowTracker* t
     m_dropped->hide();
     layout->addWidget(m_dropped);
 
-    // The live round-trip chart goes here once it is written; until then an
-    // empty box that takes no room.
-    m_chartArea = new QWidget(this);
+    auto* splitter = new QSplitter(Qt::Vertical, this);
+    splitter->setChildrenCollapsible(false);
+
+    // The live chart: the last minute's round trips above their
+    // distribution since the statistics were last reset. In the splitter
+    // with the log, which gets most of the height; the user may give the
+    // chart more.
+    m_chartArea = new QWidget(splitter);
     m_chartArea->setObjectName(QStringLiteral("chartArea"));
     auto* chartLayout = new QVBoxLayout(m_chartArea);
     chartLayout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_chartArea);
+    m_chart = new RoundTripChart(m_chartArea);
+    m_chart->setSources(&tracker->recent(), &tracker->roundTrip());
+    m_chart->setMinimumSize(300, 180);
+    chartLayout->addWidget(m_chart);
 
-    auto* splitter = new QSplitter(Qt::Vertical, this);
-    splitter->setChildrenCollapsible(false);
     m_table = new QTableView(splitter);
     m_table->setObjectName(QStringLiteral("tblExchangeLog"));
     m_table->setModel(model);
@@ -136,10 +144,13 @@ ExchangeLogPane::ExchangeLogPane(ExchangeLogModel* model, const WindowTracker* t
     m_detail->setReadOnly(true);
     m_detail->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_detail->setPlaceholderText(QStringLiteral("Select an exchange to see its frames field by field."));
+    splitter->addWidget(m_chartArea);
     splitter->addWidget(m_table);
     splitter->addWidget(m_detail);
-    splitter->setStretchFactor(0, 3);
-    splitter->setStretchFactor(1, 2);
+    splitter->setSizes({220, 170, 70});
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 3);
+    splitter->setStretchFactor(2, 1);
     layout->addWidget(splitter, 1);
 
     fitColumns();
@@ -197,12 +208,14 @@ void ExchangeLogPane::showEvent(QShowEvent* event)
 void ExchangeLogPane::showCounts()
 {
     m_counts->setText(countsText(*m_tracker));
+    m_chart->dataChanged();
 }
 
 void ExchangeLogPane::showBatch()
 {
     if (!isVisible())
         return;
+    m_tracker->advance();
     showCounts();
     const quint64 dropped = m_model->dropped();
     m_dropped->setVisible(dropped > 0);

@@ -11,6 +11,7 @@ class QLabel;
 class QModelIndex;
 class QPlainTextEdit;
 class QTableView;
+class RoundTripChart;
 class WindowTracker;
 
 class ExchangeLogPane final : public QWidget {
@@ -19,7 +20,10 @@ class ExchangeLogPane final : public QWidget {
 public:
     static constexpr int kWidth = 620;
 
-    ExchangeLogPane(ExchangeLogModel* model, const WindowTracker* tracker, QWidget* parent = nullptr);
+    ExchangeLogPane(ExchangeLogModel* model, WindowTracker* tracker, QWidget* parent = nullptr);
+
+    // The chart, for its export.
+    const RoundTripChart& chart() const { return *m_chart; }
 
     // The counts line from the tracker's counts as they are now.
     void showCounts();
@@ -37,10 +41,11 @@ private:
     void rowsLeft(int count);
 
     ExchangeLogModel* m_model;
-    const WindowTracker* m_tracker;
+    WindowTracker* m_tracker;
     QLabel* m_counts = nullptr;
     QLabel* m_dropped = nullptr;
     QWidget* m_chartArea = nullptr;
+    RoundTripChart* m_chart = nullptr;
     QTableView* m_table = nullptr;
     QPlainTextEdit* m_detail = nullptr;
     // The view shows the newest row and keeps doing so until the user

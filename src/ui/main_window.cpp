@@ -8,6 +8,7 @@
 #include "ui/exchange_log_model.h"
 #include "ui/exchange_log_pane.h"
 #include "ui/form_layout.h"
+#include "ui/round_trip_chart.h"
 #include "ui/window_tracker.h"
 
 #include <QApplication>
@@ -159,6 +160,10 @@ void MainWindow::buildMenus()
     exportLog->setObjectName(QStringLiteral("actionExportLog"));
     exportLog->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
     exportLog->setStatusTip(tr("Writes the exchange log's requests as CSV, as vexa-probe writes them"));
+    QAction* exportChart =
+        file->addAction(tr("Export C&hart\u2026"), this, &MainWindow::exportChartWithDialog);
+    exportChart->setObjectName(QStringLiteral("actionExportChart"));
+    exportChart->setStatusTip(tr("Writes the round-trip chart as PNG or SVG, as vexa-probe draws its plot"));
     file->addSeparator();
     QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
     quit->setObjectName(QStringLiteral("actionQuit"));
@@ -401,6 +406,31 @@ void MainWindow::exportLogWithDialog()
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     exportLog(dialog.selectedFiles().constFirst());
+}
+
+bool MainWindow::exportChart(const QString& path)
+{
+    // The size of the probe's plot by default: a page to read, not the pane.
+    constexpr QSize kChartSize(1200, 800);
+    QString error;
+    if (!m_logPane->chart().exportTo(path, kChartSize, &error)) {
+        showError(tr("Cannot export the chart to %1:\n%2").arg(QDir::toNativeSeparators(path), error));
+        return false;
+    }
+    m_exportPath = QFileInfo(path).absoluteFilePath();
+    return true;
+}
+
+void MainWindow::exportChartWithDialog()
+{
+    const QString folder = m_exportPath.isEmpty() ? dialogFolder() : QFileInfo(m_exportPath).absolutePath();
+    QFileDialog dialog(this, tr("Export Chart"), folder, tr("PNG images (*.png);;SVG drawings (*.svg)"));
+    dialog.setObjectName(QStringLiteral("exportChartDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("png"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    exportChart(dialog.selectedFiles().constFirst());
 }
 
 // --- Status bar --------------------------------------------------------------

@@ -44,6 +44,9 @@ public:
     // Refused with a message naming the path and the reason, the file
     // there before left whole; false then.
     bool exportLog(const QString& path);
+    // File > Export Chart without its dialog: PNG or SVG by the suffix,
+    // refused as the log's export is.
+    bool exportChart(const QString& path);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -66,6 +69,7 @@ private:
     void showTimingNotice(const QString& notice);
     void showReplyTimeout();
     void exportLogWithDialog();
+    void exportChartWithDialog();
     void resetStatistics();
 
     // What was typed goes to the settings a moment after it changed, and at

@@ -6,9 +6,26 @@
 
 #include <chrono>
 
+namespace {
+
+// The chart's minute: 120 bins of half a second.
+constexpr int kRecentBins = 120;
+constexpr qint64 kRecentBinNs = 500'000'000;
+
+} // namespace
+
 WindowTracker::WindowTracker(SessionEngine* engine, QObject* parent)
     : QObject(parent)
+    , m_recent(kRecentBins, kRecentBinNs, TimeBins::Window::Sliding)
 {
+    m_tracker.setSink([this](const Exchange& exchange) {
+        if (RequestTracker::recordsRoundTrip(exchange))
+            m_recent.addReply(exchange.sentNs, exchange.roundTripNs);
+        else if (exchange.outcome == Exchange::Outcome::Lost)
+            m_recent.addLost(exchange.sentNs);
+        if (m_sink)
+            m_sink(exchange);
+    });
     // Taken together, so that a time on the clock maps to the epoch within
     // a microsecond or two.
     m_clock.start();
@@ -38,5 +55,6 @@ double WindowTracker::requestsPerSecond() const
 void WindowTracker::resetStatistics()
 {
     m_tracker.resetStatistics();
+    m_recent.clear();
     emit statisticsReset();
 }

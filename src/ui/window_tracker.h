@@ -4,6 +4,7 @@
 #pragma once
 
 #include "session/request_tracker.h"
+#include "session/time_bins.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -18,10 +19,14 @@ public:
     explicit WindowTracker(SessionEngine* engine, QObject* parent = nullptr);
 
     // Where each decided exchange goes, as it is decided: the exchange log.
-    void setSink(RequestTracker::Sink sink) { m_tracker.setSink(std::move(sink)); }
+    void setSink(RequestTracker::Sink sink) { m_sink = std::move(sink); }
 
     const RequestTracker::Counts& counts() const { return m_tracker.counts(); }
     const LatencyHistogram& roundTrip() const { return m_tracker.roundTrip(); }
+    // The round trips and losses of about the last minute, for the chart;
+    // moved on to the present by advance().
+    const TimeBins& recent() const { return m_recent; }
+    void advance() { m_recent.advanceTo(now()); }
     // The Unix time, in microseconds, of the clock's zero: exchanges' times
     // are on that clock, and the log and its CSV show them as local times.
     qint64 epochUsAtZero() const { return m_epochUsAtZero; }
@@ -40,6 +45,8 @@ private:
     qint64 now() const { return m_clock.nsecsElapsed(); }
 
     RequestTracker m_tracker;
+    RequestTracker::Sink m_sink;
+    TimeBins m_recent;
     QElapsedTimer m_clock;
     qint64 m_epochUsAtZero = 0;
 };

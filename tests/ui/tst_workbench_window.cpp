@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QFileDialog>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -135,6 +136,7 @@ private slots:
     void exportThroughTheDialog();
     void exportRefused_data();
     void exportRefused();
+    void chartExported();
 
 private:
     std::unique_ptr<PrivateSettings> m_settings;
@@ -391,6 +393,10 @@ void TestWorkbenchWindow::exportRefused_data()
     QTest::newRow("into a folder that is not there") << "missing/log.csv" << false << QByteArray();
     QTest::newRow("onto a full disk, over an earlier export")
         << "earlier.csv" << true << QByteArray("an earlier export\n");
+    QTest::newRow("the chart into a folder that is not there")
+        << "missing/chart.png" << false << QByteArray();
+    QTest::newRow("the chart as a kind of picture it cannot draw")
+        << "earlier-chart.bmp" << false << QByteArray("an earlier picture\n");
 }
 
 // Refused with the path and the reason; an earlier file stays whole.
@@ -408,23 +414,40 @@ void TestWorkbenchWindow::exportRefused()
     Window w(QStringLiteral("127.0.7.40"));
     MessageBoxCatcher boxes;
     bool exported = true;
+    const bool chart = !name.endsWith(QStringLiteral(".csv"));
     {
         std::unique_ptr<FullDisk> full(fullDisk ? new FullDisk : nullptr);
-        exported = w.window.exportLog(path);
+        exported = chart ? w.window.exportChart(path) : w.window.exportLog(path);
     }
     QVERIFY(!exported);
     QCOMPARE(boxes.count(), 1);
     const QString prefix =
-        QStringLiteral("Cannot export the log to %1:\n").arg(QDir::toNativeSeparators(path));
+        QStringLiteral("Cannot export the %1 to %2:\n")
+            .arg(chart ? QStringLiteral("chart") : QStringLiteral("log"), QDir::toNativeSeparators(path));
     const QString text = boxes.messages().at(0).text;
     QVERIFY2(text.startsWith(prefix) && text.size() > prefix.size(), qPrintable(text));
     QCOMPARE(boxes.messages().at(0).icon, QMessageBox::Critical);
     QCOMPARE(contents(path), before);
     QCOMPARE(QFileInfo::exists(path), !before.isEmpty());
     // Nothing left beside it either.
-    QCOMPARE(
-        QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files).filter(QStringLiteral("earlier")).size(),
-        before.isEmpty() ? 0 : 1);
+    QCOMPARE(QDir(QFileInfo(path).absolutePath())
+                 .entryList(QDir::Files)
+                 .filter(QFileInfo(path).completeBaseName())
+                 .size(),
+             before.isEmpty() ? 0 : 1);
+}
+
+// The chart as a picture of the probe's plot's size, with nothing in it yet
+// or after a run.
+void TestWorkbenchWindow::chartExported()
+{
+    Window w(QStringLiteral("127.0.7.41"));
+    MessageBoxCatcher boxes;
+    const QString path = m_files.filePath(QStringLiteral("chart.png"));
+    QVERIFY(w.window.exportChart(path));
+    QCOMPARE(boxes.count(), 0);
+    const QImage image(path);
+    QCOMPARE(image.size(), QSize(1200, 800));
 }
 
 QTEST_MAIN(TestWorkbenchWindow)
