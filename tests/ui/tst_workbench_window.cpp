@@ -13,12 +13,14 @@
 #include "ui/main_window.h"
 
 #include <QAction>
+#include <QDateTime>
 #include <QFileDialog>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTableView>
@@ -137,6 +139,8 @@ private slots:
     void exportRefused_data();
     void exportRefused();
     void chartExported();
+    void exportMatchesTheProbe_data();
+    void exportMatchesTheProbe();
 
 private:
     std::unique_ptr<PrivateSettings> m_settings;
@@ -435,6 +439,79 @@ void TestWorkbenchWindow::exportRefused()
                  .filter(QFileInfo(path).completeBaseName())
                  .size(),
              before.isEmpty() ? 0 : 1);
+}
+
+void TestWorkbenchWindow::exportMatchesTheProbe_data()
+{
+    QTest::addColumn<bool>("udp");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QStringList>("simArguments");
+    QTest::newRow("tcp, every third reply dropped")
+        << false << "127.0.7.42" << QStringList{"--drop-every", "3"};
+    QTest::newRow("udp, every checksum wrong") << true << "127.0.7.43" << QStringList{"--bad-checksum"};
+}
+
+// The window's export and the probe's CSV of the same run against the same
+// module: the same columns, and row by row the same fields but for the
+// times, which are each run's own.
+void TestWorkbenchWindow::exportMatchesTheProbe()
+{
+    QFETCH(bool, udp);
+    QFETCH(QString, address);
+    QFETCH(QStringList, simArguments);
+    constexpr int kRequests = 12;
+    constexpr int kTimeoutMs = 200;
+    const QString windowCsv = m_files.filePath(QStringLiteral("window-%1.csv").arg(address));
+    const QString probeCsv = m_files.filePath(QStringLiteral("probe-%1.csv").arg(address));
+    int sent = 0;
+    {
+        ModuleSimProcess sim(address, simArguments);
+        QVERIFY2(sim.start(), qPrintable(sim.output()));
+        Window w(address);
+        MessageBoxCatcher boxes;
+        w.window.setReplyTimeoutMs(kTimeoutMs);
+        control<QAction>(w.window, "actionNumberInvokeIds")->trigger();
+        if (udp)
+            w.click("optUDP");
+        w.click("cmdConnect");
+        QTRY_VERIFY(control<QPushButton>(w.window, "cmdCont")->isEnabled());
+        QVERIFY(w.run(kRequests));
+        QVERIFY(w.window.exportLog(windowCsv));
+        sent = w.sent;
+    }
+    {
+        // A fresh simulator, so that its count of replies starts again.
+        ModuleSimProcess sim(address, simArguments);
+        QVERIFY2(sim.start(), qPrintable(sim.output()));
+        QStringList arguments{"-c",     QString::number(sent),
+                              "-i",     "0",
+                              "-W",     QString::number(kTimeoutMs),
+                              "-q",     "--csv",
+                              probeCsv, address};
+        if (udp)
+            arguments.prepend(QStringLiteral("--udp"));
+        QProcess probe;
+        probe.start(QStringLiteral(VEXA_PROBE_PATH), arguments);
+        QVERIFY(probe.waitForFinished(60000));
+    }
+    const QList<QByteArray> fromWindow = contents(windowCsv).split('\n');
+    const QList<QByteArray> fromProbe = contents(probeCsv).split('\n');
+    QCOMPARE(fromWindow.size(), sent + 2); // the header, the rows, the empty end
+    QCOMPARE(fromWindow.size(), fromProbe.size());
+    QCOMPARE(fromWindow.first(), fromProbe.first());
+    const qint64 nowUs = QDateTime::currentMSecsSinceEpoch() * 1000;
+    for (int i = 1; i <= sent; ++i) {
+        const QList<QByteArray> a = fromWindow[i].split(',');
+        const QList<QByteArray> b = fromProbe[i].split(',');
+        QCOMPARE(a.size(), 8);
+        QCOMPARE(b.size(), 8);
+        for (int field : {0, 1, 4, 5, 6, 7})
+            QCOMPARE(a[field], b[field]);
+        QCOMPARE(a[3].isEmpty(), b[3].isEmpty());
+        // Sent within the last minute, as seconds since the epoch.
+        const qint64 sentUs = qint64(a[2].toDouble() * 1e6);
+        QVERIFY2(sentUs <= nowUs && sentUs > nowUs - 60'000'000, a[2].constData());
+    }
 }
 
 // The chart as a picture of the probe's plot's size, with nothing in it yet
