@@ -8,6 +8,7 @@
 #include "harness/private_settings.h"
 
 #include "report/exchange_csv.h"
+#include "report/svg_page.h"
 #include "session/session_engine.h"
 #include "ui/form_main.h"
 #include "ui/main_window.h"
@@ -227,6 +228,15 @@ void TestWorkbenchWindow::faultyModule()
     }
     static const QRegularExpression rate(QStringLiteral(" \u00B7 [\\d,]+ requests/s$"));
     QVERIFY2(rate.match(times).hasMatch(), qPrintable(times));
+    // The chart marks every lost request of the run, which lies within its
+    // minute: its legend, read from an SVG of it, counts them.
+    if (svgPagesBuilt()) {
+        const QString chart = m_files.filePath(QStringLiteral("chart-%1.svg").arg(address));
+        QVERIFY(w.window.exportChart(chart));
+        const QByteArray svg = contents(chart);
+        QVERIFY2(svg.contains(QStringLiteral("lost (%1)").arg(lost).toUtf8()) == (lost > 0),
+                 svg.right(2000).constData());
+    }
 
     static const QRegularExpression millis(QStringLiteral("^\\d+\\.\\d{3} ms$"));
     static const QRegularExpression clock(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}$"));
