@@ -2,7 +2,6 @@
 // Deciding each request once, and counting what was decided.
 #include "session/request_tracker.h"
 
-#include "codec/frame_layout.h"
 #include "codec/request_encoder.h"
 #include "session/session_engine.h"
 
@@ -40,13 +39,24 @@ Exchange::LostReason lostReasonOf(ReplyLedger::GiveUpReason reason)
     return Exchange::LostReason::Deadline;
 }
 
-quint16 invokeIdOf(const QByteArray& frame)
-{
-    return static_cast<quint16>((quint8(frame[frame::kInvokeIdOffset]) << 8)
-                                | quint8(frame[frame::kInvokeIdOffset + 1]));
-}
-
 } // namespace
+
+RequestTracker::Counts& RequestTracker::Counts::operator+=(const Counts& other)
+{
+    sent += other.sent;
+    replies += other.replies;
+    lost += other.lost;
+    unanswered += other.unanswered;
+    late += other.late;
+    unexpected += other.unexpected;
+    failed += other.failed;
+    untimed += other.untimed;
+    for (size_t i = 0; i < lostBy.size(); ++i)
+        lostBy[i] += other.lostBy[i];
+    for (size_t i = 0; i < faults.size(); ++i)
+        faults[i] += other.faults[i];
+    return *this;
+}
 
 double RequestTracker::Counts::lostPercent() const
 {
@@ -119,9 +129,9 @@ void RequestTracker::replyArrived(const ArrivedReply& reply, qint64 nowNs)
     if (reply.sequence == 0) {
         e.outcome = Exchange::Outcome::Unexpected;
         e.sentNs = nowNs;
-        e.hasInvokeId = reply.bytes.size() >= frame::kInvokeIdOffset + frame::kInvokeIdSize;
-        if (e.hasInvokeId)
-            e.invokeId = invokeIdOf(reply.bytes);
+        const std::optional<quint16> id = invokeIdOf(reply.bytes);
+        e.hasInvokeId = id.has_value();
+        e.invokeId = id.value_or(0);
         decide(e);
         return;
     }
@@ -147,6 +157,21 @@ void RequestTracker::replyArrived(const ArrivedReply& reply, qint64 nowNs)
     decide(e);
 }
 
+Exchange RequestTracker::unanswered(Waiting&& waiting, Exchange::Outcome outcome, Exchange::LostReason reason,
+                                    qint64 nowNs) const
+{
+    Exchange e;
+    e.connection = m_connection;
+    e.sequence = waiting.sequence;
+    e.sentNs = waiting.sentNs;
+    e.decidedNs = nowNs;
+    e.outcome = outcome;
+    e.lostReason = reason;
+    e.request = std::move(waiting.frame);
+    e.invokeId = invokeIdOf(e.request).value_or(0);
+    return e;
+}
+
 void RequestTracker::requestGivenUp(const GivenUpRequest& request, qint64 nowNs)
 {
     const auto it = std::find_if(m_waiting.begin(), m_waiting.end(),
@@ -154,15 +179,7 @@ void RequestTracker::requestGivenUp(const GivenUpRequest& request, qint64 nowNs)
     if (it == m_waiting.end())
         return;
     touch(nowNs);
-    Exchange e;
-    e.connection = m_connection;
-    e.sequence = it->sequence;
-    e.sentNs = it->sentNs;
-    e.decidedNs = nowNs;
-    e.outcome = Exchange::Outcome::Lost;
-    e.lostReason = lostReasonOf(request.reason);
-    e.request = std::move(it->frame);
-    e.invokeId = e.request.size() >= frame::kHeaderSize ? invokeIdOf(e.request) : 0;
+    Exchange e = unanswered(std::move(*it), Exchange::Outcome::Lost, lostReasonOf(request.reason), nowNs);
     e.arrivedBytes = request.arrivedBytes;
     e.expectedBytes = request.expectedBytes;
     m_waiting.erase(it);
@@ -177,15 +194,7 @@ void RequestTracker::loseAll(Exchange::Outcome outcome, qint64 nowNs)
     while (!m_waiting.empty()) {
         Waiting w = std::move(m_waiting.front());
         m_waiting.pop_front();
-        Exchange e;
-        e.connection = m_connection;
-        e.sequence = w.sequence;
-        e.sentNs = w.sentNs;
-        e.decidedNs = nowNs;
-        e.outcome = outcome;
-        e.lostReason = Exchange::LostReason::SessionEnded;
-        e.request = std::move(w.frame);
-        e.invokeId = e.request.size() >= frame::kHeaderSize ? invokeIdOf(e.request) : 0;
+        Exchange e = unanswered(std::move(w), outcome, Exchange::LostReason::SessionEnded, nowNs);
         decide(e);
     }
 }

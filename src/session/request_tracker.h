@@ -43,7 +43,8 @@ public:
         std::array<quint64, kLostReasons> lostBy{}; // indexed by Exchange::LostReason
         std::array<quint64, kReplyFaultKinds> faults{}; // per check, bit order of ReplyFault
 
-        quint64 decided() const { return replies + lost + unanswered; }
+        // Another session's counts added, for figures summed over several.
+        Counts& operator+=(const Counts& other);
         // Lost share of the requests whose fate is known (replied or lost), in %.
         double lostPercent() const;
     };
@@ -95,6 +96,9 @@ private:
         QByteArray frame;
     };
     void decide(Exchange& exchange);
+    // The exchange of a request that had no reply, taken off the waiting ones.
+    Exchange unanswered(Waiting&& waiting, Exchange::Outcome outcome, Exchange::LostReason reason,
+                        qint64 nowNs) const;
     void loseAll(Exchange::Outcome outcome, qint64 nowNs);
     void touch(qint64 nowNs);
 

@@ -5,6 +5,7 @@
 
 #include "harness/exchange_script.h"
 #include "report/exchange_csv.h"
+#include "tally_script.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -34,16 +35,6 @@ Exchange exchangeOf(Exchange::Outcome outcome, qint64 sentNs, qint64 roundTripNs
         e.reply[frame::kCodeOffset + 1] = char(0x01);
     }
     return e;
-}
-
-void feed(RunTally& tally, const QString& script)
-{
-    for (int c = 1; c <= tally.connections(); ++c)
-        tally.tracker(c).setSink([&tally](const Exchange& e) { tally.record(e); });
-    QString error;
-    QVERIFY2(
-        ExchangeScript([&tally](int c) -> RequestTracker& { return tally.tracker(c); }).run(script, &error),
-        qPrintable(error));
 }
 
 ProbeOptions optionsOf(int connections)

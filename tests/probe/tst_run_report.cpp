@@ -4,6 +4,7 @@
 #include "run_report.h"
 
 #include "harness/exchange_script.h"
+#include "tally_script.h"
 
 #include <QtTest>
 
@@ -25,17 +26,6 @@ Exchange exchangeOf(Exchange::Outcome outcome, int connection, quint64 sequence,
         e.faults = checkReply(e.request, e.reply);
     }
     return e;
-}
-
-// Feeds `script` to the tally's trackers, as the probe's runner does.
-void feed(RunTally& tally, const QString& script)
-{
-    for (int c = 1; c <= tally.connections(); ++c)
-        tally.tracker(c).setSink([&tally](const Exchange& e) { tally.record(e); });
-    QString error;
-    QVERIFY2(
-        ExchangeScript([&tally](int c) -> RequestTracker& { return tally.tracker(c); }).run(script, &error),
-        qPrintable(error));
 }
 
 ProbeOptions optionsOf(int connections)

@@ -4,6 +4,7 @@
 // program's command line.
 #include "ui/main_window.h"
 
+#include "harness/full_disk.h"
 #include "harness/message_box_catcher.h"
 
 #include "codec/request_file.h"
@@ -18,9 +19,6 @@
 #include <QTemporaryDir>
 #include <QWindow>
 #include <QtTest>
-
-#include <csignal>
-#include <sys/resource.h>
 
 namespace {
 
@@ -98,26 +96,6 @@ const QStringList kReadVarShown = {"ACME", "0B",   "1A2B",        "5800", "0200"
                                    "0001", "0800", "127.0.0.240", "UDP"};
 const QStringList kStartShown = {"KORV-TAMBE",           "33",        "0000", "5400", "0100", "1000",
                                  "0800255157302E302E30", "127.0.0.1", "TCP"};
-
-// Makes file writes beyond a few bytes fail, as a full disk does, even for
-// root, whom a read-only folder does not stop.
-class FullDisk {
-public:
-    FullDisk()
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_before);
-        rlimit tiny = m_before;
-        tiny.rlim_cur = 16;
-        setrlimit(RLIMIT_FSIZE, &tiny);
-    }
-    ~FullDisk() { setrlimit(RLIMIT_FSIZE, &m_before); }
-    FullDisk(const FullDisk&) = delete;
-    FullDisk& operator=(const FullDisk&) = delete;
-
-private:
-    rlimit m_before{};
-};
 
 } // namespace
 

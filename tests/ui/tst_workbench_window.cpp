@@ -3,6 +3,7 @@
 // and the log's rows say what the simulator did to each request; the log
 // shown and hidden with Ctrl+L, the form where it was, remembered; the
 // statistics reset; the log exported as the probe's CSV, or refused.
+#include "harness/full_disk.h"
 #include "harness/message_box_catcher.h"
 #include "harness/module_sim_process.h"
 #include "harness/private_settings.h"
@@ -28,9 +29,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
 #include <memory>
-#include <sys/resource.h>
 
 namespace {
 
@@ -93,26 +92,6 @@ struct Window {
 };
 
 enum class Fault { None, DropEveryThird, BadChecksum };
-
-// Makes file writes beyond a few bytes fail, as a full disk does, even for
-// root, whom a read-only folder does not stop.
-class FullDisk {
-public:
-    FullDisk()
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_before);
-        rlimit tiny = m_before;
-        tiny.rlim_cur = 16;
-        setrlimit(RLIMIT_FSIZE, &tiny);
-    }
-    ~FullDisk() { setrlimit(RLIMIT_FSIZE, &m_before); }
-    FullDisk(const FullDisk&) = delete;
-    FullDisk& operator=(const FullDisk&) = delete;
-
-private:
-    rlimit m_before{};
-};
 
 QByteArray contents(const QString& path)
 {

@@ -150,21 +150,8 @@ ProbeFigures RunTally::connection(int connection) const
 ProbeFigures RunTally::total() const
 {
     ProbeFigures sum;
-    for (const auto& t : m_trackers) {
-        const RequestTracker::Counts& c = t->counts();
-        sum.sent += c.sent;
-        sum.replies += c.replies;
-        sum.lost += c.lost;
-        sum.unanswered += c.unanswered;
-        sum.late += c.late;
-        sum.unexpected += c.unexpected;
-        sum.failed += c.failed;
-        sum.untimed += c.untimed;
-        for (size_t i = 0; i < sum.lostBy.size(); ++i)
-            sum.lostBy[i] += c.lostBy[i];
-        for (size_t i = 0; i < sum.faults.size(); ++i)
-            sum.faults[i] += c.faults[i];
-    }
+    for (const auto& t : m_trackers)
+        sum += t->counts();
     sum.roundTrip = &m_totalRoundTrip;
     return sum;
 }
